@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds and runs the whole test suite.
+#   scripts/test.sh                      normal build
+#   scripts/test.sh --sanitize address   AddressSanitizer + UndefinedBehaviorSanitizer
+#   scripts/test.sh --sanitize thread    ThreadSanitizer
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh
+dir=$(scripts/build.sh "$@" | tail -n 1)
+export QT_QPA_PLATFORM=offscreen
+here=$(pwd)
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
+export LSAN_OPTIONS="suppressions=$here/.ci/lsan.supp:print_suppressions=0"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:suppressions=$here/.ci/ubsan.supp"
+export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$here/.ci/tsan.supp"
+ctest --test-dir "$dir" --output-on-failure -j 2
