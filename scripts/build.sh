@@ -8,6 +8,6 @@ if [ "${1:-}" = "--sanitize" ]; then
   dir="build-${2:0:1}san"; [ "$2" = address ] && dir=build-asan; [ "$2" = thread ] && dir=build-tsan
   args=(-DCMAKE_BUILD_TYPE=Debug -DSANITIZE="$2")
 fi
-cmake -S . -B "$dir" -G Ninja "${args[@]}" >/dev/null
-cmake --build "$dir" -j "$(nproc)"
+cmake -S . -B "$dir" -G Ninja "${args[@]}" >&2
+cmake --build "$dir" -j "$(nproc)" >&2
 echo "$dir"
