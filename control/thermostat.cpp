@@ -1,0 +1,65 @@
+#include "thermostat.h"
+
+#include "protocol.h"
+
+namespace q274 {
+
+namespace {
+
+ChannelDecision makeSwitch(int channel, bool on, const QString &what, const QString &readout)
+{
+    ChannelDecision d;
+    d.kind = ChannelDecision::Switch;
+    d.channel = channel;
+    d.Command = std::string(on ? "N" : "F") + std::to_string(channel);
+    d.Message = QStringLiteral("Ch%1: %2 %3  (").arg(channel).arg(what, on ? QStringLiteral("ON") : QStringLiteral("OFF"))
+        + TrimLine(readout) + QLatin1Char(')');
+    return d;
+}
+
+} // namespace
+
+std::optional<ChannelDecision> ControlChannel(int channel, const ChannelSettings &settings,
+                                              const QString &readout, QChar decimalSep,
+                                              bool relayOn)
+{
+    const std::optional<double> reading = ParseLocaleFloat(readout, decimalSep);
+    if (!reading) {
+        ChannelDecision d;
+        d.kind = ChannelDecision::DataError;
+        d.channel = channel;
+        return d;
+    }
+    const double t = *reading;
+    // The band edges are whole numbers, formed before comparing.
+    const int setPoint = settings.SetPoint;
+    if (settings.Mode == ModeHeat) {
+        if (t <= setPoint && !relayOn)
+            return makeSwitch(channel, true, QStringLiteral("heat"), readout);
+        if (t >= setPoint + settings.Dropout && relayOn)
+            return makeSwitch(channel, false, QStringLiteral("heat"), readout);
+    } else if (settings.Mode == ModeCool) {
+        if (t >= setPoint && !relayOn)
+            return makeSwitch(channel, true, QStringLiteral("cool"), readout);
+        if (t <= setPoint - settings.Dropout && relayOn)
+            return makeSwitch(channel, false, QStringLiteral("cool"), readout);
+    }
+    return std::nullopt;
+}
+
+std::vector<ChannelDecision> RunChannelControl(const std::array<ChannelSettings, 4> &settings,
+                                               const std::array<QString, 4> &readouts,
+                                               QChar decimalSep,
+                                               const std::array<bool, 4> &relayOn)
+{
+    std::vector<ChannelDecision> decisions;
+    for (int i = 0; i < 4; ++i) {
+        if (!settings[i].Enabled || TrimLine(readouts[i]) == QLatin1String("-"))
+            continue;
+        if (auto d = ControlChannel(i + 1, settings[i], readouts[i], decimalSep, relayOn[i]))
+            decisions.push_back(std::move(*d));
+    }
+    return decisions;
+}
+
+} // namespace q274

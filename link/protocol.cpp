@@ -1,0 +1,220 @@
+#include "protocol.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <system_error>
+
+namespace q274 {
+
+QString TrimLine(const QString &text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && text.at(begin).unicode() <= 0x20)
+        ++begin;
+    while (end > begin && text.at(end - 1).unicode() <= 0x20)
+        --end;
+    return text.mid(begin, end - begin);
+}
+
+ReplyAssembler::Result ReplyAssembler::feed(const std::string &bytes)
+{
+    buffer_ += QString::fromLatin1(bytes.data(), qsizetype(bytes.size()));
+    Result result;
+    if (buffer_.contains(QChar('\r')) || buffer_.contains(QChar('\n'))) {
+        QString line = buffer_;
+        buffer_.clear();
+        line.remove(QChar('\r'));
+        line.remove(QChar('\n'));
+        result.status = Result::Line;
+        result.line = TrimLine(line);
+    } else if (buffer_.size() > MaxLength) {
+        // Without a line end the buffer would grow for as long as noise
+        // arrives; drop it and let the next line start clean.
+        buffer_.clear();
+        result.status = Result::Overflow;
+    }
+    return result;
+}
+
+bool IsIdentificationReply(const QString &line)
+{
+    return line.contains(QLatin1String("?Temperature"));
+}
+
+QString IdentificationText(const QString &line)
+{
+    const qsizetype at = line.indexOf(QLatin1String("?Temperature"));
+    if (at < 0)
+        return line;
+    return line.mid(at + 1);
+}
+
+bool IsRelayStatusReply(const QString &line)
+{
+    return line.contains(QLatin1String("S0"));
+}
+
+QString RelayStatusText(const QString &line)
+{
+    return line.mid(2);
+}
+
+bool IsTemperatureReply(const QString &line)
+{
+    for (const char *tag : {"T1", "T2", "T3", "T4", "T0"})
+        if (line.contains(QLatin1String(tag)))
+            return true;
+    return false;
+}
+
+bool IsAllChannelReply(const QString &line)
+{
+    return line.contains(QLatin1String("T0"));
+}
+
+std::optional<ChannelReply> ParseChannelReply(const QString &line)
+{
+    if (line.size() < 2)
+        return std::nullopt;
+    const char16_t digit = line.at(1).unicode();
+    if (digit < u'1' || digit > u'4')
+        return std::nullopt;
+    return ChannelReply{int(digit - u'0'), line.mid(2)};
+}
+
+std::array<QString, 4> SplitAllChannels(const QString &line)
+{
+    QString rest = line.mid(2);
+    rest.replace(QChar('?'), QChar('-'));
+    std::array<QString, 4> fields;
+    for (int i = 0; i < 3; ++i) {
+        const qsizetype comma = rest.indexOf(QChar(','));
+        if (comma < 0)
+            continue; // empty field, nothing consumed
+        fields[i] = rest.left(comma);
+        rest.remove(0, comma + 1);
+    }
+    fields[3] = rest;
+    return fields;
+}
+
+double CelsiusToFahrenheit(double celsius)
+{
+    return double((long double)celsius * 1.8L + 32.0L);
+}
+
+std::optional<double> ParseLocaleFloat(const QString &text, QChar decimalSep)
+{
+    const QString t = TrimLine(text);
+    // Check the shape first, then hand a plain "." form to from_chars, which
+    // ignores the process locale.
+    std::string plain;
+    plain.reserve(size_t(t.size()));
+    qsizetype i = 0;
+    const qsizetype n = t.size();
+    auto isDigit = [&](qsizetype k) { return k < n && t.at(k) >= QChar('0') && t.at(k) <= QChar('9'); };
+    if (i < n && (t.at(i) == QChar('+') || t.at(i) == QChar('-'))) {
+        if (t.at(i) == QChar('-'))
+            plain += '-';
+        ++i;
+    }
+    int digits = 0;
+    while (isDigit(i)) {
+        plain += char(t.at(i++).unicode());
+        ++digits;
+    }
+    if (i < n && t.at(i) == decimalSep) {
+        plain += '.';
+        ++i;
+        while (isDigit(i)) {
+            plain += char(t.at(i++).unicode());
+            ++digits;
+        }
+    }
+    if (digits == 0)
+        return std::nullopt;
+    if (i < n && (t.at(i) == QChar('e') || t.at(i) == QChar('E'))) {
+        plain += 'e';
+        ++i;
+        if (i < n && (t.at(i) == QChar('+') || t.at(i) == QChar('-')))
+            plain += char(t.at(i++).unicode());
+        if (!isDigit(i))
+            return std::nullopt;
+        while (isDigit(i))
+            plain += char(t.at(i++).unicode());
+    }
+    if (i != n)
+        return std::nullopt;
+    double value = 0;
+    const auto [end, ec] = std::from_chars(plain.data(), plain.data() + plain.size(), value);
+    if (ec != std::errc() || end != plain.data() + plain.size() || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+QString FormatTwoDecimals(double value, QChar decimalSep)
+{
+    // At most five significant digits and at most two decimals, rounded
+    // once; then padded to exactly two decimals.
+    const double magnitude = std::fabs(value);
+    int intDigits = 0;
+    if (magnitude >= 1.0)
+        intDigits = int(std::floor(std::log10(magnitude))) + 1;
+    const int decimals = intDigits > 5 ? 2 : std::clamp(5 - intDigits, 0, 2);
+    QString text = QString::number(value, 'f', decimals);
+    if (decimals == 0)
+        text += QLatin1String(".00");
+    else if (decimals == 1)
+        text += QLatin1Char('0');
+    // A reading that rounds to zero shows no sign.
+    if (text.startsWith(QLatin1Char('-')) && QString(text).remove(QLatin1Char('-')).remove(QLatin1Char('.')).count(QLatin1Char('0')) == text.size() - 2)
+        text.remove(0, 1);
+    text.replace(QChar('.'), decimalSep);
+    return text;
+}
+
+std::optional<QString> ReadoutText(const QString &value, bool useFahrenheit, QChar decimalSep,
+                                   const QString &noSensor)
+{
+    if (value == noSensor)
+        return QStringLiteral(" -");
+    QString v = value;
+    if (decimalSep == QChar(',')) {
+        const qsizetype dot = v.indexOf(QChar('.'));
+        if (dot >= 0)
+            v[dot] = QChar(',');
+    }
+    if (!useFahrenheit)
+        return QLatin1Char(' ') + v;
+    const std::optional<double> celsius = ParseLocaleFloat(v, decimalSep);
+    if (!celsius)
+        return std::nullopt;
+    return QLatin1Char(' ') + FormatTwoDecimals(CelsiusToFahrenheit(*celsius), decimalSep);
+}
+
+std::optional<unsigned> ParseRelayStatus(const QString &text)
+{
+    const QString t = TrimLine(text);
+    if (t.isEmpty())
+        return std::nullopt;
+    unsigned value = 0;
+    for (QChar c : t) {
+        const char16_t u = c.unicode();
+        unsigned digit;
+        if (u >= u'0' && u <= u'9')
+            digit = u - u'0';
+        else if (u >= u'a' && u <= u'f')
+            digit = u - u'a' + 10;
+        else if (u >= u'A' && u <= u'F')
+            digit = u - u'A' + 10;
+        else
+            return std::nullopt;
+        // Only the four relay bits matter, so long texts cannot overflow.
+        value = ((value << 4) | digit) & 0xFu;
+    }
+    return value;
+}
+
+} // namespace q274

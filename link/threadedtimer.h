@@ -1,0 +1,73 @@
+// A timer whose ticks come from its own worker thread and whose handler runs
+// on the user-interface thread (through the blocking hand-off), so ticks stay
+// regular while the event loop is busy and handlers need no locks.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+namespace q274 {
+
+enum TThreadPriority { tpNormal, tpHigher };
+
+// The deadline after previous on the grid previous + k * interval that
+// lies after now (usually previous + interval; later when ticks were missed).
+std::chrono::steady_clock::time_point NextTickDeadline(std::chrono::steady_clock::time_point previous,
+                                                       std::chrono::milliseconds interval,
+                                                       std::chrono::steady_clock::time_point now);
+
+class TThreadedTimer {
+public:
+    explicit TThreadedTimer(unsigned intervalMs = 1000, TThreadPriority priority = tpNormal);
+    ~TThreadedTimer(); // stops the worker; from the UI thread it keeps running hand-offs meanwhile
+
+    TThreadedTimer(const TThreadedTimer &) = delete;
+    TThreadedTimer &operator=(const TThreadedTimer &) = delete;
+
+    unsigned Interval() const { return interval_.load(); }
+    // A new interval while enabled starts a fresh full interval.
+    void SetInterval(unsigned ms);
+
+    bool Enabled() const { return enabled_.load(); }
+    // Enabling starts a full interval: the first tick comes one interval
+    // later. Disabling drops any tick that falls due meanwhile, also one
+    // already waiting for the user-interface thread.
+    void SetEnabled(bool enabled);
+
+    TThreadPriority Priority() const { return priority_.load(); }
+    // Best effort: a priority the system refuses is silently kept normal.
+    void SetPriority(TThreadPriority priority);
+
+    // Runs on the user-interface thread; set it there too. Exceptions it
+    // throws are swallowed. It may enable or disable any timer, its own
+    // included, but must not destroy its own timer.
+    std::function<void()> OnTimer;
+
+    // Ticks delivered to OnTimer so far.
+    std::uint64_t TickCount() const { return ticks_.load(); }
+
+private:
+    void run();
+    void deliver(std::uint64_t generation);
+    void applyPriority();
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::atomic<unsigned> interval_;
+    std::atomic<bool> enabled_{false};
+    std::atomic<TThreadPriority> priority_;
+    // Bumped by every enable and interval change; a tick of an older
+    // generation is stale and dropped.
+    std::atomic<std::uint64_t> generation_{0};
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> finished_{false};
+    std::atomic<std::uint64_t> ticks_{0};
+    std::thread worker_;
+};
+
+} // namespace q274
