@@ -1,0 +1,54 @@
+// Port line settings -> struct termios plus what termios cannot carry (rates
+// without a B* constant, the DTR/RTS lines). Plain functions, no device.
+#pragma once
+
+#include "comport.h"
+
+#include <termios.h>
+
+namespace q274 {
+
+struct TLineSettings {
+    TBaudRate BaudRate = br9600;
+    int CustomBaudRate = 9600;
+    TDataBits DataBits = dbEight;
+    TStopBits StopBits = sbOneStopBit;
+    TParityBits Parity = prNone;
+    bool ParityCheck = false;
+    bool ParityReplace = false;
+    bool OutCTSFlow = false;
+    TDTRFlowControl ControlDTR = dtrDisable;
+    TRTSFlowControl ControlRTS = rtsDisable;
+    bool XonXoffOut = false;
+    bool XonXoffIn = false;
+    char XonChar = 17;
+    char XoffChar = 19;
+};
+
+TLineSettings LineSettingsOf(const TCustomComPort &port);
+
+enum class TLineAction { Leave, Raise, Drop };
+
+struct TTermiosConfig {
+    struct termios tio {};
+    int rate = 0;            // bits per second
+    bool otherRate = false;  // no B* constant: set through BOTHER
+    TLineAction dtr = TLineAction::Leave;
+    TLineAction rts = TLineAction::Leave;
+};
+
+// Builds the configuration from the device's current termios. Raises
+// EComPort code 7 (EINVAL) for what the line cannot do: 1.5 stop bits with
+// more than 5 data bits, a rate of 0 or less.
+TTermiosConfig BuildTermios(const TLineSettings &s, const struct termios &current);
+
+// The B* constant of a rate, or 0 when there is none.
+speed_t SpeedConstant(int rate);
+
+// Sets a rate without a B* constant through TCSETS2/BOTHER (termios2.cpp).
+// Returns 0 or the errno of the failed call.
+int SetOtherBaudRate(int fd, int rate);
+// Reads the output rate back through TCGETS2; -1 on failure.
+int GetBaudRate2(int fd);
+
+} // namespace q274
