@@ -1,0 +1,134 @@
+// Data lines of the log view and their pacing: the worker thread that writes
+// a line about once a minute, nudged towards a fixed millisecond of the wall
+// clock.
+#pragma once
+
+#include <QString>
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+namespace q274 {
+
+// TAB + value for each of the four read-out captions. A caption is trimmed
+// of blanks and control characters; a channel without reading (" -") gives
+// the three characters "  -".
+QString ComposeDataFields(const std::array<QString, 4> &readoutCaptions);
+
+// The hold before the first data line of a connection, from the millisecond
+// of the wall clock: early in a second wait until about 175 ms, late in a
+// second wait 275 ms into the next one.
+int StartAlignmentSleepMs(int wallMs);
+
+// The interval has (nearly) passed: due up to 45 ms early. The elapsed time
+// is taken modulo 2^32, so the wrap-around of the tick counter is harmless.
+bool DataLineDue(std::uint32_t tickNow, std::uint32_t referenceTick, std::int32_t interval);
+
+// The wait that moves a due line later within its second, towards
+// referenceMs; none when the clock is already within 2 ms of it or past it.
+int DataLineAlignmentMs(int wallMs, int referenceMs);
+
+struct PacingStep {
+    bool due = false;
+    int sleepMs = 0; // alignment wait before the line, only when due
+};
+
+PacingStep DataLinePacing(std::uint32_t tickNow, std::uint32_t referenceTick, std::int32_t interval,
+                          int wallMs, int referenceMs);
+
+// The clocks the pacing reads. Ticks (for the interval) and the wall clock
+// (for the millisecond) come from different sources.
+struct DataLineClocks {
+    std::function<std::uint32_t()> tickCount;   // 32-bit millisecond counter
+    std::function<int()> wallMillisecond;       // 0..999 of the local time
+    // Sleeps the calling thread. Left empty, the worker sleeps itself and
+    // wakes at once when it is told to stop.
+    std::function<void(int ms)> sleep;
+};
+
+// The monotonic millisecond counter (wrapping at 2^32) and the system clock.
+DataLineClocks SystemClocks();
+
+// Owns the worker thread that paces the data lines. The line callback (the
+// window's LogTemperatures) and the error callback both run on the
+// user-interface thread through UiSync::synchronize.
+//
+// Start, Stop, WaitStopped, AlignFirstLine and the destructor belong to the
+// user-interface thread.
+class DataLineWorker {
+public:
+    static constexpr int PassMs = 30;
+    static constexpr std::int32_t DefaultInterval = 60000;
+    static constexpr int AlignedMillisecond = 350;
+
+    DataLineWorker(std::function<void()> onLine,
+                   std::function<void(std::exception_ptr)> onError,
+                   DataLineClocks clocks = SystemClocks());
+    ~DataLineWorker();
+
+    DataLineWorker(const DataLineWorker &) = delete;
+    DataLineWorker &operator=(const DataLineWorker &) = delete;
+
+    // Values the worker reads on every pass.
+    std::int32_t DataLineInterval() const { return interval_.load(); }
+    void SetDataLineInterval(std::int32_t ms) { interval_.store(ms); }
+    int ReferenceMillisecond() const { return referenceMs_.load(); }
+    void SetReferenceMillisecond(int ms) { referenceMs_.store(ms); }
+    bool FirstSamplePending() const { return firstSamplePending_.load(); }
+    void SetFirstSamplePending(bool pending) { firstSamplePending_.store(pending); }
+    std::uint32_t ReferenceTick() const { return referenceTick_.load(); }
+    void SetReferenceTick(std::uint32_t tick) { referenceTick_.store(tick); }
+
+    // The first line of a connection: holds the calling thread by
+    // StartAlignmentSleepMs and sets ReferenceMillisecond to 350. Returns the
+    // time held in milliseconds.
+    int AlignFirstLine();
+    // ReferenceTick := the tick count now.
+    void TakeReferenceTick();
+
+    // Starts the worker; nothing happens while one is running. A worker
+    // that was told to stop but has not ended yet is waited for first.
+    void Start();
+    // Marks the worker to stop and wakes it; returns at once. No line is
+    // handed over after this.
+    void Stop();
+    // True from Start until the worker thread has left its loop.
+    bool Running() const { return running_.load(); }
+    // Waits for a stopped worker to end, running hand-offs meanwhile.
+    void WaitStopped();
+
+    // Lines handed over and hand-off errors since construction.
+    int LinesHandedOver() const { return lines_.load(); }
+    int HandOffErrors() const { return errors_.load(); }
+
+private:
+    void run();
+    void pause(int ms);
+    void handOver();
+
+    const std::function<void()> onLine_;
+    const std::function<void(std::exception_ptr)> onError_;
+    const DataLineClocks clocks_;
+
+    std::atomic<std::int32_t> interval_{DefaultInterval};
+    std::atomic<int> referenceMs_{0};
+    std::atomic<bool> firstSamplePending_{false};
+    std::atomic<std::uint32_t> referenceTick_{0};
+
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> running_{false};
+    std::atomic<int> lines_{0};
+    std::atomic<int> errors_{0};
+
+    std::mutex sleepMutex_; // only for the stop wake-up
+    std::condition_variable sleepWake_;
+    std::thread thread_;
+};
+
+} // namespace q274

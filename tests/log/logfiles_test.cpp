@@ -1,0 +1,173 @@
+#include "logfiles.h"
+
+#include "timestamp.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace q274;
+
+namespace {
+
+const QLocale us(QStringLiteral("en_US"));
+const QDate day(2008, 10, 25);
+const QTime moment(15, 49, 36);
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return "<unreadable>";
+    return f.readAll();
+}
+
+QStringList entries(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+}
+
+} // namespace
+
+TEST(LogFileNames, UnitedStatesAndOtherSeparators)
+{
+    EXPECT_EQ(LogFileDatePart(day, us), "10-25-2008");
+    EXPECT_EQ(LogFileTimePart(moment), "15-49-36");
+    EXPECT_EQ(LogFileTimePart(QTime(3, 4, 5)), "03-04-05");
+    EXPECT_EQ(ManualLogName(day, moment, us), "Q274TC_10-25-2008_15-49-36");
+    EXPECT_EQ(AutosaveFileName("/home/u/Documents/Q274", day, moment, us),
+              "/home/u/Documents/Q274/Q274TC_10-25-2008_15-49-36.log");
+    EXPECT_EQ(LogFileDatePart(day, QLocale(QStringLiteral("de_DE"))), "25-10-2008");
+    EXPECT_EQ(ManualLogName(QDate(2009, 1, 2), QTime(0, 0, 0), QLocale(QStringLiteral("de_DE"))),
+              "Q274TC_02-01-2009_00-00-00");
+    EXPECT_EQ(LogFileDatePart(day, QLocale::c()), "2008-10-25");
+}
+
+TEST(Autosave, IntervalTableIsExactAndCaseSensitive)
+{
+    EXPECT_DOUBLE_EQ(AutosaveIntervalDays("1h"), 0.04167);
+    EXPECT_DOUBLE_EQ(AutosaveIntervalDays("3h"), 0.125);
+    EXPECT_DOUBLE_EQ(AutosaveIntervalDays("6h"), 0.25);
+    EXPECT_DOUBLE_EQ(AutosaveIntervalDays("12h"), 0.5);
+    EXPECT_DOUBLE_EQ(AutosaveIntervalDays("24h"), 1.0);
+    EXPECT_DOUBLE_EQ(AutosaveIntervalDays("1H"), 1.0);
+    EXPECT_DOUBLE_EQ(AutosaveIntervalDays(" 6h"), 1.0);
+    EXPECT_DOUBLE_EQ(AutosaveIntervalDays(""), 1.0);
+}
+
+TEST(Autosave, DueOnceTheIntervalHasPassed)
+{
+    const QDateTime opened(day, QTime(8, 0, 0));
+    EXPECT_FALSE(AutosaveDue(opened.addSecs(23 * 3600 + 59 * 60), opened, 1.0));
+    EXPECT_TRUE(AutosaveDue(opened.addSecs(24 * 3600), opened, 1.0));
+    EXPECT_TRUE(AutosaveDue(opened.addSecs(25 * 3600), opened, 1.0));
+    EXPECT_FALSE(AutosaveDue(opened.addSecs(3600), opened, 0.04167)); // 0.04167 d is 3600.3 s
+    EXPECT_TRUE(AutosaveDue(opened.addSecs(3601), opened, 0.04167));
+    EXPECT_FALSE(AutosaveDue(opened.addSecs(-60), opened, 0.04167));
+}
+
+TEST(LogFolder, DocumentsFolderAndCreation)
+{
+    EXPECT_TRUE(LogFolderPath().endsWith("/Q274"));
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString folder = dir.path() + "/Q274";
+    EXPECT_TRUE(EnsureLogFolder(folder));
+    EXPECT_TRUE(QDir(folder).exists());
+    EXPECT_TRUE(EnsureLogFolder(folder)); // already there
+    // One level only; a failure is not an error.
+    EXPECT_FALSE(EnsureLogFolder(dir.path() + "/missing/Q274"));
+}
+
+TEST(LogFileWrite, CrLfLinesWithoutByteOrderMark)
+{
+    EXPECT_EQ(LogFileBytes("a\nb"), QByteArray("a\r\nb\r\n"));
+    EXPECT_EQ(LogFileBytes("a\r\nb\r\n"), QByteArray("a\r\nb\r\n"));
+    EXPECT_EQ(LogFileBytes("\n\nx"), QByteArray("\r\n\r\nx\r\n"));
+    EXPECT_EQ(LogFileBytes(""), QByteArray());
+
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.path() + "/Q274TC_10-25-2008_15-49-36.log";
+    const QString text = MessageIndent + QString::fromUtf8("Veltrona \u00b0C") + "\n\n\n10/25/2008 3:49:37 PM\t24.06\t  -";
+    WriteLogFile(path, text);
+    const QByteArray bytes = readAll(path);
+    EXPECT_FALSE(bytes.startsWith("\xEF\xBB\xBF"));
+    EXPECT_EQ(bytes, MessageIndent.toUtf8() + QString::fromUtf8("Veltrona \u00b0C").toLocal8Bit()
+                         + "\r\n\r\n\r\n10/25/2008 3:49:37 PM\t24.06\t  -\r\n");
+    // Replacing keeps nothing of the old contents and leaves no stray file.
+    WriteLogFile(path, "short");
+    EXPECT_EQ(readAll(path), QByteArray("short\r\n"));
+    EXPECT_EQ(entries(dir.path()), QStringList{"Q274TC_10-25-2008_15-49-36.log"});
+}
+
+TEST(LogFileWrite, ReplacedFileKeepsItsPermissions)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.path() + "/a.log";
+    WriteLogFile(path, "one");
+    ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0640), 0);
+    WriteLogFile(path, "two");
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+TEST(LogFileWrite, TargetIsAFolderThrowsAndLeavesItAlone)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.path() + "/taken.log";
+    ASSERT_TRUE(QDir().mkdir(path));
+    try {
+        WriteLogFile(path, "text");
+        FAIL() << "no error";
+    } catch (const LogFileError &e) {
+        EXPECT_EQ(QString::fromStdString(e.what()), "Cannot create file \"" + path + "\". Is a directory");
+    }
+    EXPECT_TRUE(QFileInfo(path).isDir());
+    EXPECT_EQ(entries(dir.path()), QStringList{"taken.log"});
+}
+
+TEST(LogFileWrite, MissingFolderThrowsWithPathAndReason)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.path() + "/gone/x.log";
+    try {
+        WriteLogFile(path, "text");
+        FAIL() << "no error";
+    } catch (const std::runtime_error &e) {
+        EXPECT_EQ(QString::fromStdString(e.what()),
+                  "Cannot create file \"" + path + "\". No such file or directory");
+    }
+}
+
+TEST(LogFileWrite, ReadOnlyFolderThrowsAndExistingFileSurvives)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.path() + "/kept.log";
+    WriteLogFile(path, "old contents");
+    const QByteArray folder = QFile::encodeName(dir.path());
+    ASSERT_EQ(::chmod(folder.constData(), 0555), 0);
+    if (::access(folder.constData(), W_OK) == 0) {
+        ::chmod(folder.constData(), 0755);
+        GTEST_SKIP() << "permissions are not enforced for this user";
+    }
+    try {
+        WriteLogFile(path, "new contents");
+        ADD_FAILURE() << "no error";
+    } catch (const LogFileError &e) {
+        EXPECT_EQ(QString::fromStdString(e.what()), "Cannot create file \"" + path + "\". Permission denied");
+    }
+    ::chmod(folder.constData(), 0755);
+    EXPECT_EQ(readAll(path), QByteArray("old contents\r\n"));
+    EXPECT_EQ(entries(dir.path()), QStringList{"kept.log"});
+}
