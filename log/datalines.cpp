@@ -117,6 +117,12 @@ void DataLineWorker::Start()
 {
     if (running_.load() && !stop_.load())
         return;
+    if (inHandOff_.load()) {
+        // The worker waits for this very call and tests its mark only
+        // afterwards: clearing the mark keeps it running.
+        stop_.store(false);
+        return;
+    }
     WaitStopped();
     stop_.store(false);
     running_.store(true);
@@ -136,7 +142,7 @@ void DataLineWorker::Stop()
 
 void DataLineWorker::WaitStopped()
 {
-    if (!thread_.joinable())
+    if (!thread_.joinable() || inHandOff_.load())
         return;
     UiSync::waitUntil([this] { return !running_.load(); });
     thread_.join();
@@ -152,10 +158,22 @@ void DataLineWorker::pause(int ms)
     sleepWake_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stop_.load(); });
 }
 
+void DataLineWorker::callOnUi(const std::function<void()> &fn)
+{
+    UiSync::synchronize([this, &fn] {
+        struct Mark {
+            std::atomic<bool> &flag;
+            explicit Mark(std::atomic<bool> &f) : flag(f) { flag.store(true); }
+            ~Mark() { flag.store(false); }
+        } mark(inHandOff_);
+        fn();
+    });
+}
+
 void DataLineWorker::handOver()
 {
     try {
-        UiSync::synchronize(onLine_);
+        callOnUi(onLine_);
         ++lines_;
     } catch (...) {
         // A failed line or autosave must not end the pacing: report and go on.
@@ -164,7 +182,7 @@ void DataLineWorker::handOver()
             return;
         const std::exception_ptr error = std::current_exception();
         try {
-            UiSync::synchronize([this, error] { onError_(error); });
+            callOnUi([this, error] { onError_(error); });
         } catch (...) {
             // The report itself failed; nothing is left to tell it to.
         }

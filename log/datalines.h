@@ -93,14 +93,17 @@ public:
     void TakeReferenceTick();
 
     // Starts the worker; nothing happens while one is running. A worker
-    // that was told to stop but has not ended yet is waited for first.
+    // that was told to stop but has not ended yet is waited for first (from
+    // inside its own hand-off it simply carries on).
     void Start();
     // Marks the worker to stop and wakes it; returns at once. No line is
     // handed over after this.
     void Stop();
     // True from Start until the worker thread has left its loop.
     bool Running() const { return running_.load(); }
-    // Waits for a stopped worker to end, running hand-offs meanwhile.
+    // Waits for a stopped worker to end, running hand-offs meanwhile. From
+    // inside the worker's own hand-off it returns at once (the worker is
+    // waiting for that very call); the thread is joined later.
     void WaitStopped();
 
     // Lines handed over and hand-off errors since construction.
@@ -111,6 +114,7 @@ private:
     void run();
     void pause(int ms);
     void handOver();
+    void callOnUi(const std::function<void()> &fn);
 
     const std::function<void()> onLine_;
     const std::function<void(std::exception_ptr)> onError_;
@@ -125,6 +129,7 @@ private:
     std::atomic<bool> running_{false};
     std::atomic<int> lines_{0};
     std::atomic<int> errors_{0};
+    std::atomic<bool> inHandOff_{false}; // a hand-off of this worker is running
 
     std::mutex sleepMutex_; // only for the stop wake-up
     std::condition_variable sleepWake_;

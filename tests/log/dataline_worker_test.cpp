@@ -226,3 +226,39 @@ TEST(DataLineWorker, DestructionStopsARunningWorker)
     UiSync::processPending();
     EXPECT_EQ(count.load(), after);
 }
+
+TEST(DataLineWorker, StopAndWaitFromInsideTheLineDoNotDeadlock)
+{
+    FakeClock clock;
+    std::atomic<int> count{0};
+    DataLineWorker *self = nullptr;
+    DataLineWorker worker([&] {
+        ++count;
+        self->Stop();        // the port closed while the line was written
+        self->WaitStopped(); // must not wait for the worker that waits for us
+    }, nullptr, clock.clocks());
+    self = &worker;
+    worker.SetDataLineInterval(100);
+    worker.Start();
+    ASSERT_TRUE(waitFor([&] { return !worker.Running(); }));
+    worker.WaitStopped();
+    EXPECT_EQ(count.load(), 1);
+}
+
+TEST(DataLineWorker, RestartFromInsideTheLineKeepsTheWorker)
+{
+    FakeClock clock;
+    std::atomic<int> count{0};
+    DataLineWorker *self = nullptr;
+    DataLineWorker worker([&] {
+        if (++count == 1) {
+            self->Stop();
+            self->Start(); // a reconnection within the same hand-off
+        }
+    }, nullptr, clock.clocks());
+    self = &worker;
+    worker.SetDataLineInterval(100);
+    worker.Start();
+    ASSERT_TRUE(waitFor([&] { return count.load() >= 3; }));
+    EXPECT_TRUE(worker.Running());
+}
