@@ -260,7 +260,7 @@ public:
     void EndLoading();
     bool Loading() const { return FLoading; }
 
-    bool Connected() const { return FConnected; }
+    bool Connected() const { return FLoading ? FStoredConnected : FConnected; }
     void SetConnected(bool v);
 
     // Settings.
@@ -339,6 +339,8 @@ private:
     void DeliverFromThread(TComEvents batch);
     void ForceRelease() noexcept;
     void DrainCancel();
+    bool DeviceHungUp() const;
+    void PostDeferredClose();
     std::string FilterInput(std::string raw);
 
     QString FPort = QStringLiteral("COM1");
@@ -359,6 +361,7 @@ private:
     int FCancelFd = -1;      // eventfd that ends a transfer in progress
     bool FConnected = false;
     bool FLoading = false;
+    bool FStoredConnected = false; // Connected as recorded while loading
     bool FClosing = false;
     int FUpdateCount = 0;
     std::unique_ptr<TComThread> FEventThread;
@@ -382,9 +385,10 @@ private:
     int FLastFrame = 0, FLastParity = 0, FLastBrk = 0, FLastOverrun = 0, FLastBufOverrun = 0;
     std::atomic<bool> FHangUpPending{false};
 
-    // Bytes the handlers know about but have not read yet (event thread uses
-    // it to tell new bytes from left-over ones).
-    std::atomic<int> FRxKnown{0};
+    // Bytes taken out of the driver's input queue so far (read or purged);
+    // with the queue length it tells the event thread which bytes are new.
+    std::atomic<std::uint64_t> FRxConsumed{0};
+    std::atomic<bool> FRxResync{false};
     // Part of an error-mark sequence held back until its remaining bytes arrive.
     std::string FInputCarry;
 };
