@@ -1,0 +1,223 @@
+// Reply assembly and the reply syntax: what the board sends becomes the
+// right lines, fields and read-out texts.
+#include "protocol.h"
+
+#include <gtest/gtest.h>
+
+using namespace q274;
+
+TEST(ReplyAssembler, JoinsPiecesAndCutsAtAnyLineEnd)
+{
+    ReplyAssembler a;
+    EXPECT_EQ(a.feed("?Tempe").status, ReplyAssembler::Result::Waiting);
+    EXPECT_EQ(a.feed("rature Monitor").status, ReplyAssembler::Result::Waiting);
+    auto r = a.feed(" v2.1\r\n");
+    ASSERT_EQ(r.status, ReplyAssembler::Result::Line);
+    EXPECT_EQ(r.line, "?Temperature Monitor v2.1");
+    EXPECT_TRUE(a.buffer().isEmpty());
+
+    r = a.feed("S005\n");
+    ASSERT_EQ(r.status, ReplyAssembler::Result::Line);
+    EXPECT_EQ(r.line, "S005");
+}
+
+TEST(ReplyAssembler, ReadHoldingTwoRepliesGivesOneMergedLine)
+{
+    ReplyAssembler a;
+    auto r = a.feed("T124.06\r\nT2");
+    ASSERT_EQ(r.status, ReplyAssembler::Result::Line);
+    EXPECT_EQ(r.line, "T124.06T2");
+    EXPECT_TRUE(a.buffer().isEmpty());
+}
+
+TEST(ReplyAssembler, SplitCrLfGivesReplyThenEmptyLine)
+{
+    ReplyAssembler a;
+    auto r = a.feed("T3?\r");
+    ASSERT_EQ(r.status, ReplyAssembler::Result::Line);
+    EXPECT_EQ(r.line, "T3?");
+    r = a.feed("\n");
+    ASSERT_EQ(r.status, ReplyAssembler::Result::Line);
+    EXPECT_EQ(r.line, "");
+}
+
+TEST(ReplyAssembler, TrimsBlanksAndControlCharactersAndKeepsLatin1)
+{
+    ReplyAssembler a;
+    auto r = a.feed(std::string("\t  ?Temperature x\xB0 \x01\r"));
+    ASSERT_EQ(r.status, ReplyAssembler::Result::Line);
+    EXPECT_EQ(r.line, QString::fromLatin1("?Temperature x\xB0"));
+    EXPECT_EQ(TrimLine(QString::fromLatin1("\x1f a b \x7f")), QString::fromLatin1("a b \x7f"));
+}
+
+TEST(ReplyAssembler, OverflowDropsBufferPast4096)
+{
+    ReplyAssembler a;
+    EXPECT_EQ(a.feed(std::string(4096, 'x')).status, ReplyAssembler::Result::Waiting);
+    EXPECT_EQ(a.buffer().size(), 4096);
+    EXPECT_EQ(a.feed("y").status, ReplyAssembler::Result::Overflow);
+    EXPECT_TRUE(a.buffer().isEmpty());
+    // The next reply arrives clean.
+    auto r = a.feed("S00\r");
+    ASSERT_EQ(r.status, ReplyAssembler::Result::Line);
+    EXPECT_EQ(r.line, "S00");
+}
+
+TEST(ReplyAssembler, ClearDropsUnfinishedLine)
+{
+    ReplyAssembler a;
+    a.feed("T12");
+    a.clear();
+    EXPECT_EQ(a.feed("?Temperature\r").line, "?Temperature");
+}
+
+TEST(ReplyClassification, Identification)
+{
+    EXPECT_TRUE(IsIdentificationReply("?Temperature Monitor & Controller v2.1"));
+    EXPECT_FALSE(IsIdentificationReply("Temperature"));
+    EXPECT_EQ(IdentificationText("?Temperature Monitor & Controller v2.1"),
+              "Temperature Monitor & Controller v2.1");
+    // Leftovers of an earlier connection in front are dropped too.
+    EXPECT_EQ(IdentificationText("T12?Temperature A?Temperature B"), "Temperature A?Temperature B");
+}
+
+TEST(ReplyClassification, StatusAndTemperature)
+{
+    EXPECT_TRUE(IsRelayStatusReply("S005"));
+    EXPECT_TRUE(IsRelayStatusReply("xS0"));
+    EXPECT_EQ(RelayStatusText("S005"), "05");
+    EXPECT_EQ(RelayStatusText("S"), "");
+
+    for (const char *line : {"T0 1,2,3,4", "T124.06", "xxT4", "T3?", "T2"})
+        EXPECT_TRUE(IsTemperatureReply(line)) << line;
+    for (const char *line : {"T5 1", "S00", "t1", "T", ""})
+        EXPECT_FALSE(IsTemperatureReply(line)) << line;
+    EXPECT_TRUE(IsAllChannelReply("T024.06,1,2,3"));
+    EXPECT_FALSE(IsAllChannelReply("T124.06"));
+}
+
+TEST(ReplyClassification, SingleChannel)
+{
+    auto r = ParseChannelReply("T224.06");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->channel, 2);
+    EXPECT_EQ(r->value, "24.06");
+    r = ParseChannelReply("T3?");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->channel, 3);
+    EXPECT_EQ(r->value, "?");
+    EXPECT_FALSE(ParseChannelReply("TX1"));
+    EXPECT_FALSE(ParseChannelReply("T51"));
+    EXPECT_FALSE(ParseChannelReply("T0"));
+    EXPECT_FALSE(ParseChannelReply("T"));
+}
+
+TEST(SplitAllChannels, FieldsAndMissingSensors)
+{
+    auto f = SplitAllChannels("T024.06,22.12,?,?");
+    EXPECT_EQ(f[0], "24.06");
+    EXPECT_EQ(f[1], "22.12");
+    EXPECT_EQ(f[2], "-");
+    EXPECT_EQ(f[3], "-");
+}
+
+TEST(SplitAllChannels, FewerCommasGiveEmptyFieldsWithoutEatingText)
+{
+    auto f = SplitAllChannels("T024.06,22.12");
+    EXPECT_EQ(f[0], "24.06");
+    EXPECT_EQ(f[1], "");
+    EXPECT_EQ(f[2], "");
+    EXPECT_EQ(f[3], "22.12");
+
+    f = SplitAllChannels("T0");
+    for (const auto &field : f)
+        EXPECT_EQ(field, "");
+
+    // Extra commas stay in the fourth field.
+    f = SplitAllChannels("T01,2,3,4,5");
+    EXPECT_EQ(f[3], "4,5");
+}
+
+TEST(Fahrenheit, ConversionAndTwoDecimals)
+{
+    EXPECT_NEAR(CelsiusToFahrenheit(24.06), 75.308, 1e-12);
+    EXPECT_DOUBLE_EQ(CelsiusToFahrenheit(-40.0), -40.0);
+    EXPECT_DOUBLE_EQ(CelsiusToFahrenheit(100.0), 212.0);
+    EXPECT_EQ(FormatTwoDecimals(75.308, '.'), "75.31");
+    EXPECT_EQ(FormatTwoDecimals(75.308, ','), "75,31");
+    EXPECT_EQ(FormatTwoDecimals(5.0, '.'), "5.00");
+    EXPECT_EQ(FormatTwoDecimals(-0.004, '.'), "0.00");
+    EXPECT_EQ(FormatTwoDecimals(-4.004, '.'), "-4.00");
+    // Five significant digits at most.
+    EXPECT_EQ(FormatTwoDecimals(1234.567, '.'), "1234.60");
+    EXPECT_EQ(FormatTwoDecimals(302.0, '.'), "302.00");
+}
+
+TEST(ParseLocaleFloat, AcceptsNumbersInTheLocaleForm)
+{
+    EXPECT_EQ(ParseLocaleFloat(" 24.06", '.'), 24.06);
+    EXPECT_EQ(ParseLocaleFloat("24,06 ", ','), 24.06);
+    EXPECT_EQ(ParseLocaleFloat("-15", '.'), -15.0);
+    EXPECT_EQ(ParseLocaleFloat("+3", '.'), 3.0);
+    EXPECT_EQ(ParseLocaleFloat("1.5E2", '.'), 150.0);
+    EXPECT_EQ(ParseLocaleFloat(".5", '.'), 0.5);
+}
+
+TEST(ParseLocaleFloat, RejectsEverythingElse)
+{
+    for (const char *text : {"", "   ", "-", "abc", "12a", "1.2.3", "1 2", "1,5", "e5", "1e", "nan", "inf",
+                             "0x10", "1e999", "--1", "."})
+        EXPECT_FALSE(ParseLocaleFloat(text, '.')) << text;
+    EXPECT_FALSE(ParseLocaleFloat("24.06", ','));
+    EXPECT_FALSE(ParseLocaleFloat("1,2,3", ','));
+}
+
+TEST(ReadoutText, CelsiusKeepsBoardTextWithLocaleSeparator)
+{
+    EXPECT_EQ(ReadoutText("24.06", false, '.'), " 24.06");
+    EXPECT_EQ(ReadoutText("24.06", false, ','), " 24,06");
+    // Only the first "." is turned.
+    EXPECT_EQ(ReadoutText("1.2.3", false, ','), " 1,2.3");
+    // Celsius shows what the board sent, even when it is not a number.
+    EXPECT_EQ(ReadoutText("", false, '.'), " ");
+}
+
+TEST(ReadoutText, NoSensorMarkerAsTheCallerSays)
+{
+    EXPECT_EQ(ReadoutText("?", false, '.'), " -");
+    EXPECT_EQ(ReadoutText("?", true, '.'), " -");
+    EXPECT_EQ(ReadoutText("-", true, ',', "-"), " -");
+    EXPECT_EQ(ReadoutText("-", false, '.'), " -"); // shown as received
+    EXPECT_FALSE(ReadoutText("-", true, '.'));       // not the marker here: no number
+}
+
+TEST(ReadoutText, FahrenheitWithTwoDecimals)
+{
+    EXPECT_EQ(ReadoutText("24.06", true, '.'), " 75.31");
+    EXPECT_EQ(ReadoutText("22.12", true, '.'), " 71.82");
+    EXPECT_EQ(ReadoutText("24.06", true, ','), " 75,31");
+    EXPECT_EQ(ReadoutText("30", true, '.'), " 86.00");
+    EXPECT_FALSE(ReadoutText("", true, '.'));
+    EXPECT_FALSE(ReadoutText("2x", true, '.'));
+}
+
+TEST(ParseRelayStatus, HexDigitsLowFourBits)
+{
+    EXPECT_EQ(ParseRelayStatus("0"), 0u);
+    EXPECT_EQ(ParseRelayStatus("00"), 0u);
+    EXPECT_EQ(ParseRelayStatus("F"), 15u);
+    EXPECT_EQ(ParseRelayStatus("f"), 15u);
+    EXPECT_EQ(ParseRelayStatus("1"), 1u);
+    EXPECT_EQ(ParseRelayStatus("8"), 8u);
+    EXPECT_EQ(ParseRelayStatus("05"), 5u);
+    EXPECT_EQ(ParseRelayStatus(" 5 "), 5u);
+    EXPECT_EQ(ParseRelayStatus("1F"), 15u);
+    EXPECT_EQ(ParseRelayStatus("10"), 0u);
+    EXPECT_EQ(ParseRelayStatus("FFFFFFFFFFFFFFFFFFFF3"), 3u);
+}
+
+TEST(ParseRelayStatus, RejectsBadText)
+{
+    for (const char *text : {"", "  ", "G", "0x5", "$5", "5 5", "-1", "+1", "5h"})
+        EXPECT_FALSE(ParseRelayStatus(text)) << text;
+}

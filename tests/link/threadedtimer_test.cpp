@@ -1,0 +1,189 @@
+// Threaded timers: ticks come from a worker, run on the user-interface thread,
+// keep to their grid, and disabling or destroying never deadlocks.
+#include "threadedtimer.h"
+
+#include "uisync.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+using namespace q274;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// Runs hand-offs until pred holds; false when the generous deadline passed.
+bool waitFor(const std::function<bool()> &pred, std::chrono::milliseconds limit = 10s)
+{
+    const auto end = Clock::now() + limit;
+    UiSync::waitUntil([&] { return pred() || Clock::now() >= end; }, 10ms);
+    return pred();
+}
+
+// Keeps running hand-offs for a while (to see that nothing more arrives).
+void pump(std::chrono::milliseconds span)
+{
+    const auto end = Clock::now() + span;
+    UiSync::waitUntil([&] { return Clock::now() >= end; }, 5ms);
+}
+
+} // namespace
+
+TEST(NextTickDeadline, StaysOnTheGridAndSkipsMissedTicks)
+{
+    const auto t0 = Clock::time_point{} + 1000ms;
+    EXPECT_EQ(NextTickDeadline(t0, 20ms, t0 + 5ms), t0 + 20ms);
+    // Handler ran 19 ms: still the next grid point.
+    EXPECT_EQ(NextTickDeadline(t0, 20ms, t0 + 19ms), t0 + 20ms);
+    // Handler overran two intervals: skip to the first point ahead.
+    EXPECT_EQ(NextTickDeadline(t0, 20ms, t0 + 45ms), t0 + 60ms);
+    EXPECT_EQ(NextTickDeadline(t0, 20ms, t0 + 20ms), t0 + 40ms);
+}
+
+TEST(TThreadedTimer, FirstTickOneIntervalAfterEnablingOnUiThread)
+{
+    TThreadedTimer timer(100);
+    std::thread::id ranOn;
+    Clock::time_point first{};
+    int ticks = 0;
+    timer.OnTimer = [&] {
+        if (ticks++ == 0) {
+            first = Clock::now();
+            ranOn = std::this_thread::get_id();
+        }
+    };
+    pump(30ms);
+    EXPECT_EQ(ticks, 0); // disabled at creation
+    const auto start = Clock::now();
+    timer.SetEnabled(true);
+    ASSERT_TRUE(waitFor([&] { return ticks >= 1; }));
+    EXPECT_GE(first - start, 95ms);
+    EXPECT_EQ(ranOn, std::this_thread::get_id());
+}
+
+TEST(TThreadedTimer, TicksDoNotDriftWithHandlerTime)
+{
+    // Each tick's handler takes 20 ms of a 40 ms interval. A timer that
+    // waited a full interval after each handler would need 20 x 10 = 200 ms
+    // more for 10 ticks.
+    TThreadedTimer timer(40, tpHigher);
+    std::vector<Clock::time_point> at;
+    timer.OnTimer = [&] {
+        at.push_back(Clock::now());
+        std::this_thread::sleep_for(20ms);
+    };
+    const auto start = Clock::now();
+    timer.SetEnabled(true);
+    ASSERT_TRUE(waitFor([&] { return at.size() >= 10; }));
+    timer.SetEnabled(false);
+    const auto elapsed = at[9] - start;
+    EXPECT_GE(elapsed, 395ms);
+    EXPECT_LT(elapsed, 560ms);
+    for (size_t i = 1; i < at.size(); ++i)
+        EXPECT_GE(at[i] - start, std::chrono::milliseconds(40 * (i + 1) - 5));
+}
+
+TEST(TThreadedTimer, DisableDropsTicksAndReenableStartsFullInterval)
+{
+    TThreadedTimer timer(30);
+    int ticks = 0;
+    timer.OnTimer = [&] { ++ticks; };
+    timer.SetEnabled(true);
+    ASSERT_TRUE(waitFor([&] { return ticks >= 2; }));
+    timer.SetEnabled(false);
+    const int seen = ticks;
+    pump(150ms);
+    EXPECT_EQ(ticks, seen);
+
+    timer.SetInterval(200);
+    const auto start = Clock::now();
+    timer.SetEnabled(true);
+    ASSERT_TRUE(waitFor([&] { return ticks > seen; }));
+    EXPECT_GE(Clock::now() - start, 195ms);
+}
+
+TEST(TThreadedTimer, TickQueuedForHandOffIsDroppedWhenDisabledMeanwhile)
+{
+    TThreadedTimer timer(10);
+    int ticks = 0;
+    timer.OnTimer = [&] { ++ticks; };
+    timer.SetEnabled(true);
+    // Not running hand-offs: the worker's tick waits for this thread.
+    std::this_thread::sleep_for(60ms);
+    timer.SetEnabled(false);
+    pump(100ms);
+    EXPECT_EQ(ticks, 0);
+}
+
+TEST(TThreadedTimer, OneShotDisablesItself)
+{
+    TThreadedTimer timer(20);
+    int ticks = 0;
+    timer.OnTimer = [&] {
+        timer.SetEnabled(false);
+        ++ticks;
+    };
+    timer.SetEnabled(true);
+    ASSERT_TRUE(waitFor([&] { return ticks >= 1; }));
+    pump(120ms);
+    EXPECT_EQ(ticks, 1);
+    EXPECT_FALSE(timer.Enabled());
+}
+
+TEST(TThreadedTimer, HandlerMayStopAnotherTimer)
+{
+    TThreadedTimer a(20), b(15);
+    int aTicks = 0, bTicks = 0;
+    a.OnTimer = [&] { ++aTicks; b.SetEnabled(false); a.SetEnabled(false); };
+    b.OnTimer = [&] { ++bTicks; };
+    a.SetEnabled(true);
+    b.SetEnabled(true);
+    ASSERT_TRUE(waitFor([&] { return aTicks == 1; }));
+    const int bSeen = bTicks;
+    pump(100ms);
+    EXPECT_EQ(bTicks, bSeen);
+}
+
+TEST(TThreadedTimer, HandlerExceptionIsSwallowedAndTicksGoOn)
+{
+    TThreadedTimer timer(15);
+    int ticks = 0;
+    timer.OnTimer = [&] {
+        ++ticks;
+        throw std::runtime_error("handler failed");
+    };
+    timer.SetEnabled(true);
+    EXPECT_TRUE(waitFor([&] { return ticks >= 3; }));
+}
+
+TEST(TThreadedTimer, DestroyWhileHandOffPendingDoesNotDeadlock)
+{
+    auto timer = std::make_unique<TThreadedTimer>(5);
+    int ticks = 0;
+    timer->OnTimer = [&] { ++ticks; };
+    timer->SetEnabled(true);
+    // Let the worker block in its hand-off to this (busy) thread.
+    std::this_thread::sleep_for(50ms);
+    timer.reset(); // must run the pending hand-off (dropped) and join
+    EXPECT_EQ(ticks, 0);
+}
+
+TEST(TThreadedTimer, ManyTimersCreatedAndDestroyedWhileTicking)
+{
+    int ticks = 0;
+    for (int round = 0; round < 5; ++round) {
+        std::vector<std::unique_ptr<TThreadedTimer>> timers;
+        for (int i = 0; i < 4; ++i) {
+            timers.push_back(std::make_unique<TThreadedTimer>(3 + i, i % 2 ? tpHigher : tpNormal));
+            timers.back()->OnTimer = [&] { ++ticks; };
+            timers.back()->SetEnabled(true);
+        }
+        pump(20ms);
+    }
+    EXPECT_GT(ticks, 0);
+}
