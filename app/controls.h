@@ -1,0 +1,81 @@
+// Small controls of the main window: the round relay indicator, the up-down
+// spinner bound to a read-only edit, and the page control with its tabs at
+// the bottom.
+#pragma once
+
+#include <QColor>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QWidget>
+
+class QLineEdit;
+class QToolButton;
+
+namespace q274 {
+
+// A circle filling its 16 x 16 area: outline of the given width and colour,
+// filled with the brush colour.
+class TShape : public QWidget {
+    Q_OBJECT
+public:
+    explicit TShape(QWidget *parent = nullptr);
+    void SetPenColor(const QColor &c);
+    void SetBrushColor(const QColor &c);
+    QColor PenColor() const { return pen_; }
+    QColor BrushColor() const { return brush_; }
+    int PenWidth() const { return 2; }
+
+protected:
+    void paintEvent(QPaintEvent *) override;
+
+private:
+    QColor pen_{0, 0, 0};
+    QColor brush_{192, 192, 192};
+};
+
+// Up-down spinner: the only writer of its associated edit's text. Clicks
+// stop at the limits (no wrap-around); every click is reported, also one
+// that could not move.
+class TUpDown : public QWidget {
+    Q_OBJECT
+public:
+    TUpDown(int min, int max, int position, QLineEdit *associate, QWidget *parent = nullptr);
+    int Min() const { return min_; }
+    int Max() const { return max_; }
+    int Position() const { return pos_; }
+    // One click on the up (true) or down (false) arrow.
+    void Click(bool up);
+    QToolButton *UpButton() const { return up_; }
+    QToolButton *DownButton() const { return down_; }
+
+signals:
+    void clicked(bool up);
+
+protected:
+    void resizeEvent(QResizeEvent *) override;
+
+private:
+    void WriteAssociate();
+    int min_, max_, pos_;
+    QLineEdit *associate_;
+    QToolButton *up_;
+    QToolButton *down_;
+};
+
+class TTabBar : public QTabBar {
+    Q_OBJECT
+public:
+    using QTabBar::QTabBar;
+
+protected:
+    QSize tabSizeHint(int index) const override;
+};
+
+// Page control with 110 x 22 tabs at the bottom.
+class TPageControl : public QTabWidget {
+    Q_OBJECT
+public:
+    explicit TPageControl(QWidget *parent = nullptr);
+};
+
+} // namespace q274

@@ -1,0 +1,154 @@
+#include "dialogs.h"
+
+#include <QDialog>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace q274 {
+
+namespace {
+
+Dialogs *installed = nullptr;
+
+QtDialogs &DefaultDialogs()
+{
+    static QtDialogs qtDialogs;
+    return qtDialogs;
+}
+
+QMessageBox::Icon ToQt(DialogIcon icon)
+{
+    switch (icon) {
+    case DialogIcon::Information: return QMessageBox::Information;
+    case DialogIcon::Warning: return QMessageBox::Warning;
+    case DialogIcon::Question: return QMessageBox::Question;
+    case DialogIcon::Error: return QMessageBox::Critical;
+    case DialogIcon::None: break;
+    }
+    return QMessageBox::NoIcon;
+}
+
+} // namespace
+
+Dialogs &CurrentDialogs()
+{
+    return installed ? *installed : DefaultDialogs();
+}
+
+void InstallDialogs(Dialogs *dialogs)
+{
+    installed = dialogs;
+}
+
+bool QtDialogs::AskYesNo(QWidget *parent, const QString &title, const QString &text, DialogIcon icon)
+{
+    QMessageBox box(ToQt(icon), title, text, QMessageBox::NoButton, parent);
+    QPushButton *yes = box.addButton(QObject::tr("&Yes"), QMessageBox::YesRole);
+    QPushButton *no = box.addButton(QObject::tr("&No"), QMessageBox::NoRole);
+    box.setDefaultButton(yes);
+    box.setEscapeButton(no);
+    box.exec();
+    return box.clickedButton() == yes;
+}
+
+std::optional<QString> QtDialogs::AskSaveFileName(QWidget *parent, const SaveFileRequest &req)
+{
+    QFileDialog dlg(parent, req.title, req.initialFolder, req.filter);
+    dlg.setAcceptMode(QFileDialog::AcceptSave);
+    dlg.setFileMode(QFileDialog::AnyFile);
+    dlg.setDefaultSuffix(req.defaultSuffix);
+    dlg.setOption(QFileDialog::DontConfirmOverwrite, false);
+    if (!req.fileName.isEmpty())
+        dlg.selectFile(req.fileName);
+    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
+        return std::nullopt;
+    return dlg.selectedFiles().constFirst();
+}
+
+void QtDialogs::ShowError(QWidget *parent, const QString &title, const QString &text)
+{
+    QMessageBox box(QMessageBox::Critical, title, text, QMessageBox::Ok, parent);
+    box.exec();
+}
+
+void QtDialogs::ShowMessage(QWidget *parent, const QString &title, const QString &text)
+{
+    QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, parent);
+    box.exec();
+}
+
+int QtDialogs::RunDialog(QDialog &dialog, const QString &)
+{
+    return dialog.exec();
+}
+
+ScriptedDialogs::ScriptedDialogs()
+{
+    InstallDialogs(this);
+}
+
+ScriptedDialogs::~ScriptedDialogs()
+{
+    if (installed == this)
+        InstallDialogs(nullptr);
+}
+
+QStringList ScriptedDialogs::Kinds() const
+{
+    QStringList out;
+    for (const Request &r : requests)
+        out << r.kind;
+    return out;
+}
+
+QStringList ScriptedDialogs::Texts() const
+{
+    QStringList out;
+    for (const Request &r : requests)
+        out << r.text;
+    return out;
+}
+
+bool ScriptedDialogs::AskYesNo(QWidget *, const QString &title, const QString &text, DialogIcon icon)
+{
+    requests.push_back({QStringLiteral("question"), title, text, icon, {}});
+    if (answers.empty())
+        return false;
+    const bool a = answers.front();
+    answers.pop_front();
+    return a;
+}
+
+std::optional<QString> ScriptedDialogs::AskSaveFileName(QWidget *, const SaveFileRequest &req)
+{
+    requests.push_back({QStringLiteral("save"), req.title, req.fileName, DialogIcon::None, req});
+    std::optional<QString> answer;
+    if (!saveAnswers.empty()) {
+        answer.swap(saveAnswers.front());
+        saveAnswers.pop_front();
+    }
+    return answer;
+}
+
+void ScriptedDialogs::ShowError(QWidget *, const QString &title, const QString &text)
+{
+    requests.push_back({QStringLiteral("error"), title, text, DialogIcon::Error, {}});
+}
+
+void ScriptedDialogs::ShowMessage(QWidget *, const QString &title, const QString &text)
+{
+    requests.push_back({QStringLiteral("message"), title, text, DialogIcon::None, {}});
+}
+
+int ScriptedDialogs::RunDialog(QDialog &dialog, const QString &kind)
+{
+    requests.push_back({kind, dialog.windowTitle(), QString(), DialogIcon::None, {}});
+    if (dialogResults.empty())
+        return QDialog::Rejected;
+    const int r = dialogResults.front();
+    dialogResults.pop_front();
+    return r;
+}
+
+} // namespace q274

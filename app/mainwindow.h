@@ -1,0 +1,176 @@
+// The main window: button column, read-out strip, the Control page with the
+// four channel panels and the Log page with the log view; its keyboard
+// shortcuts, the close sequence and the application-wide error handler.
+//
+// The connection, polling, thermostat and log-file pieces plug in through the
+// virtual entry points below (PortIsOpen, ClosePortForExit, AskSaveLog,
+// StartCommandSender and the button handlers).
+#pragma once
+
+#include "controls.h"
+#include "channelsettings.h"
+
+#include <QDateTime>
+#include <QLocale>
+#include <QStringList>
+#include <QWidget>
+
+#include <array>
+#include <exception>
+
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+
+namespace q274 {
+
+class TfrmMain : public QWidget {
+    Q_OBJECT
+public:
+    explicit TfrmMain(QWidget *parent = nullptr);
+    ~TfrmMain() override;
+
+    static constexpr int kClientWidth = 852;
+    static constexpr int kClientHeight = 523;
+
+    enum class RelayFill { Unknown, On, Off };   // silver, red, background
+
+    // --- Controls (objectName = member name) ---
+    QFrame *bvlTop;
+    QWidget *pnlButtons;
+    QLabel *lblTDisplay;
+    QComboBox *cmbDeg;
+    QPushButton *btnCOM;
+    QLabel *lblLogEnable;
+    QCheckBox *chkLog;
+    QLabel *lblSaveCount;
+    QFrame *bvlButtons;
+    QPushButton *btnClearLog, *btnLogSave, *btnHelp, *btnAbout, *btnConn;
+
+    QWidget *pnlReadouts;
+    QGroupBox *gbCh1, *gbCh2, *gbCh3, *gbCh4;
+    QLabel *lblCh1, *lblCh2, *lblCh3, *lblCh4;
+    TShape *shp1, *shp2, *shp3, *shp4;
+
+    TPageControl *pgMain;
+    QWidget *tabControl, *tabLog;
+    QGroupBox *gbRC1, *gbRC2, *gbRC3, *gbRC4;
+    QCheckBox *chkEnable1, *chkEnable2, *chkEnable3, *chkEnable4;
+    QLineEdit *edtSP1, *edtSp2, *edtSP3, *edtSP4;
+    TUpDown *UpDown1, *UpDown7, *UpDown5, *UpDown3;    // set point, panels 1..4
+    QLabel *lblSP1, *lblSP2, *lblSP3, *lblSP4;
+    QLineEdit *edtDrop1, *edtDrop2, *edtDrop3, *edtDrop4;
+    TUpDown *UpDown2, *UpDown8, *UpDown6, *UpDown4;    // dropout, panels 1..4
+    QLabel *lblDrop1, *lblDrop2, *lblDrop3, *lblDrop4;
+    QComboBox *cmbMode1, *cmbMode2, *cmbMode3, *cmbMode4;
+    QLabel *lblMode1, *lblMode2, *lblMode3, *lblMode4;
+    QFrame *Bevel1, *Bevel2, *Bevel3, *Bevel4;
+    QLabel *lblMan1, *lblMan2, *lblMan3, *lblMan4;
+    QCheckBox *chkM1, *chkM2, *chkM3, *chkM4;
+    QPushButton *btnR1, *btnR2, *btnR3, *btnR4;
+
+    QFrame *pnlLog;
+    QPlainTextEdit *memLog;
+
+    // --- Start-up state, reset at window creation ---
+    QString MessageIndent;
+    QLocale Locale;              // the user's regional settings
+    QString DecimalSeparatorText;
+    QString DateSeparatorText;
+    bool FirstSamplePending = false;
+    bool ShowMilliseconds = false;
+    bool UseFahrenheit = false;
+    int NextChannel = 1;
+    QDateTime LastAutosaveTime;
+    QString LogFolder;
+    QStringList CommandQueue;
+    QString PortName = QStringLiteral("COM1");
+    // Indexed by channel number 1..4 (entry 0 unused).
+    std::array<q274::ChannelSettings, 5> ChannelSettings{};
+    double AutosaveInterval = 1.0;   // days
+    int DataLineInterval = 60000;    // ms
+
+    // --- Per-channel access (channel 1..4) ---
+    QLabel *Readout(int channel) const;
+    TShape *Indicator(int channel) const;
+    QCheckBox *EnableBox(int channel) const;
+    QLineEdit *SetPointEdit(int channel) const;
+    TUpDown *SetPointSpinner(int channel) const;
+    QLineEdit *DropoutEdit(int channel) const;
+    TUpDown *DropoutSpinner(int channel) const;
+    QComboBox *ModeList(int channel) const;
+    QCheckBox *OverrideBox(int channel) const;
+    QPushButton *RelayButton(int channel) const;
+
+    // --- Window operations ---
+    void ApplyCaptions();
+    void ApplySettings();
+    void ShowEnabledChannels();
+    void SetAutosaveInterval(const QString &name);
+    void SetRelayIndicator(int channel, RelayFill fill);
+    void ClearReadouts();
+    void ColourReadouts(bool portOpen);
+
+    // --- Log view ---
+    void LogMessage(const QString &text);
+    void ShowLogBanner();
+    void LogLoggingState();
+    // Appends one line as it stands, whatever the logging state (the blank
+    // separator line after a disconnect).
+    void AppendLogLine(const QString &line);
+    // The view's text with CR LF after every line, as it is saved.
+    QString LogText() const;
+
+    // --- Handlers ---
+    void cmbDegChange();
+    void chkEnable1Click();
+    void edtDrop1Change();
+    void UpDown2Click();
+    void cmbMode1Change();
+    void chkM1Click();
+    void chkLogClick();
+    void btnClearLogClick();
+    // Runs the shortcut for this key, if any; returns whether one ran.
+    // The key is never consumed.
+    bool FormKeyDown(int key, Qt::KeyboardModifiers modifiers);
+
+    // Logs the error and (when showBox) shows it in the error box.
+    void HandleAppException(const std::exception &error, bool showBox = true);
+
+    // --- Entry points wired by the connection and log-file code ---
+    virtual bool PortIsOpen() const;
+    virtual void ClosePortForExit();
+    virtual void AskSaveLog();
+    virtual void StartCommandSender();
+    virtual void btnConnClick();
+    virtual void btnCOMClick();
+    virtual void btnHelpClick();
+    virtual void btnAboutClick();
+    virtual void btnLogSaveClick();
+    virtual void btnR1Click(int channel);
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void BuildLayout();
+    void BuildButtonColumn();
+    void BuildReadoutStrip();
+    void BuildControlPage();
+    void BuildLogPage();
+    void FormCreate();
+    void FormShow();
+    // Runs a handler; an error goes to HandleAppException.
+    template <typename Fn> void Guarded(Fn &&fn);
+
+    bool shown_ = false;
+};
+
+} // namespace q274

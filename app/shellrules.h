@@ -1,0 +1,45 @@
+// Plain rules of the application shell, kept out of the widgets so tests call
+// them directly: the keyboard shortcut table, the error box text, the
+// disconnect question, and the application title.
+#pragma once
+
+#include <Qt>
+#include <QString>
+
+namespace q274 {
+
+enum class ShortcutAction {
+    None,
+    Help,
+    Close,
+    Relay1,
+    Relay2,
+    Relay3,
+    Relay4,
+    Connect,
+    ToggleLogging,
+    About,
+    ComPort,
+    ClearLog,
+    SaveLog,
+    ShowControlPage,
+    ShowLogPage,
+    ToggleMilliseconds,
+};
+
+// What a key press does in the main window. Only Ctrl is tested; Shift and
+// Alt may be held as well. Keypad digits act like the main-keyboard ones.
+ShortcutAction ShortcutFor(int key, Qt::KeyboardModifiers modifiers);
+
+// The error box shows the message with "." appended when the message is not
+// empty and its last character sorts after ".".
+QString ErrorBoxText(const QString &message);
+
+// "A monitoring and control session is in progress. " CR LF "Do you wish to disconnect?"
+QString DisconnectQuestion();
+
+// The application title: used for the error box and the help message box.
+QString ApplicationTitle();
+void SetApplicationTitle(const QString &title);
+
+} // namespace q274

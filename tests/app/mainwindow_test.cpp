@@ -1,0 +1,451 @@
+#include "application.h"
+#include "dialogs.h"
+#include "mainwindow.h"
+#include "rstrings.h"
+#include "shellrules.h"
+#include "uisync.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+using namespace q274;
+
+namespace {
+
+const QString kIndent = QStringLiteral("\t   \t   \t   \t\t  ");
+
+// Records what the shortcuts and the close sequence reach.
+class RecordingWindow : public TfrmMain {
+public:
+    QStringList calls;
+    bool portOpen = false;
+    bool failSave = false;
+
+    bool PortIsOpen() const override { return portOpen; }
+    void ClosePortForExit() override
+    {
+        calls << QStringLiteral("close port");
+        portOpen = false;
+        LogMessage(MessageIndent + rs::sDisconnected);
+    }
+    void AskSaveLog() override
+    {
+        calls << QStringLiteral("ask save");
+        TfrmMain::AskSaveLog();
+        if (failSave)
+            throw std::runtime_error("Cannot create file /nowhere/x.log");
+    }
+    void btnConnClick() override { calls << QStringLiteral("connect"); }
+    void btnCOMClick() override { calls << QStringLiteral("com"); }
+    void btnHelpClick() override { calls << QStringLiteral("help"); }
+    void btnAboutClick() override { calls << QStringLiteral("about"); }
+    void btnLogSaveClick() override { calls << QStringLiteral("save"); }
+    void btnR1Click(int channel) override { calls << QStringLiteral("relay %1").arg(channel); }
+};
+
+QStringList Lines(const TfrmMain &w)
+{
+    QStringList l = w.LogText().split(QStringLiteral("\r\n"));
+    EXPECT_EQ(l.last(), QString()) << "every line ends with CR LF";
+    l.removeLast();
+    return l;
+}
+
+void Press(TfrmMain &w, int key, Qt::KeyboardModifiers mods)
+{
+    // Delivered as Qt does: to the focused control, or the window itself.
+    QWidget *target = QApplication::focusWidget();
+    if (!target || target->window() != &w)
+        target = &w;
+    QKeyEvent press(QEvent::KeyPress, key, mods);
+    QApplication::sendEvent(target, &press);
+}
+
+class MainWindow : public ::testing::Test {
+protected:
+    ScriptedDialogs dialogs;
+    RecordingWindow w;
+};
+
+} // namespace
+
+TEST_F(MainWindow, LayoutFollowsTheReferenceGeometry)
+{
+    EXPECT_EQ(w.size(), QSize(852, 523));
+    EXPECT_EQ(w.minimumSize(), w.maximumSize());
+    EXPECT_FALSE(w.windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_EQ(w.pnlButtons->geometry(), QRect(732, 2, 120, 521));
+    EXPECT_EQ(w.btnConn->parentWidget(), w.pnlButtons);
+    EXPECT_EQ(w.btnConn->geometry(), QRect(11, 491, 98, 23));
+    EXPECT_EQ(w.btnCOM->geometry(), QRect(11, 112, 98, 23));
+    EXPECT_EQ(w.lblSaveCount->geometry(), QRect(11, 203, 98, 19));
+    EXPECT_EQ(w.gbCh3->geometry(), QRect(388, 7, 140, 60));
+    EXPECT_EQ(w.gbCh3->mapTo(&w, QPoint(0, 0)).x(), 388);
+    EXPECT_EQ(w.lblCh2->geometry(), QRect(2, 24, 135, 32));
+    EXPECT_EQ(w.shp4->geometry(), QRect(115, 32, 16, 16));
+    EXPECT_EQ(w.gbRC2->geometry(), QRect(198, 8, 140, 392));
+    EXPECT_EQ(w.gbRC4->x(), 572);
+}
+
+TEST_F(MainWindow, EveryNamedControlIsFoundByItsName)
+{
+    for (const char *name : {"lblTDisplay", "cmbDeg", "btnCOM", "lblLogEnable", "chkLog", "lblSaveCount",
+                             "btnClearLog", "btnLogSave", "btnHelp", "btnAbout", "btnConn", "tabControl",
+                             "tabLog", "memLog", "edtSP1", "edtSp2", "edtSP3", "edtSP4", "UpDown1", "UpDown7",
+                             "UpDown5", "UpDown3", "UpDown2", "UpDown8", "UpDown6", "UpDown4", "Bevel3",
+                             "lblMan4", "chkM2", "btnR4", "shp1", "gbRC3", "cmbMode2", "chkEnable4"})
+        EXPECT_NE(w.findChild<QWidget *>(QString::fromLatin1(name)), nullptr) << name;
+    EXPECT_EQ(w.findChild<QWidget *>(QStringLiteral("UpDown7")), w.SetPointSpinner(2));
+    EXPECT_EQ(w.chkEnable3->property("Tag").toInt(), 3);
+    EXPECT_EQ(w.btnR2->property("Tag").toInt(), 2);
+    EXPECT_EQ(w.shp1->toolTip(), QStringLiteral("Ch1  Relay"));
+    EXPECT_EQ(w.lblCh4->toolTip(), QStringLiteral("Ch4  Temperature"));
+    EXPECT_EQ(w.lblSaveCount->toolTip(), QStringLiteral("Autosave Log count"));
+}
+
+TEST_F(MainWindow, CaptionsComeFromTheMessageTable)
+{
+    w.ApplyCaptions();
+    EXPECT_EQ(w.gbCh1->title(), QStringLiteral(" Ch 1 "));
+    EXPECT_EQ(w.gbCh4->title(), QStringLiteral(" Ch 4 "));
+    EXPECT_EQ(w.gbRC3->title(), QStringLiteral(" Relay Control "));
+    EXPECT_EQ(w.chkEnable2->text(), QStringLiteral("Enabled"));
+    EXPECT_EQ(w.lblSP1->text(), QStringLiteral("SetPoint"));
+    EXPECT_EQ(w.lblDrop4->text(), QStringLiteral("Dropout"));
+    EXPECT_EQ(w.lblMode3->text(), QStringLiteral("Mode"));
+    EXPECT_EQ(w.lblMan2->text(), QStringLiteral("Manual Overrides Control"));
+    EXPECT_EQ(w.btnR3->text(), QStringLiteral("R3 Manual"));
+    EXPECT_EQ(w.lblTDisplay->text(), QStringLiteral("Temperature Display"));
+    EXPECT_EQ(w.lblLogEnable->text(), QStringLiteral("Enable Logging"));
+    EXPECT_EQ(w.pgMain->tabText(0), QStringLiteral("Control"));
+    EXPECT_EQ(w.pgMain->tabText(1), QStringLiteral("Log"));
+    EXPECT_EQ(w.btnConn->text(), QStringLiteral("Connect"));
+}
+
+TEST_F(MainWindow, StartsFromTheDefaults)
+{
+    EXPECT_FALSE(w.UseFahrenheit);
+    EXPECT_FALSE(w.ShowMilliseconds);
+    EXPECT_FALSE(w.FirstSamplePending);
+    EXPECT_EQ(w.NextChannel, 1);
+    EXPECT_EQ(w.MessageIndent, kIndent);
+    EXPECT_EQ(w.AutosaveInterval, 1.0);
+    EXPECT_EQ(w.DataLineInterval, 60000);
+    EXPECT_EQ(w.PortName, QStringLiteral("COM1"));
+    EXPECT_TRUE(w.chkLog->isChecked());
+    EXPECT_EQ(w.cmbDeg->currentText(), QStringLiteral("C"));
+    EXPECT_EQ(w.pgMain->currentWidget(), w.tabControl);
+    for (int ch = 1; ch <= 4; ++ch) {
+        const auto &s = w.ChannelSettings[std::size_t(ch)];
+        EXPECT_FALSE(s.Enabled);
+        EXPECT_EQ(s.SetPoint, 30);
+        EXPECT_EQ(s.Dropout, 3);
+        EXPECT_EQ(s.Mode, QStringLiteral("Heat"));
+        EXPECT_TRUE(s.ManualOverrides);
+        EXPECT_EQ(w.SetPointEdit(ch)->text(), QStringLiteral("30"));
+        EXPECT_TRUE(w.SetPointEdit(ch)->isReadOnly());
+        EXPECT_EQ(w.ModeList(ch)->count(), 2);
+        EXPECT_EQ(w.ModeList(ch)->itemText(0), QStringLiteral("Cool"));
+        EXPECT_EQ(w.Indicator(ch)->PenColor(), QColor(106, 106, 106));
+        EXPECT_EQ(w.Indicator(ch)->BrushColor(), QColor(192, 192, 192));
+        EXPECT_EQ(w.Readout(ch)->text(), QStringLiteral(" -"));
+        EXPECT_EQ(w.Readout(ch)->palette().color(QPalette::WindowText), QColor(128, 128, 128));
+    }
+}
+
+TEST_F(MainWindow, PanelChangesAreReadBackAsAWhole)
+{
+    w.chkEnable3->click();
+    EXPECT_TRUE(w.ChannelSettings[3].Enabled);
+    EXPECT_EQ(w.shp3->PenColor(), QColor(255, 0, 0));
+    EXPECT_EQ(w.shp2->PenColor(), QColor(106, 106, 106));
+    w.cmbMode2->setCurrentIndex(0);
+    EXPECT_EQ(w.ChannelSettings[2].Mode, QStringLiteral("Cool"));
+    w.chkM4->click();
+    EXPECT_FALSE(w.ChannelSettings[4].ManualOverrides);
+    w.UpDown7->Click(true);
+    EXPECT_EQ(w.edtSp2->text(), QStringLiteral("31"));
+    EXPECT_EQ(w.ChannelSettings[2].SetPoint, 31);
+    w.UpDown4->Click(false);
+    EXPECT_EQ(w.ChannelSettings[4].Dropout, 2);
+}
+
+TEST_F(MainWindow, SpinnersStopAtTheirLimits)
+{
+    for (int i = 0; i < 200; ++i)
+        w.UpDown1->Click(true);
+    EXPECT_EQ(w.edtSP1->text(), QStringLiteral("150"));
+    w.UpDown1->Click(true);
+    EXPECT_EQ(w.ChannelSettings[1].SetPoint, 150);
+    for (int i = 0; i < 200; ++i)
+        w.UpDown1->Click(false);
+    EXPECT_EQ(w.ChannelSettings[1].SetPoint, -15);
+    EXPECT_EQ(w.edtSP1->text(), QStringLiteral("-15"));
+    for (int i = 0; i < 30; ++i)
+        w.UpDown8->Click(false);
+    EXPECT_EQ(w.ChannelSettings[2].Dropout, 2);
+    for (int i = 0; i < 30; ++i)
+        w.UpDown8->UpButton()->click();
+    EXPECT_EQ(w.ChannelSettings[2].Dropout, 25);
+    EXPECT_EQ(w.edtDrop2->text(), QStringLiteral("25"));
+}
+
+TEST_F(MainWindow, UnitSwitchLogsAndAppliesButConvertsNothing)
+{
+    w.ShowLogBanner();
+    w.cmbDeg->setCurrentIndex(1);
+    EXPECT_TRUE(w.UseFahrenheit);
+    EXPECT_TRUE(Lines(w).last().endsWith(kIndent + QStringLiteral("Logging in Deg F")));
+    EXPECT_EQ(w.ChannelSettings[1].SetPoint, 30);
+
+    w.chkLog->click();   // logging off: the unit still changes, the line is dropped
+    const int before = Lines(w).size();
+    w.cmbDeg->setCurrentIndex(0);
+    EXPECT_FALSE(w.UseFahrenheit);
+    EXPECT_EQ(Lines(w).size(), before);
+}
+
+TEST_F(MainWindow, LogMessageWhileLoggingIsDisabledPassesOnlyTheDisabledLine)
+{
+    w.chkLog->setChecked(false);
+    w.ShowMilliseconds = true;
+    w.LogMessage(kIndent + QStringLiteral("Q274 found"));
+    EXPECT_EQ(w.LogText(), QString());
+    w.LogMessage(kIndent + QStringLiteral("Logging disabled"));
+    const QStringList l = Lines(w);
+    ASSERT_EQ(l.size(), 1);
+    EXPECT_TRUE(l[0].endsWith(kIndent + QStringLiteral("Logging disabled")));
+    EXPECT_FALSE(l[0].contains(QRegularExpression(QStringLiteral("  \\(\\d{3}\\)"))));
+
+    w.chkLog->setChecked(true);
+    w.LogMessage(kIndent + QStringLiteral("Q274 found"));
+    EXPECT_TRUE(Lines(w).last().contains(QRegularExpression(QStringLiteral("  \\(\\d{3}\\)\t"))));
+}
+
+TEST_F(MainWindow, AppendingAlwaysGoesToTheEndWhereverTheCaretIs)
+{
+    w.LogMessage(kIndent + QStringLiteral("one"));
+    w.LogMessage(kIndent + QStringLiteral("two"));
+    QTextCursor c = w.memLog->textCursor();
+    c.movePosition(QTextCursor::Start);
+    w.memLog->setTextCursor(c);
+    w.LogMessage(kIndent + QStringLiteral("three"));
+    w.AppendLogLine(QStringLiteral(" "));
+    const QStringList l = Lines(w);
+    ASSERT_EQ(l.size(), 4);
+    EXPECT_TRUE(l[2].endsWith(QStringLiteral("three")));
+    EXPECT_EQ(l[3], QStringLiteral(" "));
+}
+
+TEST_F(MainWindow, BannerRestartsTheViewAndSetsTheTitles)
+{
+    w.LogMessage(kIndent + QStringLiteral("old line"));
+    w.ShowLogBanner();
+    const QStringList l = Lines(w);
+    ASSERT_EQ(l.size(), 7);
+    EXPECT_EQ(l[0], kIndent + QStringLiteral("Q274 Temperature Controller Standard for Linux"));
+    for (int i = 0; i < 4; ++i)
+        EXPECT_TRUE(l[i].startsWith(kIndent) && l[i].size() > kIndent.size()) << i;
+    EXPECT_EQ(l[4], QString());
+    EXPECT_EQ(l[5], QString());
+    EXPECT_TRUE(l[6].endsWith(kIndent + QStringLiteral("Logging enabled in Deg C")));
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("Veltrona - Q274 Temperature Controller Standard"));
+    EXPECT_EQ(ApplicationTitle(), QStringLiteral("Veltrona - Q274 Temperature Controller Standard"));
+    EXPECT_TRUE(w.memLog->updatesEnabled());
+}
+
+TEST_F(MainWindow, ShowingTheWindowWritesTheBanner)
+{
+    w.show();
+    EXPECT_EQ(Lines(w).size(), 7);
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("Veltrona - Q274 Temperature Controller Standard"));
+    w.hide();
+    w.show();   // only the first show restarts the view
+    EXPECT_EQ(Lines(w).size(), 7);
+}
+
+TEST_F(MainWindow, ClearLogWhileLoggingAsksToSaveThenRestarts)
+{
+    w.LogMessage(kIndent + QStringLiteral("something"));
+    w.btnClearLog->click();
+    ASSERT_EQ(dialogs.requests.size(), 1u);
+    EXPECT_EQ(dialogs.requests[0].text, QStringLiteral("Save the Log?"));
+    EXPECT_EQ(dialogs.requests[0].title, QStringLiteral("Confirm"));
+    EXPECT_EQ(dialogs.requests[0].icon, DialogIcon::Question);
+    const QStringList l = Lines(w);
+    ASSERT_EQ(l.size(), 8);
+    EXPECT_TRUE(l[6].endsWith(QStringLiteral("Logging enabled in Deg C")));
+    EXPECT_TRUE(l[7].endsWith(kIndent + QStringLiteral("Log contents have been cleared")));
+}
+
+TEST_F(MainWindow, ClearLogWhileNotLoggingAsksNothing)
+{
+    w.chkLog->click();
+    w.btnClearLog->click();
+    EXPECT_TRUE(dialogs.requests.empty());
+    const QStringList l = Lines(w);
+    ASSERT_EQ(l.size(), 7);
+    EXPECT_TRUE(l[6].endsWith(kIndent + QStringLiteral("Logging disabled")));
+}
+
+TEST_F(MainWindow, ClearLogStillRestartsWhenTheSaveFails)
+{
+    w.failSave = true;
+    w.LogMessage(kIndent + QStringLiteral("something"));
+    w.btnClearLog->click();
+    const QStringList l = Lines(w);
+    ASSERT_EQ(l.size(), 9);
+    EXPECT_TRUE(l[7].endsWith(QStringLiteral("Log contents have been cleared")));
+    EXPECT_TRUE(l[8].endsWith(kIndent + QStringLiteral("Application ERROR: Cannot create file /nowhere/x.log")));
+    EXPECT_EQ(dialogs.Kinds(), (QStringList{"question", "error"}));
+}
+
+TEST_F(MainWindow, CtrlETwiceReturnsTheBoxAndWritesTwoStateLines)
+{
+    w.ShowLogBanner();
+    Press(w, Qt::Key_E, Qt::ControlModifier);
+    EXPECT_FALSE(w.chkLog->isChecked());
+    Press(w, Qt::Key_E, Qt::ControlModifier);
+    EXPECT_TRUE(w.chkLog->isChecked());
+    const QStringList l = Lines(w);
+    ASSERT_EQ(l.size(), 9);
+    EXPECT_TRUE(l[7].endsWith(kIndent + QStringLiteral("Logging disabled")));
+    EXPECT_TRUE(l[8].endsWith(kIndent + QStringLiteral("Logging enabled in Deg C")));
+}
+
+TEST_F(MainWindow, ShortcutsReachTheirTargetsOnceEach)
+{
+    w.show();
+    Press(w, Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
+    Press(w, Qt::Key_1, Qt::ControlModifier | Qt::KeypadModifier);
+    Press(w, Qt::Key_3, Qt::ControlModifier);
+    Press(w, Qt::Key_F1, Qt::ShiftModifier);
+    Press(w, Qt::Key_N, Qt::ControlModifier);
+    Press(w, Qt::Key_B, Qt::ControlModifier);
+    Press(w, Qt::Key_P, Qt::ControlModifier | Qt::AltModifier);
+    Press(w, Qt::Key_Escape, Qt::NoModifier);
+    Press(w, Qt::Key_S, Qt::NoModifier);
+    EXPECT_EQ(w.calls, (QStringList{"save", "relay 1", "relay 3", "help", "connect", "about", "com"}));
+    EXPECT_TRUE(w.isVisible());
+
+    Press(w, Qt::Key_L, Qt::ControlModifier);
+    EXPECT_EQ(w.pgMain->currentWidget(), w.tabLog);
+    Press(w, Qt::Key_T, Qt::ControlModifier);
+    EXPECT_EQ(w.pgMain->currentWidget(), w.tabControl);
+    const int lines = Lines(w).size();
+    Press(w, Qt::Key_M, Qt::ControlModifier);
+    EXPECT_TRUE(w.ShowMilliseconds);
+    EXPECT_EQ(Lines(w).size(), lines);
+    w.calls.clear();
+    Press(w, Qt::Key_R, Qt::ControlModifier);
+    EXPECT_EQ(w.calls, QStringList{"ask save"});
+}
+
+TEST_F(MainWindow, ShortcutsAlsoWorkFromAFocusedControl)
+{
+    w.show();
+    w.activateWindow();
+    w.edtSP1->setFocus();
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_2, Qt::ControlModifier);
+    QApplication::sendEvent(w.edtSP1, &press);
+    EXPECT_EQ(w.calls, QStringList{"relay 2"});
+}
+
+TEST_F(MainWindow, CtrlQClosesThroughTheCloseSequence)
+{
+    w.show();
+    Press(w, Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_EQ(w.calls, QStringList{"ask save"});
+}
+
+TEST_F(MainWindow, CloseWhileDisconnectedAsksOnlyToSaveAndOnlyWhileLogging)
+{
+    EXPECT_TRUE(w.close());
+    EXPECT_EQ(dialogs.Texts(), QStringList{"Save the Log?"});
+    dialogs.requests.clear();
+    w.show();
+    w.chkLog->setChecked(false);
+    EXPECT_TRUE(w.close());
+    EXPECT_TRUE(dialogs.requests.empty());
+}
+
+TEST_F(MainWindow, DecliningToDisconnectKeepsTheWindowAndAsksNothingMore)
+{
+    w.show();
+    w.portOpen = true;
+    dialogs.answers = {false};
+    EXPECT_FALSE(w.close());
+    EXPECT_TRUE(w.isVisible());
+    ASSERT_EQ(dialogs.requests.size(), 1u);
+    EXPECT_EQ(dialogs.requests[0].title, QStringLiteral("Warning"));
+    EXPECT_EQ(dialogs.requests[0].icon, DialogIcon::Warning);
+    EXPECT_EQ(dialogs.requests[0].text, DisconnectQuestion());
+    EXPECT_TRUE(w.calls.isEmpty());
+    EXPECT_TRUE(w.portOpen);
+}
+
+TEST_F(MainWindow, AgreeingToDisconnectClosesThePortBeforeTheSaveQuestion)
+{
+    w.show();
+    w.portOpen = true;
+    dialogs.answers = {true, false};
+    EXPECT_TRUE(w.close());
+    EXPECT_EQ(w.calls, (QStringList{"close port", "ask save"}));
+    EXPECT_EQ(dialogs.Texts(), (QStringList{DisconnectQuestion(), "Save the Log?"}));
+    EXPECT_TRUE(Lines(w).last().endsWith(kIndent + QStringLiteral("Disconnected")));
+}
+
+TEST_F(MainWindow, AFailedSaveEndsTheCloseAttempt)
+{
+    w.show();
+    w.failSave = true;
+    EXPECT_FALSE(w.close());
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_EQ(dialogs.Kinds(), (QStringList{"question", "error"}));
+}
+
+TEST_F(MainWindow, HandleAppExceptionLogsAndShowsTheErrorBox)
+{
+    SetApplicationTitle(QStringLiteral("Q274 Temperature Controller Standard"));
+    w.HandleAppException(std::runtime_error("Port busy"));
+    EXPECT_TRUE(Lines(w).last().endsWith(kIndent + QStringLiteral("Application ERROR: Port busy")));
+    ASSERT_EQ(dialogs.requests.size(), 1u);
+    EXPECT_EQ(dialogs.requests[0].kind, QStringLiteral("error"));
+    EXPECT_EQ(dialogs.requests[0].title, QStringLiteral("Q274 Temperature Controller Standard"));
+    EXPECT_EQ(dialogs.requests[0].text, QStringLiteral("Port busy."));
+
+    w.HandleAppException(std::runtime_error("quiet"), false);
+    EXPECT_EQ(dialogs.requests.size(), 1u);
+    w.chkLog->setChecked(false);
+    w.HandleAppException(std::runtime_error("Done."));
+    EXPECT_FALSE(Lines(w).last().contains(QStringLiteral("Done")));
+    EXPECT_EQ(dialogs.requests.back().text, QStringLiteral("Done."));
+}
+
+TEST_F(MainWindow, ErrorsFromHandlersAndPostedCallsReachTheHandler)
+{
+    struct Throwing : RecordingWindow {
+        void btnCOMClick() override { throw std::runtime_error("Registry error"); }
+    } t;
+    t.btnCOM->click();
+    EXPECT_TRUE(Lines(t).last().endsWith(QStringLiteral("Application ERROR: Registry error")));
+    EXPECT_EQ(dialogs.requests.back().text, QStringLiteral("Registry error."));
+
+    UiSync::post([] { throw std::runtime_error("posted failure"); });
+    UiSync::processPending();
+    EXPECT_TRUE(Lines(t).last().endsWith(QStringLiteral("Application ERROR: posted failure")));
+}
