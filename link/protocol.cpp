@@ -169,7 +169,7 @@ QString FormatTwoDecimals(double value, QChar decimalSep)
     else if (decimals == 1)
         text += QLatin1Char('0');
     // A reading that rounds to zero shows no sign.
-    if (text.startsWith(QLatin1Char('-')) && QString(text).remove(QLatin1Char('-')).remove(QLatin1Char('.')).count(QLatin1Char('0')) == text.size() - 2)
+    if (text.startsWith(QLatin1Char('-')) && text.count(QLatin1Char('0')) == text.size() - 2)
         text.remove(0, 1);
     text.replace(QChar('.'), decimalSep);
     return text;

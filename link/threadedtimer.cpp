@@ -36,6 +36,7 @@ void TThreadedTimer::SetInterval(unsigned ms)
         if (interval_.load() == ms)
             return;
         interval_ = ms;
+        start_ = std::chrono::steady_clock::now();
         ++generation_;
     }
     wake_.notify_all();
@@ -48,6 +49,7 @@ void TThreadedTimer::SetEnabled(bool enabled)
         if (enabled_.load() == enabled)
             return;
         enabled_ = enabled;
+        start_ = std::chrono::steady_clock::now();
         ++generation_;
     }
     wake_.notify_all();
@@ -117,8 +119,9 @@ void TThreadedTimer::run()
             wake_.wait(lock, [this] { return stop_.load() || enabled_.load(); });
             continue;
         }
-        // A fresh run: deadlines are counted from this start, so time spent
-        // handing over or in the handler never shifts later ticks.
+        // A fresh run: deadlines are counted from the moment of enabling, so
+        // time spent handing over or in the handler never shifts later
+        // ticks.
         const std::uint64_t generation = generation_.load();
         const auto interval = std::chrono::milliseconds(interval_.load());
         if (interval.count() <= 0) {
@@ -126,7 +129,7 @@ void TThreadedTimer::run()
             wake_.wait(lock, [&] { return stop_.load() || generation_.load() != generation; });
             continue;
         }
-        auto deadline = Clock::now() + interval;
+        auto deadline = start_ + interval;
         while (!stop_.load() && enabled_.load() && generation_.load() == generation) {
             if (priority_.load() != applied) {
                 applied = priority_.load();

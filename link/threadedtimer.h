@@ -64,6 +64,7 @@ private:
     // Bumped by every enable and interval change; a tick of an older
     // generation is stale and dropped.
     std::atomic<std::uint64_t> generation_{0};
+    std::chrono::steady_clock::time_point start_; // guarded by mutex_
     std::atomic<bool> stop_{false};
     std::atomic<bool> finished_{false};
     std::atomic<std::uint64_t> ticks_{0};

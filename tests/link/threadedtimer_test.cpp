@@ -120,6 +120,20 @@ TEST(TThreadedTimer, TickQueuedForHandOffIsDroppedWhenDisabledMeanwhile)
     EXPECT_EQ(ticks, 0);
 }
 
+TEST(TThreadedTimer, RestartWhileTickPendingDropsItAndWaitsAFullInterval)
+{
+    TThreadedTimer timer(100);
+    std::vector<Clock::time_point> at;
+    timer.OnTimer = [&] { at.push_back(Clock::now()); };
+    timer.SetEnabled(true);
+    std::this_thread::sleep_for(150ms); // the first tick waits for this thread
+    timer.SetEnabled(false);
+    const auto restart = Clock::now();
+    timer.SetEnabled(true);
+    ASSERT_TRUE(waitFor([&] { return !at.empty(); }));
+    EXPECT_GE(at.front() - restart, 95ms);
+}
+
 TEST(TThreadedTimer, OneShotDisablesItself)
 {
     TThreadedTimer timer(20);

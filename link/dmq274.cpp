@@ -1,0 +1,180 @@
+#include "dmq274.h"
+
+#include "logfiles.h"
+#include "rstrings.h"
+#include "timestamp.h"
+
+namespace q274 {
+
+QString LineErrorMessage(TComErrors errors)
+{
+    // Later conditions override earlier ones, so the last present one wins.
+    struct Row {
+        TComErrors bit;
+        const QString *text;
+    };
+    const Row rows[] = {
+        {ceRxParity, &rs::sErrParity}, {ceFrame, &rs::sErrFrame},   {ceOverrun, &rs::sErrOverrun},
+        {ceRxOver, &rs::sErrRxOver},   {ceTxFull, &rs::sErrTxFull}, {ceBreak, &rs::sErrBreak},
+        {ceIO, &rs::sErrIO},           {ceMode, &rs::sErrMode},
+    };
+    QString message;
+    for (const Row &r : rows)
+        if (errors & r.bit)
+            message = *r.text;
+    return message;
+}
+
+TdmQ274::TdmQ274(QObject *owner)
+    : QObject(owner), ComPort(new TComPort(this))
+{
+    setObjectName(QStringLiteral("dmQ274"));
+    ComPort->setObjectName(QStringLiteral("ComPort"));
+    // The board's line settings are the port's defaults apart from the events.
+    ComPort->SetEvents(ComEventBit(evRxChar) | ComEventBit(evRxFlag) | ComEventBit(evBreak) |
+                       ComEventBit(evCTS) | ComEventBit(evDSR) | ComEventBit(evError));
+    ComPort->OnAfterOpen = [this](TCustomComPort &) { ComPortAfterOpen(); };
+    ComPort->OnBeforeClose = [this](TCustomComPort &) { ComPortBeforeClose(); };
+    ComPort->OnAfterClose = [this](TCustomComPort &) { ComPortAfterClose(); };
+    ComPort->OnRxChar = [this](TCustomComPort &, int count) { ComPortRxChar(count); };
+    ComPort->OnError = [this](TCustomComPort &, TComErrors errors) { ComPortError(errors); };
+
+    tmrTimeout.setInterval(10000);
+    tmrTimeout.setSingleShot(false);
+    connect(&tmrTimeout, &QTimer::timeout, this, [this] { tmrTimeoutTimer(); });
+
+    FLogFolder = LogFolderPath();
+    EnsureLogFolder(FLogFolder);
+}
+
+TdmQ274::~TdmQ274()
+{
+    // The host (the window) may already be gone: the closing handlers must
+    // not reach it.
+    FHost = nullptr;
+    ComPort->OnAfterOpen = nullptr;
+    ComPort->OnBeforeClose = nullptr;
+    ComPort->OnAfterClose = nullptr;
+    ComPort->OnRxChar = nullptr;
+    ComPort->OnError = nullptr;
+}
+
+void TdmQ274::Log(const QString &text)
+{
+    if (FHost)
+        FHost->LogMessage(MessageIndent + text);
+}
+
+void TdmQ274::ToggleConnection()
+{
+    if (ComPort->Connected())
+        ComPort->ClosePort();
+    else
+        ComPort->OpenPort();
+}
+
+void TdmQ274::ComPortAfterOpen()
+{
+    if (FHost)
+        FHost->ShowConnected();
+    AwaitingIdentification = true;
+    // An unfinished line of an earlier connection must not be glued to the
+    // first reply of this one.
+    FReplyBuffer.clear();
+    Log(rs::sConnecting);
+    ClearPortBuffers();
+    ComPort->WriteText("?");
+    tmrTimeout.start();
+}
+
+void TdmQ274::ComPortBeforeClose()
+{
+    ClearPortBuffers();
+    tmrTimeout.stop();
+}
+
+void TdmQ274::ComPortAfterClose()
+{
+    tmrTimeout.stop();
+    if (FHost)
+        FHost->ShowDisconnected();
+}
+
+void TdmQ274::ClearPortBuffers()
+{
+    ComPort->PurgeBuffers(true, true);
+}
+
+void TdmQ274::ComPortRxChar(int Count)
+{
+    std::string bytes;
+    ComPort->ReadText(bytes, Count);
+    const ReplyAssembler::Result r = FReplyBuffer.feed(bytes);
+    if (r.status == ReplyAssembler::Result::Overflow) {
+        Log(rs::sDataError);
+        return;
+    }
+    if (r.status != ReplyAssembler::Result::Line)
+        return;
+    ReadyToSend = true;
+    tmrTimeout.stop();
+    try {
+        ProcessReply(r.line);
+    } catch (...) {
+        // One unusable line must not cost the connection: report it and keep
+        // listening for the next one.
+        Log(rs::sDataError);
+    }
+    // The port may have been closed while the line was handled.
+    if (ComPort->Connected())
+        tmrTimeout.start();
+}
+
+void TdmQ274::ProcessReply(QString Line)
+{
+    if (IsIdentificationReply(Line)) {
+        if (AwaitingIdentification) {
+            Line = IdentificationText(Line);
+            Log(Line);
+            AwaitingIdentification = false;
+            Log(rs::sQ274Found);
+            if (FHost)
+                FHost->BoardIdentified();
+        } else {
+            Log(rs::sDataError);
+        }
+    }
+    if (IsRelayStatusReply(Line) && FHost)
+        FHost->ShowRelayStatus(RelayStatusText(Line));
+    if (TemperaturesEnabled && IsTemperatureReply(Line) && FHost)
+        FHost->HandleTemperatureReply(Line);
+}
+
+void TdmQ274::tmrTimeoutTimer()
+{
+    tmrTimeout.stop();
+    Log(rs::sCouldNotConnect);
+    Log(rs::sClosingPort);
+    ComPort->ClosePort();
+}
+
+void TdmQ274::ComPortError(TComErrors Errors)
+{
+    PortErrorText = rs::sComPortPrefix + QStringLiteral("  ") + LineErrorMessage(Errors);
+    HandlePortError();
+}
+
+void TdmQ274::HandlePortError()
+{
+    if (ErrorPolicy == ErrorPolicyLog) {
+        Log(QStringLiteral("  ") + PortErrorText);
+    } else if (ErrorPolicy == ErrorPolicyStop) {
+        Log(QStringLiteral("  ") + PortErrorText);
+        // Inside an event delivery the port finishes this close as soon as
+        // the delivery has returned.
+        if (ComPort->Connected())
+            ComPort->ClosePort();
+    }
+}
+
+} // namespace q274

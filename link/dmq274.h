@@ -1,0 +1,80 @@
+// The board connection: opens and closes the serial port, identifies the
+// board, guards the conversation with the reply watchdog, assembles received
+// bytes into reply lines and routes each line to the part of the window that
+// owns it. Lives for the whole run; everything runs on the UI thread.
+#pragma once
+
+#include "comport.h"
+#include "protocol.h"
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+namespace q274 {
+
+// What the connection needs from the main window.
+class TdmQ274Host {
+public:
+    virtual ~TdmQ274Host() = default;
+    // Appends one timestamped line (the caller passes MessageIndent + text).
+    virtual void LogMessage(const QString &text) = 0;
+    // Connected state: caption, "COM Port opened", read-out colour, autosave clock.
+    virtual void ShowConnected() = 0;
+    // Disconnected state after every close.
+    virtual void ShowDisconnected() = 0;
+    virtual void ShowRelayStatus(const QString &statusText) = 0;
+    virtual void HandleTemperatureReply(const QString &line) = 0;
+    // The board answered the identification: FirstSamplePending, tmrTStatus.
+    virtual void BoardIdentified() = 0;
+};
+
+inline const QString ErrorPolicyHide = QStringLiteral("HideErrorsAndContinue");
+inline const QString ErrorPolicyLog = QStringLiteral("LogErrorsAndContinue");
+inline const QString ErrorPolicyStop = QStringLiteral("StopOnErrors");
+
+// The message for a set of line errors: the last present condition in the
+// fixed order parity, frame, overrun, input overflow, output full, break,
+// I/O, mode wins. Empty for an empty set.
+QString LineErrorMessage(TComErrors errors);
+
+class TdmQ274 : public QObject {
+public:
+    explicit TdmQ274(QObject *owner = nullptr);
+    ~TdmQ274() override;
+
+    void SetHost(TdmQ274Host *host) { FHost = host; }
+
+    TComPort *ComPort;
+    QTimer tmrTimeout;
+
+    QString PortErrorText;
+    bool AwaitingIdentification = false;
+    bool TemperaturesEnabled = false;
+    bool ReadyToSend = false;
+    QString ErrorPolicy = ErrorPolicyStop;
+
+    // The log folder made sure of at creation.
+    QString LogFolder() const { return FLogFolder; }
+    const ReplyAssembler &ReplyBuffer() const { return FReplyBuffer; }
+
+    void ToggleConnection();
+    void ComPortAfterOpen();
+    void ComPortBeforeClose();
+    void ComPortAfterClose();
+    void ComPortRxChar(int Count);
+    void ComPortError(TComErrors Errors);
+    void tmrTimeoutTimer();
+    void ProcessReply(QString Line);
+    void HandlePortError();
+    void ClearPortBuffers();
+
+private:
+    void Log(const QString &text);
+
+    TdmQ274Host *FHost = nullptr;
+    ReplyAssembler FReplyBuffer;
+    QString FLogFolder;
+};
+
+} // namespace q274
