@@ -307,6 +307,8 @@ public:
     bool SettingsApplicable() const;
     // The device descriptor, -1 while closed.
     int Handle() const { return FHandle; }
+    // The running event thread, if any (for diagnostics and tests).
+    const TComThread *EventThread() const { return FEventThread.get(); }
 
     // Overridable steps.
     virtual void OpenDevice();
