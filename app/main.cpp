@@ -8,12 +8,23 @@
 #include <QCommandLineParser>
 #include <QTimer>
 
-int main(int argc, char **argv)
+#include <memory>
+
+namespace {
+
+struct Options {
+    QString port;
+    QString screenshot;
+    bool logPage = false;
+};
+
+// Parsed before the window system is touched, so --help and --version work
+// without a display.
+Options ParseCommandLine(int argc, char **argv)
 {
-    q274::TApplication app(argc, argv);
+    QCoreApplication core(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Q274TCstd"));
     QCoreApplication::setApplicationVersion(QStringLiteral(Q274_VERSION));
-    q274::SetApplicationTitle(QStringLiteral("Q274 Temperature Controller Standard"));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Q274 Temperature Controller Standard"));
@@ -28,17 +39,35 @@ int main(int argc, char **argv)
                                   QStringLiteral("FILE"));
     shotOption.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOption(shotOption);
-    parser.process(app);
+    QCommandLineOption logPageOption(QStringLiteral("show-log-page"), QStringLiteral("Start on the Log page."));
+    logPageOption.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOption(logPageOption);
+    parser.process(core);
 
+    return {parser.value(portOption), parser.value(shotOption), parser.isSet(logPageOption)};
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const Options options = ParseCommandLine(argc, argv);
+
+    q274::TApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Q274TCstd"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(Q274_VERSION));
+    q274::SetApplicationTitle(QStringLiteral("Q274 Temperature Controller Standard"));
     q274::UiSync::setMainThread();
-    q274::TfrmMain frmMain;
-    if (parser.isSet(portOption))
-        frmMain.PortName = parser.value(portOption);
-    frmMain.show();
 
-    if (parser.isSet(shotOption)) {
-        const QString file = parser.value(shotOption);
-        QTimer::singleShot(800, &frmMain, [&frmMain, file] {
+    q274::TfrmMain frmMain;
+    if (!options.port.isEmpty())
+        frmMain.PortName = options.port;
+    frmMain.show();
+    if (options.logPage)
+        frmMain.pgMain->setCurrentWidget(frmMain.tabLog);
+
+    if (!options.screenshot.isEmpty()) {
+        QTimer::singleShot(800, &frmMain, [&frmMain, file = options.screenshot] {
             const bool ok = frmMain.grab().save(file);
             QCoreApplication::exit(ok ? 0 : 1);
         });

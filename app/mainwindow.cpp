@@ -12,6 +12,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFontMetricsF>
 #include <QFrame>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -384,6 +385,8 @@ void TfrmMain::BuildLogPage()
     memLog->setTabChangesFocus(true);
     memLog->setUndoRedoEnabled(false);
     memLog->setFont(MonoFont(13));
+    // Tab stops every 8 columns, so message lines and data columns line up.
+    memLog->setTabStopDistance(QFontMetricsF(memLog->font()).horizontalAdvance(QLatin1Char(' ')) * 8);
     QPalette mp = memLog->palette();
     mp.setColor(QPalette::Text, kLogText);
     mp.setColor(QPalette::Base, kLogBackground);
