@@ -63,8 +63,10 @@ bool AutosaveDue(const QDateTime &now, const QDateTime &last, double intervalDay
 
 QString LogFolderPath()
 {
+    // A documents folder that does not exist (minimal installs have none)
+    // counts as undetermined: the home folder takes its place.
     QString base = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    if (base.isEmpty())
+    if (base.isEmpty() || !QFileInfo(base).isDir())
         base = QDir::homePath();
     return base + QStringLiteral("/Q274");
 }
