@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <map>
@@ -31,6 +32,13 @@ bool toLong(const std::string &text, long &value)
     return errno == 0 && end == text.c_str() + text.size();
 }
 
+std::string shortNumber(double d)
+{
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%g", d);
+    return buf;
+}
+
 }  // namespace
 
 ParsedOptions parseOptions(const std::vector<std::string> &args)
@@ -49,7 +57,7 @@ ParsedOptions parseOptions(const std::vector<std::string> &args)
         return [min, max, &target](const std::string &v) -> std::string {
             double d;
             if (!toDouble(v, d) || d < min || d > max)
-                return "expects a number from " + std::to_string(min) + " to " + std::to_string(max);
+                return "expects a number from " + shortNumber(min) + " to " + shortNumber(max);
             target = d;
             return {};
         };
@@ -150,7 +158,9 @@ Options:
   --link PATH          also make a symbolic link PATH to the device (a stale
                        link is replaced; the link is removed at exit)
   --trace FILE         write the traffic to FILE, one line per event:
-                         <ms> RX <command>     a command was received
+                         <ms> RX <command>     a command was received (an
+                                               incomplete one when its pause
+                                               ran out)
                          <ms> TX <reply>       a reply line was sent
                        <ms> is milliseconds since start (monotonic clock);
                        bytes outside printable ASCII appear as \xNN, "\" as \x5C;
