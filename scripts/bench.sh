@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds and runs the benchmarks.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh
+dir=$(scripts/build.sh | tail -n 1)
+"$dir/bin/q274_bench" --benchmark_min_time=0.2 "$@"
