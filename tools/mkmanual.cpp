@@ -17,6 +17,7 @@
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextFrame>
+#include <QTextLayout>
 #include <QTextTable>
 
 #include <cstdio>
@@ -219,6 +220,46 @@ void styleDocument(QTextDocument &doc)
                 small.setFontPointSize(9);
                 mergeRange(doc, cell.firstPosition(), cell.lastPosition(), small);
             }
+    }
+}
+
+// Top of a block's first line in document coordinates: a line the layout
+// pushed onto the next page counts there, not where its block began.
+double firstLineTop(QTextDocument &doc, const QTextBlock &b)
+{
+    const QRectF r = doc.documentLayout()->blockBoundingRect(b);
+    const QTextLayout *tl = b.layout();
+    if (tl && tl->lineCount() > 0)
+        return tl->position().y() + tl->lineAt(0).y() + (r.top() - tl->position().y());
+    return r.top();
+}
+
+// A heading must not end a page with its text on the next one: such a
+// heading starts the next page instead.
+void keepHeadingsWithText(QTextDocument &doc, double pageHeight)
+{
+    for (int pass = 0; pass < 100; ++pass) {
+        bool moved = false;
+        for (QTextBlock b = doc.begin(); b.isValid() && !moved; b = b.next()) {
+            QTextBlockFormat bf = b.blockFormat();
+            if (bf.headingLevel() < 2 || (bf.pageBreakPolicy() & QTextFormat::PageBreak_AlwaysBefore))
+                continue;
+            const QTextBlock next = b.next();
+            if (!next.isValid())
+                continue;
+            const int headingPage = int(firstLineTop(doc, b) / pageHeight);
+            const int textPage = int(firstLineTop(doc, next) / pageHeight);
+            if (textPage > headingPage) {
+                bf.setPageBreakPolicy(QTextFormat::PageBreak_AlwaysBefore);
+                QTextCursor(b).setBlockFormat(bf);
+                // Lay out everything again: an incremental layout after a
+                // format change leaves later tables misplaced.
+                doc.markContentsDirty(0, doc.characterCount());
+                moved = true;
+            }
+        }
+        if (!moved)
+            return;
     }
 }
 
@@ -470,6 +511,7 @@ int main(int argc, char **argv)
     doc.setMarkdown(markdown, QTextDocument::MarkdownDialectGitHub);
     styleDocument(doc);
     doc.setPageSize(renderer.body().size());
+    keepHeadingsWithText(doc, renderer.body().height());
 
     const int bodyPageCount = doc.pageCount();
     const std::vector<Heading> headings = collectHeadings(doc, renderer.body().height());
