@@ -7,6 +7,9 @@
 #include <QAbstractTextDocumentLayout>
 #include <QCommandLineParser>
 #include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QUrl>
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QPageLayout>
@@ -175,6 +178,33 @@ void styleDocument(QTextDocument &doc)
                 bf.setBottomMargin(below);
                 c.setBlockFormat(bf);
             }
+        }
+    }
+
+    // Pictures: as wide as the text column at most, aspect kept.
+    const double maxWidth = doc.pageSize().width() > 0 ? doc.pageSize().width() : doc.textWidth();
+    for (QTextBlock b = doc.begin(); b.isValid(); b = b.next()) {
+        for (auto it = b.begin(); !it.atEnd(); ++it) {
+            const QTextFragment f = it.fragment();
+            if (!f.isValid() || !f.charFormat().isImageFormat())
+                continue;
+            QTextImageFormat img = f.charFormat().toImageFormat();
+            const QImage picture(QUrl(img.name()).isRelative()
+                                     ? doc.baseUrl().resolved(QUrl(img.name())).toLocalFile()
+                                     : QUrl(img.name()).toLocalFile());
+            if (picture.isNull() || maxWidth <= 0)
+                continue;
+            // Image sizes count in 96 dpi pixels; the layout scales them to
+            // the page resolution.
+            const double width = maxWidth * 96.0 / kDpi;
+            img.setWidth(width);
+            img.setHeight(width * picture.height() / picture.width());
+            mergeRange(doc, f.position(), f.position() + f.length(), img);
+            QTextBlockFormat bf = b.blockFormat();
+            bf.setAlignment(Qt::AlignHCenter);
+            bf.setTopMargin(ptToPx(4));
+            bf.setBottomMargin(ptToPx(8));
+            QTextCursor(b).setBlockFormat(bf);
         }
     }
 
@@ -508,9 +538,11 @@ int main(int argc, char **argv)
     doc.documentLayout()->setPaintDevice(&writer);
     doc.setDefaultFont(bodyFont());
     doc.setDocumentMargin(0);
+    // Pictures are named relative to the manual.
+    doc.setBaseUrl(QUrl::fromLocalFile(QFileInfo(args[0]).absolutePath() + u'/'));
+    doc.setPageSize(renderer.body().size());
     doc.setMarkdown(markdown, QTextDocument::MarkdownDialectGitHub);
     styleDocument(doc);
-    doc.setPageSize(renderer.body().size());
     keepHeadingsWithText(doc, renderer.body().height());
 
     const int bodyPageCount = doc.pageCount();
