@@ -1,0 +1,197 @@
+// The main window's data lines, log files and autosave: the first line of a
+// connection and the worker that paces the rest, saving the view by hand, on
+// Clear Log, at exit and every autosave interval.
+#include "mainwindow.h"
+
+#include "dialogs.h"
+#include "logfiles.h"
+#include "rstrings.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QScopeGuard>
+
+#include <stdexcept>
+
+namespace q274 {
+
+// ---------------------------------------------------------------- data lines
+
+void TfrmMain::StartRelayStatusQuery()
+{
+    if (tmrRStatus)
+        tmrRStatus->SetEnabled(true);
+}
+
+void TfrmMain::SetDataLineClocks(DataLineClocks clocks)
+{
+    // The worker reads its clocks without locks, so they change only while
+    // no worker thread exists.
+    if (dataLineWorker_ && dataLineWorker_->Running())
+        throw std::logic_error("The data-line clocks cannot change while the worker runs");
+    dataLineWorker_.reset();
+    dataLineClocks_ = std::move(clocks);
+}
+
+DataLineWorker &TfrmMain::DataLines()
+{
+    if (!dataLineWorker_) {
+        DataLineClocks clocks = SystemClocks();
+        if (dataLineClocks_.tickCount)
+            clocks.tickCount = dataLineClocks_.tickCount;
+        if (dataLineClocks_.wallMillisecond)
+            clocks.wallMillisecond = dataLineClocks_.wallMillisecond;
+        if (dataLineClocks_.sleep)
+            clocks.sleep = dataLineClocks_.sleep;
+        dataLineWorker_ = std::make_unique<DataLineWorker>(
+            [this] { DataLineDue(); },
+            [this](std::exception_ptr error) { DataLineFailed(error); }, std::move(clocks));
+    }
+    return *dataLineWorker_;
+}
+
+void TfrmMain::StartDataLogging()
+{
+    StartRelayStatusQuery();
+
+    DataLineWorker &worker = DataLines();
+    worker.SetDataLineInterval(DataLineInterval);
+    // Holds this thread (reading the wall clock first) so that the first
+    // line, and with it the reference, falls after the 125 ms mark.
+    worker.AlignFirstLine();
+    ReferenceMillisecond = DataLineWorker::AlignedMillisecond;
+    worker.SetReferenceMillisecond(ReferenceMillisecond);
+    if (ShowMilliseconds)
+        LogMessage(MessageIndent + QStringLiteral("RefMS:  ") + QString::number(ReferenceMillisecond));
+    worker.TakeReferenceTick();
+
+    worker.SetFirstSamplePending(false);
+    // A worker stopped at the last disconnect may still be ending; its last
+    // hand-off must find logging off.
+    worker.Start();
+    dataLogging_ = true;
+
+    // The first line goes out before the pending mark is cleared; a failure
+    // in it must not leave the mark set for the rest of the connection.
+    auto cleared = qScopeGuard([this] { FirstSamplePending = false; });
+    LogTemperatures();
+}
+
+void TfrmMain::StopDataLogging()
+{
+    // Checked on this thread before every line, so even a line the worker
+    // handed over just before the stop is not written.
+    dataLogging_ = false;
+    if (dataLineWorker_)
+        dataLineWorker_->Stop();
+}
+
+void TfrmMain::EndDataLineWorker()
+{
+    dataLogging_ = false;
+    if (!dataLineWorker_)
+        return;
+    dataLineWorker_->Stop();
+    dataLineWorker_->WaitStopped();   // runs the worker's hand-offs meanwhile
+    dataLineWorker_.reset();
+}
+
+void TfrmMain::DataLineDue()
+{
+    if (!dataLogging_ || FirstSamplePending)
+        return;
+    // Settings changes rewrite the interval on this thread; the worker reads
+    // its own copy.
+    if (dataLineWorker_)
+        dataLineWorker_->SetDataLineInterval(DataLineInterval);
+    LogTemperatures();
+}
+
+void TfrmMain::DataLineFailed(std::exception_ptr error)
+{
+    // Reported as a log line only: an unattended run must not pile up error
+    // boxes once a minute. The worker goes on pacing.
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception &e) {
+        HandleAppException(e, false);
+    } catch (...) {
+        HandleAppException(std::runtime_error("Unknown error"), false);
+    }
+}
+
+void TfrmMain::LogTemperatures()
+{
+    std::exception_ptr lineError;
+    try {
+        if (PortIsOpen())
+            LogMessage(ComposeDataFields({lblCh1->text(), lblCh2->text(), lblCh3->text(), lblCh4->text()}));
+    } catch (...) {
+        lineError = std::current_exception();
+    }
+    // The autosave check runs whatever became of the line.
+    if (chkLog->isChecked())
+        CheckAutosave();
+    if (lineError)
+        std::rethrow_exception(lineError);
+}
+
+// ---------------------------------------------------------------- log files
+
+QDateTime TfrmMain::AutosaveNow() const
+{
+    return AutosaveClock ? AutosaveClock() : QDateTime::currentDateTime();
+}
+
+void TfrmMain::AskSaveLog()
+{
+    if (!CurrentDialogs().AskYesNo(this, QStringLiteral("Confirm"), QStringLiteral("Save the Log?"),
+                                   DialogIcon::Question))
+        return;
+
+    // One reading of the clock for both parts of the name, so a save at
+    // midnight cannot pair one day's date with the next day's time.
+    const QDateTime now = QDateTime::currentDateTime();
+    SaveFileRequest request;
+    request.initialFolder = LogFolder;
+    request.fileName = ManualLogName(now.date(), now.time(), Locale);
+    request.defaultSuffix = QStringLiteral("log");
+    request.filter = QStringLiteral("Log files (*.log)");
+    const std::optional<QString> path = CurrentDialogs().AskSaveFileName(this, request);
+    if (!path)
+        return;
+    SaveLogAndClear(*path);
+}
+
+void TfrmMain::SaveLogAndClear(const QString &path)
+{
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    memLog->setUpdatesEnabled(false);
+    auto restore = qScopeGuard([this] {
+        memLog->setUpdatesEnabled(true);
+        QApplication::restoreOverrideCursor();
+    });
+
+    // Throws before anything in the view changes.
+    WriteLogFile(path, LogText());
+    ShowLogBanner();
+    LogMessage(MessageIndent + rs::sLogSavedCleared);
+}
+
+void TfrmMain::CheckAutosave()
+{
+    const QDateTime now = AutosaveNow();
+    if (!AutosaveDue(now, LastAutosaveTime, AutosaveInterval))
+        return;
+    // Counted and re-armed even when the save fails, so a broken folder is
+    // retried after the next interval and not at every data line.
+    auto count = qScopeGuard([this] {
+        LastAutosaveTime = AutosaveNow();
+        lblSaveCount->setText(QString::number(lblSaveCount->text().toInt() + 1));
+    });
+    SaveLogAndClear(AutosaveFileName(LogFolder, now.date(), now.time(), Locale));
+}
+
+} // namespace q274
