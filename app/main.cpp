@@ -1,7 +1,10 @@
 // Q274TCstd [--port NAME]: the desktop front end of the Q274 temperature
 // controller board.
 #include "application.h"
+#include "dialogs.h"
+#include "dmq274.h"
 #include "mainwindow.h"
+#include "setupdialog.h"
 #include "shellrules.h"
 #include "uisync.h"
 
@@ -59,9 +62,23 @@ int main(int argc, char **argv)
     q274::SetApplicationTitle(QStringLiteral("Q274 Temperature Controller Standard"));
     q274::UiSync::setMainThread();
 
-    q274::TfrmMain frmMain;
+    // The COM Port button's dialog runs through the dialog seam and edits the
+    // error policy of the connection object that owns the port.
+    q274::SetSetupDialogRunner([](QDialog &dialog) {
+        return q274::CurrentDialogs().RunDialog(dialog, QStringLiteral("port setup"));
+    });
+    q274::InstallSetupDialog([](q274::TCustomComPort &port) -> QString * {
+        auto *dm = dynamic_cast<q274::TdmQ274 *>(port.parent());
+        return dm ? &dm->ErrorPolicy : nullptr;
+    });
+
+    // The connection object comes first: it makes sure of the log folder
+    // before the window exists, and outlives the window.
+    q274::TdmQ274 dmQ274;
     if (!options.port.isEmpty())
-        frmMain.PortName = options.port;
+        dmQ274.ComPort->SetPort(options.port);
+
+    q274::TfrmMain frmMain(&dmQ274);
     frmMain.show();
     if (options.logPage)
         frmMain.pgMain->setCurrentWidget(frmMain.tabLog);

@@ -1,11 +1,16 @@
 #include "mainwindow.h"
 
+#include "about.h"
 #include "application.h"
 #include "dialogs.h"
+#include "help.h"
 #include "logfiles.h"
+#include "protocol.h"
+#include "relays.h"
 #include "rstrings.h"
 #include "shellrules.h"
 #include "storeditems.h"
+#include "thermostat.h"
 #include "timestamp.h"
 
 #include <QApplication>
@@ -104,8 +109,13 @@ QString ToViewText(QString text)
 
 } // namespace
 
-TfrmMain::TfrmMain(QWidget *parent) : QWidget(parent)
+TfrmMain::TfrmMain(TdmQ274 *dm, QWidget *parent) : QWidget(parent), dmQ274(dm)
 {
+    if (!dmQ274) {
+        ownedDm_ = std::make_unique<TdmQ274>();
+        dmQ274 = ownedDm_.get();
+    }
+    SetupTimers();
     setObjectName(QStringLiteral("frmMain"));
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
@@ -122,10 +132,24 @@ TfrmMain::TfrmMain(QWidget *parent) : QWidget(parent)
 
     BuildLayout();
     FormCreate();
+    dmQ274->SetHost(this);
 }
 
 TfrmMain::~TfrmMain()
 {
+    EndDataLineWorker();
+    // Nothing may reach a window that is being taken apart: the connection
+    // loses its host, and the timers stop (dropping ticks already waiting)
+    // before they go, ahead of the widgets their handlers touch.
+    dmQ274->SetHost(nullptr);
+    for (TThreadedTimer *t : {tmrQ.get(), tmrTStatus.get(), tmrTemp.get(), tmrRStatus.get()}) {
+        t->SetEnabled(false);
+        t->OnTimer = nullptr;
+    }
+    tmrQ.reset();
+    tmrTStatus.reset();
+    tmrTemp.reset();
+    tmrRStatus.reset();
     // The handler captures this window.
     SetAppExceptionHandler({});
 }
@@ -409,11 +433,14 @@ void TfrmMain::FormCreate()
     DecimalSeparatorText = q274::DecimalSeparator(Locale);
     DateSeparatorText = q274::DateSeparator(Locale);
 
-    CommandQueue.clear();
+    CommandQueue.Clear();
+    dmQ274->TemperaturesEnabled = false;
     FirstSamplePending = false;
     UseFahrenheit = false;
     ShowMilliseconds = false;
-    NextChannel = 1;
+    Rotation.Reset();
+    NextChannel = Rotation.NextChannel();
+    RelayOn.fill(false);
     LastAutosaveTime = QDateTime::currentDateTime();
     lblSaveCount->setText(QStringLiteral("0"));
 
@@ -421,7 +448,7 @@ void TfrmMain::FormCreate()
     pgMain->setCurrentWidget(tabControl);
     ColourReadouts(false);
     ShowEnabledChannels();
-    CommandQueue.clear();
+    CommandQueue.Clear();
     ApplyCaptions();
     ApplySettings();
 
@@ -730,22 +757,244 @@ template <typename Fn> void TfrmMain::Guarded(Fn &&fn)
 
 // ---------------------------------------------------------------- entry points
 
-bool TfrmMain::PortIsOpen() const { return false; }
-void TfrmMain::ClosePortForExit() {}
+bool TfrmMain::PortIsOpen() const { return dmQ274->ComPort->Connected(); }
+void TfrmMain::ClosePortForExit() { dmQ274->ComPort->ClosePort(); }
 
-void TfrmMain::AskSaveLog()
+void TfrmMain::StartCommandSender() { tmrQ->SetEnabled(true); }
+void TfrmMain::btnConnClick() { ToggleConnection(); }
+void TfrmMain::btnCOMClick() {}
+void TfrmMain::btnHelpClick() { ShowHelp(); }
+void TfrmMain::btnAboutClick() { ShowAbout(this); }
+void TfrmMain::btnLogSaveClick() { AskSaveLog(); }
+
+// ---------------------------------------------------------------- connection
+
+void TfrmMain::ToggleConnection()
 {
-    // Until saving to files is wired, the answer changes nothing.
-    CurrentDialogs().AskYesNo(this, QStringLiteral("Confirm"), QStringLiteral("Save the Log?"),
-                              DialogIcon::Question);
+    // Open failures travel on to HandleAppException.
+    dmQ274->ToggleConnection();
 }
 
-void TfrmMain::StartCommandSender() {}
-void TfrmMain::btnConnClick() {}
-void TfrmMain::btnCOMClick() {}
-void TfrmMain::btnHelpClick() {}
-void TfrmMain::btnAboutClick() {}
-void TfrmMain::btnLogSaveClick() { AskSaveLog(); }
-void TfrmMain::btnR1Click(int) {}
+void TfrmMain::ShowConnected()
+{
+    btnConn->setText(rs::sDisconnect);
+    LogMessage(MessageIndent + rs::sComPortOpened);
+    ColourReadouts(PortIsOpen());
+    LastAutosaveTime = QDateTime::currentDateTime();
+}
+
+void TfrmMain::ShowDisconnected()
+{
+    StopTemperaturePolling();
+    // A one-shot still pending would queue a stale query and restart
+    // temperature routing while the port is closed.
+    tmrTStatus->SetEnabled(false);
+    tmrRStatus->SetEnabled(false);
+    btnConn->setText(rs::sConnect);
+    LogMessage(MessageIndent + rs::sDisconnected);
+    AppendLogLine(QStringLiteral(" "));
+    ShowRelayStatus(QStringLiteral("00"));
+    ClearReadouts();
+    ColourReadouts(PortIsOpen());
+    CommandQueue.Clear();
+}
+
+void TfrmMain::BoardIdentified()
+{
+    FirstSamplePending = true;
+    tmrTStatus->SetEnabled(true);
+}
+
+// ---------------------------------------------------------------- polling
+
+void TfrmMain::SetupTimers()
+{
+    tmrQ = std::make_unique<TThreadedTimer>(75, tpHigher);
+    tmrTStatus = std::make_unique<TThreadedTimer>(250, tpNormal);
+    tmrTemp = std::make_unique<TThreadedTimer>(900, tpHigher);
+    tmrRStatus = std::make_unique<TThreadedTimer>(200, tpNormal);
+    tmrQ->OnTimer = [this] { tmrQTimer(); };
+    tmrTStatus->OnTimer = [this] { tmrTStatusTimer(); };
+    tmrTemp->OnTimer = [this] { tmrTempTimer(); };
+    tmrRStatus->OnTimer = [this] { tmrRStatusTimer(); };
+}
+
+void TfrmMain::QueueCommand(const QString &command)
+{
+    CommandQueue.QueueCommand(command.toStdString());
+}
+
+void TfrmMain::tmrQTimer()
+{
+    TComPort *port = dmQ274->ComPort;
+    CommandQueue.Tick(port->Connected(), dmQ274->ReadyToSend,
+                      [port](const std::string &command) { port->WriteText(command); });
+}
+
+void TfrmMain::tmrTStatusTimer()
+{
+    tmrTStatus->SetEnabled(false);
+    QueueCommand(QStringLiteral("T0"));
+    StartTemperaturePolling();
+}
+
+void TfrmMain::tmrTempTimer()
+{
+    QueueCommand(QString::fromStdString(Rotation.Next()));
+    NextChannel = Rotation.NextChannel();
+}
+
+void TfrmMain::tmrRStatusTimer()
+{
+    tmrRStatus->SetEnabled(false);
+    QueueCommand(QStringLiteral("S0"));
+}
+
+void TfrmMain::StartTemperaturePolling()
+{
+    tmrTemp->SetEnabled(true);
+    dmQ274->TemperaturesEnabled = true;
+}
+
+void TfrmMain::StopTemperaturePolling()
+{
+    StopDataLogging();
+    tmrTemp->SetEnabled(false);
+    dmQ274->TemperaturesEnabled = false;
+    Rotation.Reset();
+    NextChannel = Rotation.NextChannel();
+}
+
+// ---------------------------------------------------------------- read-outs
+
+namespace {
+QChar SeparatorOf(const QString &text)
+{
+    return text.isEmpty() ? QChar('.') : text.at(0);
+}
+} // namespace
+
+void TfrmMain::LogDataErrorOnce(bool &logged)
+{
+    if (logged)
+        return;
+    logged = true;
+    LogMessage(MessageIndent + DataErrorText);
+}
+
+bool TfrmMain::ShowReadout(int channel, const QString &value, const QString &noSensor)
+{
+    const QChar sep = SeparatorOf(DecimalSeparatorText);
+    std::optional<QString> text = ReadoutText(value, UseFahrenheit, sep, noSensor);
+    // The read-outs are the program's readings: what is not a number is shown
+    // as no reading, so the thermostat and the data lines never see it.
+    if (text && TrimLine(*text) != QLatin1String("-") && !ParseLocaleFloat(*text, sep))
+        text.reset();
+    Readout(channel)->setText(text ? *text : QStringLiteral(" -"));
+    return text.has_value();
+}
+
+void TfrmMain::HandleTemperatureReply(const QString &line)
+{
+    if (IsAllChannelReply(line)) {
+        ShowAllTemperatures(line);
+        return;
+    }
+    const std::optional<ChannelReply> reply = ParseChannelReply(line);
+    if (!reply) {
+        LogMessage(MessageIndent + DataErrorText);
+        return;
+    }
+    ShowChannelTemperature(reply->channel, reply->value);
+}
+
+void TfrmMain::ShowChannelTemperature(int channel, const QString &value)
+{
+    bool dataErrorLogged = false;
+    if (channel < 1 || channel > 4) {
+        LogDataErrorOnce(dataErrorLogged);
+        return;
+    }
+    if (!ShowReadout(channel, value, QStringLiteral("?")))
+        LogDataErrorOnce(dataErrorLogged);
+    if (dmQ274->TemperaturesEnabled)
+        RunChannelControl(dataErrorLogged);
+}
+
+void TfrmMain::ShowAllTemperatures(const QString &line)
+{
+    bool dataErrorLogged = false;
+    const std::array<QString, 4> fields = SplitAllChannels(line);
+    for (int ch = 1; ch <= 4; ++ch)
+        if (!ShowReadout(ch, fields[std::size_t(ch - 1)], QStringLiteral("-")))
+            LogDataErrorOnce(dataErrorLogged);
+    if (FirstSamplePending)
+        StartDataLogging();
+    if (dmQ274->TemperaturesEnabled)
+        RunChannelControl(dataErrorLogged);
+}
+
+// ---------------------------------------------------------------- channel control
+
+void TfrmMain::RunChannelControl()
+{
+    bool dataErrorLogged = false;
+    RunChannelControl(dataErrorLogged);
+}
+
+void TfrmMain::RunChannelControl(bool &dataErrorLogged)
+{
+    std::array<q274::ChannelSettings, 4> settings;
+    std::array<QString, 4> readouts;
+    std::array<bool, 4> relayOn{};
+    for (int ch = 1; ch <= 4; ++ch) {
+        const std::size_t i = std::size_t(ch - 1);
+        settings[i] = ChannelSettings[std::size_t(ch)];
+        readouts[i] = Readout(ch)->text();
+        relayOn[i] = RelayOn[std::size_t(ch)];
+    }
+    for (const ChannelDecision &d :
+         q274::RunChannelControl(settings, readouts, SeparatorOf(DecimalSeparatorText), relayOn)) {
+        if (d.kind == ChannelDecision::DataError) {
+            LogDataErrorOnce(dataErrorLogged);
+            continue;
+        }
+        QueueCommand(QString::fromStdString(d.Command));
+        LogMessage(MessageIndent + d.Message);
+    }
+}
+
+void TfrmMain::ShowRelayStatus(const QString &statusText)
+{
+    const std::optional<unsigned> status = ParseRelayStatus(statusText);
+    if (!status) {
+        // Flags and fills keep what the last good reply said.
+        LogMessage(MessageIndent + DataErrorText);
+        return;
+    }
+    const std::array<bool, 4> on = RelayFlags(*status);
+    for (int ch = 1; ch <= 4; ++ch) {
+        RelayOn[std::size_t(ch)] = on[std::size_t(ch - 1)];
+        SetRelayIndicator(ch, on[std::size_t(ch - 1)] ? RelayFill::On : RelayFill::Off);
+    }
+}
+
+void TfrmMain::btnR1Click(int channel)
+{
+    if (channel < 1 || channel > 4)
+        return;
+    q274::ChannelSettings &settings = ChannelSettings[std::size_t(channel)];
+    const std::optional<ManualAction> action =
+        ManualPress(channel, PortIsOpen(), settings, RelayOn[std::size_t(channel)]);
+    if (!action)
+        return;
+    if (action->ClearEnabled) {
+        EnableBox(channel)->setChecked(false);
+        settings.Enabled = false;
+    }
+    ApplySettings();
+    QueueCommand(QString::fromStdString(action->Command));
+    LogMessage(MessageIndent + action->Message);
+}
 
 } // namespace q274

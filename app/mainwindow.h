@@ -9,6 +9,10 @@
 
 #include "controls.h"
 #include "channelsettings.h"
+#include "datalines.h"
+#include "commandqueue.h"
+#include "dmq274.h"
+#include "threadedtimer.h"
 
 #include <QDateTime>
 #include <QLocale>
@@ -17,6 +21,8 @@
 
 #include <array>
 #include <exception>
+#include <functional>
+#include <memory>
 
 class QCheckBox;
 class QComboBox;
@@ -29,11 +35,15 @@ class QPushButton;
 
 namespace q274 {
 
-class TfrmMain : public QWidget {
+class TfrmMain : public QWidget, public TdmQ274Host {
     Q_OBJECT
 public:
-    explicit TfrmMain(QWidget *parent = nullptr);
+    // The window talks to the board through dm (created before the window,
+    // outliving it); without one it makes and owns its own.
+    explicit TfrmMain(TdmQ274 *dm = nullptr, QWidget *parent = nullptr);
     ~TfrmMain() override;
+
+    TdmQ274 *dmQ274;
 
     static constexpr int kClientWidth = 852;
     static constexpr int kClientHeight = 523;
@@ -88,10 +98,12 @@ public:
     int NextChannel = 1;
     QDateTime LastAutosaveTime;
     QString LogFolder;
-    QStringList CommandQueue;
-    QString PortName = QStringLiteral("COM1");
+    CommandSender CommandQueue;
+    TemperatureRotation Rotation;   // NextChannel mirrors it
     // Indexed by channel number 1..4 (entry 0 unused).
     std::array<q274::ChannelSettings, 5> ChannelSettings{};
+    // Relay reported on by the last status reply, channels 1..4 (entry 0 unused).
+    std::array<bool, 5> RelayOn{};
     double AutosaveInterval = 1.0;   // days
     int DataLineInterval = 60000;    // ms
 
@@ -116,8 +128,50 @@ public:
     void ClearReadouts();
     void ColourReadouts(bool portOpen);
 
+    // --- Connection (TdmQ274Host) ---
+    void ToggleConnection();
+    void ShowConnected() override;
+    void ShowDisconnected() override;
+    void BoardIdentified() override;
+
+    // --- Command queue and polling ---
+    // Four threaded timers; created with the window, destroyed before its widgets.
+    std::unique_ptr<TThreadedTimer> tmrQ, tmrTStatus, tmrTemp, tmrRStatus;
+    void QueueCommand(const QString &command);
+    void tmrQTimer();
+    void tmrTStatusTimer();
+    void tmrTempTimer();
+    void tmrRStatusTimer();
+    void StartTemperaturePolling();
+    void StopTemperaturePolling();
+
+    // --- Read-outs and channel control ---
+    void HandleTemperatureReply(const QString &line) override;
+    void ShowAllTemperatures(const QString &line);
+    void ShowChannelTemperature(int channel, const QString &value);
+    void RunChannelControl();
+    void ShowRelayStatus(const QString &statusText) override;
+
+    // --- Data lines (log-file side) ---
+    void StartDataLogging();
+    void StopDataLogging();
+    void LogTemperatures();
+    int ReferenceMillisecond = 0;   // the wall-clock millisecond data lines aim at
+    // The worker pacing the data lines (created on first use).
+    DataLineWorker &DataLines();
+    // Clocks for the worker and the hold before the first line; only while
+    // no worker runs. Empty members: the system's.
+    void SetDataLineClocks(DataLineClocks clocks);
+
+    // --- Log files and autosave ---
+    void SaveLogAndClear(const QString &path);
+    void CheckAutosave();
+    // The clock of the autosave interval; empty: the system clock.
+    std::function<QDateTime()> AutosaveClock;
+    QDateTime AutosaveNow() const;
+
     // --- Log view ---
-    void LogMessage(const QString &text);
+    void LogMessage(const QString &text) override;
     void ShowLogBanner();
     void LogLoggingState();
     // Appends one line as it stands, whatever the logging state (the blank
@@ -160,6 +214,12 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void SetupTimers();
+    // Shows one value on a read-out; false (and " -" shown) when it cannot be read.
+    bool ShowReadout(int channel, const QString &value, const QString &noSensor);
+    void RunChannelControl(bool &dataErrorLogged);
+    void LogDataErrorOnce(bool &logged);
+
     void BuildLayout();
     void BuildButtonColumn();
     void BuildReadoutStrip();
@@ -171,6 +231,18 @@ private:
     template <typename Fn> void Guarded(Fn &&fn);
 
     bool shown_ = false;
+
+    // Enables the one-shot relay status query that follows the first reading.
+    virtual void StartRelayStatusQuery();
+    // Runs on the UI thread for each line the worker hands over.
+    void DataLineDue();
+    void DataLineFailed(std::exception_ptr error);
+    // Stops the worker and waits for it, running its hand-offs meanwhile.
+    void EndDataLineWorker();
+    bool dataLogging_ = false;   // between StartDataLogging and the stop
+    DataLineClocks dataLineClocks_;
+    std::unique_ptr<DataLineWorker> dataLineWorker_;
+    std::unique_ptr<TdmQ274> ownedDm_;
 };
 
 } // namespace q274

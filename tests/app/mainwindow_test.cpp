@@ -144,7 +144,7 @@ TEST_F(MainWindow, StartsFromTheDefaults)
     EXPECT_EQ(w.MessageIndent, kIndent);
     EXPECT_EQ(w.AutosaveInterval, 1.0);
     EXPECT_EQ(w.DataLineInterval, 60000);
-    EXPECT_EQ(w.PortName, QStringLiteral("COM1"));
+    EXPECT_EQ(w.dmQ274->ComPort->Port(), QStringLiteral("COM1"));
     EXPECT_TRUE(w.chkLog->isChecked());
     EXPECT_EQ(w.cmbDeg->currentText(), QStringLiteral("C"));
     EXPECT_EQ(w.pgMain->currentWidget(), w.tabControl);

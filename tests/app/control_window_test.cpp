@@ -1,0 +1,403 @@
+// Read-outs, thermostat, relay status, manual presses and disconnect state,
+// driven through the main window without a board.
+#include "mainwindow.h"
+#include "protocol.h"
+#include "rstrings.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include <gtest/gtest.h>
+
+#include <ostream>
+
+QT_BEGIN_NAMESPACE
+// Readable failure messages.
+inline void PrintTo(const QString &s, std::ostream *os) { *os << '"' << s.toStdString() << '"'; }
+QT_END_NAMESPACE
+
+using namespace q274;
+
+namespace {
+
+const QColor kRed(255, 0, 0);
+const QColor kBackground(221, 219, 213);
+const QColor kSilver(192, 192, 192);
+
+// A window whose port state the test decides (the manual buttons act only
+// while the port is open).
+class Window : public TfrmMain {
+public:
+    bool portOpen = false;
+    bool PortIsOpen() const override { return portOpen; }
+};
+
+class ControlWindow : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        w.DecimalSeparatorText = QStringLiteral(".");
+        w.memLog->clear();
+    }
+
+    // The event messages of the log view, without timestamp and indent.
+    QStringList Messages() const
+    {
+        QStringList out;
+        for (const QString &line : w.memLog->toPlainText().split(QLatin1Char('\n'))) {
+            const qsizetype tab = line.indexOf(QLatin1Char('\t'));
+            if (tab < 0)
+                continue;
+            QString text = line.mid(tab);
+            if (text.startsWith(w.MessageIndent))
+                text = text.mid(w.MessageIndent.size());
+            out << text;
+        }
+        return out;
+    }
+
+    std::vector<std::string> Queue() const
+    {
+        return {w.CommandQueue.Items().begin(), w.CommandQueue.Items().end()};
+    }
+
+    QStringList Readouts() const
+    {
+        return {w.lblCh1->text(), w.lblCh2->text(), w.lblCh3->text(), w.lblCh4->text()};
+    }
+
+    void Enable(int channel, int setPoint = 30, int dropout = 3, const QString &mode = ModeHeat)
+    {
+        w.EnableBox(channel)->setChecked(true);
+        w.SetPointEdit(channel)->setText(QString::number(setPoint));
+        w.DropoutEdit(channel)->setText(QString::number(dropout));
+        w.ModeList(channel)->setCurrentText(mode);
+        w.ApplySettings();
+    }
+
+    void Polling() { w.dmQ274->TemperaturesEnabled = true; }
+
+    Window w;
+};
+
+using Q = std::vector<std::string>;
+
+TEST_F(ControlWindow, AllChannelReadoutsInCelsiusAndFahrenheit)
+{
+    w.HandleTemperatureReply(QStringLiteral("T024.06,22.12,?,?"));
+    EXPECT_EQ(Readouts(), (QStringList{" 24.06", " 22.12", " -", " -"}));
+
+    w.cmbDeg->setCurrentText(QStringLiteral("F"));
+    EXPECT_TRUE(w.UseFahrenheit);
+    EXPECT_EQ(Messages().last(), rs::sLoggingInDeg + QStringLiteral(" F"));
+    // The unit switch converts nothing on the spot.
+    EXPECT_EQ(w.lblCh1->text(), QStringLiteral(" 24.06"));
+    w.HandleTemperatureReply(QStringLiteral("T024.06,22.12,?,?"));
+    EXPECT_EQ(Readouts(), (QStringList{" 75.31", " 71.82", " -", " -"}));
+    EXPECT_FALSE(Messages().contains(DataErrorText));
+}
+
+TEST_F(ControlWindow, CommaSeparatorLocale)
+{
+    w.DecimalSeparatorText = QStringLiteral(",");
+    w.HandleTemperatureReply(QStringLiteral("T024.06,22.12,?,?"));
+    EXPECT_EQ(Readouts(), (QStringList{" 24,06", " 22,12", " -", " -"}));
+    w.cmbDeg->setCurrentText(QStringLiteral("F"));
+    w.HandleTemperatureReply(QStringLiteral("T024.06,22.12,?,?"));
+    EXPECT_EQ(Readouts(), (QStringList{" 75,31", " 71,82", " -", " -"}));
+    w.HandleTemperatureReply(QStringLiteral("T3-5.5"));
+    EXPECT_EQ(w.lblCh3->text(), QStringLiteral(" 22,10"));
+}
+
+TEST_F(ControlWindow, SingleChannelRepliesAndRejectedLines)
+{
+    w.HandleTemperatureReply(QStringLiteral("T021.00,22.00,23.00,24.00"));
+    w.HandleTemperatureReply(QStringLiteral("T3?"));
+    EXPECT_EQ(Readouts(), (QStringList{" 21.00", " 22.00", " -", " 24.00"}));
+    w.HandleTemperatureReply(QStringLiteral("T425.50"));
+    EXPECT_EQ(w.lblCh4->text(), QStringLiteral(" 25.50"));
+
+    // Second character not a digit, and a channel without a read-out: the
+    // data error, nothing changes.
+    for (const char *bad : {"TX21.00", "T521.00", "T921.00"}) {
+        const QStringList before = Readouts();
+        w.memLog->clear();
+        w.HandleTemperatureReply(QString::fromLatin1(bad));
+        EXPECT_EQ(Readouts(), before) << bad;
+        EXPECT_EQ(Messages(), QStringList{DataErrorText}) << bad;
+    }
+}
+
+TEST_F(ControlWindow, ValueThatIsNotANumberShowsNoReadingAndOthersGoOn)
+{
+    Enable(1);
+    Enable(2);
+    Enable(4);
+    Polling();
+    // One bad field: logged once for the line, channels 1 and 4 still controlled.
+    w.HandleTemperatureReply(QStringLiteral("T025.00,ERR,?,26.00"));
+    EXPECT_EQ(Readouts(), (QStringList{" 25.00", " -", " -", " 26.00"}));
+    EXPECT_EQ(Messages(), (QStringList{DataErrorText, "Ch1: heat ON  (25.00)", "Ch4: heat ON  (26.00)"}));
+    EXPECT_EQ(Queue(), (Q{"N1", "N4"}));
+
+    // Two bad fields still give one message; Fahrenheit cannot convert them either.
+    w.cmbDeg->setCurrentText(QStringLiteral("F"));
+    w.CommandQueue.Clear();
+    w.memLog->clear();
+    w.HandleTemperatureReply(QStringLiteral("T0abc,ERR,20.00,x"));
+    EXPECT_EQ(Readouts(), (QStringList{" -", " -", " 68.00", " -"}));
+    EXPECT_EQ(Messages(), QStringList{DataErrorText});
+    EXPECT_TRUE(Queue().empty());
+
+    // A single bad channel: its read-out goes to " -", channel 1 is controlled
+    // from its last reading.
+    w.cmbDeg->setCurrentText(QStringLiteral("C"));
+    w.HandleTemperatureReply(QStringLiteral("T125.00"));
+    w.CommandQueue.Clear();
+    w.memLog->clear();
+    w.HandleTemperatureReply(QStringLiteral("T4 bad"));
+    EXPECT_EQ(w.lblCh4->text(), QStringLiteral(" -"));
+    EXPECT_EQ(Messages(), (QStringList{DataErrorText, "Ch1: heat ON  (25.00)"}));
+    EXPECT_EQ(Queue(), Q{"N1"});
+
+    // An all-channel reply with missing fields: the last one goes to channel 4.
+    w.memLog->clear();
+    w.HandleTemperatureReply(QStringLiteral("T021.00,22.00"));
+    EXPECT_EQ(Readouts(), (QStringList{" 21.00", " -", " -", " 22.00"}));
+    EXPECT_EQ(Messages().count(DataErrorText), 1);
+}
+
+TEST_F(ControlWindow, HeatThermostatRepeatsUntilTheStatusReplyComes)
+{
+    Enable(1);
+    Polling();
+    w.HandleTemperatureReply(QStringLiteral("T130.01"));
+    EXPECT_TRUE(Queue().empty());
+    w.HandleTemperatureReply(QStringLiteral("T130.00"));
+    EXPECT_EQ(Queue(), Q{"N1"});
+    // A reply for channel 2 re-evaluates channel 1 from its read-out.
+    w.HandleTemperatureReply(QStringLiteral("T225.00"));
+    EXPECT_EQ(Queue(), (Q{"N1", "N1"}));
+    EXPECT_EQ(Messages(), (QStringList{"Ch1: heat ON  (30.00)", "Ch1: heat ON  (30.00)"}));
+
+    w.ShowRelayStatus(QStringLiteral("1"));
+    w.CommandQueue.Clear();
+    w.memLog->clear();
+    w.HandleTemperatureReply(QStringLiteral("T125.00"));
+    w.HandleTemperatureReply(QStringLiteral("T132.99"));
+    EXPECT_TRUE(Queue().empty());
+    w.HandleTemperatureReply(QStringLiteral("T133.00"));
+    EXPECT_EQ(Queue(), Q{"F1"});
+    EXPECT_EQ(Messages(), QStringList{"Ch1: heat OFF  (33.00)"});
+
+    // Disabled: nothing, whatever the reading.
+    w.chkEnable1->setChecked(false);
+    w.ApplySettings();
+    w.CommandQueue.Clear();
+    w.HandleTemperatureReply(QStringLiteral("T140.00"));
+    EXPECT_TRUE(Queue().empty());
+}
+
+TEST_F(ControlWindow, CoolThermostatAndFahrenheitReadings)
+{
+    Enable(3, -15, 25, ModeCool);
+    Polling();
+    w.HandleTemperatureReply(QStringLiteral("T3-15.00"));
+    EXPECT_EQ(Queue(), Q{"N3"});
+    EXPECT_EQ(Messages(), QStringList{"Ch3: cool ON  (-15.00)"});
+    w.ShowRelayStatus(QStringLiteral("4"));
+    w.CommandQueue.Clear();
+    w.HandleTemperatureReply(QStringLiteral("T3-39.99"));
+    EXPECT_TRUE(Queue().empty());
+    w.HandleTemperatureReply(QStringLiteral("T3-40.00"));
+    EXPECT_EQ(Queue(), Q{"F3"});
+    EXPECT_EQ(Messages().last(), QStringLiteral("Ch3: cool OFF  (-40.00)"));
+
+    // Fahrenheit: 30 C reads 86.00, compared with the set point 86.
+    w.chkEnable3->setChecked(false);
+    Enable(1, 86, 3, ModeHeat);
+    w.cmbDeg->setCurrentText(QStringLiteral("F"));
+    w.CommandQueue.Clear();
+    w.HandleTemperatureReply(QStringLiteral("T130.00"));
+    EXPECT_EQ(w.lblCh1->text(), QStringLiteral(" 86.00"));
+    EXPECT_EQ(Queue(), Q{"N1"});
+    EXPECT_EQ(Messages().last(), QStringLiteral("Ch1: heat ON  (86.00)"));
+}
+
+TEST_F(ControlWindow, ThermostatRunsOnlyWhilePolling)
+{
+    Enable(1);
+    w.HandleTemperatureReply(QStringLiteral("T020.00,20.00,20.00,20.00"));
+    EXPECT_TRUE(Queue().empty());
+}
+
+TEST_F(ControlWindow, RelayStatusSetsFlagsAndFillsTogether)
+{
+    for (int ch = 1; ch <= 4; ++ch)
+        EXPECT_EQ(w.Indicator(ch)->BrushColor(), kSilver);
+    struct Case {
+        const char *text;
+        std::array<bool, 4> on;
+    };
+    const Case cases[] = {{"0", {false, false, false, false}}, {"F", {true, true, true, true}},
+                          {"1", {true, false, false, false}},  {"8", {false, false, false, true}},
+                          {"5", {true, false, true, false}},   {"05", {true, false, true, false}},
+                          {"1a", {false, true, false, true}}};
+    for (const Case &c : cases) {
+        w.ShowRelayStatus(QString::fromLatin1(c.text));
+        for (int ch = 1; ch <= 4; ++ch) {
+            EXPECT_EQ(w.RelayOn[std::size_t(ch)], c.on[std::size_t(ch - 1)]) << c.text << " relay " << ch;
+            EXPECT_EQ(w.Indicator(ch)->BrushColor(), c.on[std::size_t(ch - 1)] ? kRed : kBackground)
+                << c.text << " relay " << ch;
+        }
+    }
+    EXPECT_TRUE(Messages().isEmpty());
+
+    // Not hexadecimal: the data error, flags and fills stay.
+    w.ShowRelayStatus(QStringLiteral("5"));
+    for (const char *bad : {"", "G", "5x", "-1"}) {
+        w.memLog->clear();
+        w.ShowRelayStatus(QString::fromLatin1(bad));
+        EXPECT_EQ(Messages(), QStringList{DataErrorText}) << bad;
+        EXPECT_TRUE(w.RelayOn[1] && !w.RelayOn[2] && w.RelayOn[3] && !w.RelayOn[4]) << bad;
+        EXPECT_EQ(w.Indicator(1)->BrushColor(), kRed) << bad;
+    }
+}
+
+TEST_F(ControlWindow, ManualPressIsIgnoredWhileThePortIsClosed)
+{
+    Enable(1);
+    w.btnR1->click();
+    w.FormKeyDown(Qt::Key_1, Qt::ControlModifier);
+    EXPECT_TRUE(Queue().empty());
+    EXPECT_TRUE(Messages().isEmpty());
+    EXPECT_TRUE(w.chkEnable1->isChecked());
+}
+
+TEST_F(ControlWindow, ManualPressWithOverrideEndsAutomaticControl)
+{
+    w.portOpen = true;
+    Enable(1);
+    Polling();
+    w.btnR1->click();
+    EXPECT_FALSE(w.chkEnable1->isChecked());
+    EXPECT_FALSE(w.ChannelSettings[1].Enabled);
+    EXPECT_EQ(w.Indicator(1)->PenColor(), QColor(106, 106, 106));
+    EXPECT_EQ(Queue(), Q{"N1"});
+    EXPECT_EQ(Messages(), QStringList{"Manual - R1 - ON"});
+    // No status reply yet: the same decision again.
+    w.btnR1->click();
+    EXPECT_EQ(Queue(), (Q{"N1", "N1"}));
+    // Automatic control has ended: a cold reading sends nothing.
+    w.CommandQueue.Clear();
+    w.HandleTemperatureReply(QStringLiteral("T110.00"));
+    EXPECT_TRUE(Queue().empty());
+
+    w.ShowRelayStatus(QStringLiteral("1"));
+    w.btnR1->click();
+    EXPECT_EQ(Queue(), Q{"F1"});
+    EXPECT_EQ(Messages().last(), QStringLiteral("Manual - R1 - OFF"));
+    // The relay state does not follow the press, only the status reply.
+    EXPECT_TRUE(w.RelayOn[1]);
+    EXPECT_EQ(w.Indicator(1)->BrushColor(), kRed);
+}
+
+TEST_F(ControlWindow, ManualPressWithoutOverrideKeepsControl)
+{
+    w.portOpen = true;
+    Enable(2);
+    w.chkM2->setChecked(false);
+    w.ApplySettings();
+    Polling();
+    w.ShowRelayStatus(QStringLiteral("2"));
+    w.btnR2->click();
+    EXPECT_TRUE(w.chkEnable2->isChecked());
+    EXPECT_EQ(Queue(), Q{"F2"});
+    EXPECT_EQ(Messages(), QStringList{"Manual - R2 - OFF"});
+
+    // Between the thresholds the manual state holds; at the set point control
+    // takes over again.
+    w.ShowRelayStatus(QStringLiteral("0"));
+    w.CommandQueue.Clear();
+    w.HandleTemperatureReply(QStringLiteral("T231.00"));
+    EXPECT_TRUE(Queue().empty());
+    w.HandleTemperatureReply(QStringLiteral("T230.00"));
+    EXPECT_EQ(Queue(), Q{"N2"});
+}
+
+TEST_F(ControlWindow, CtrlDigitsOnBothKeyboardsPressTheRelayButtons)
+{
+    w.portOpen = true;
+    w.FormKeyDown(Qt::Key_3, Qt::ControlModifier);
+    w.FormKeyDown(Qt::Key_4, Qt::ControlModifier | Qt::KeypadModifier);
+    w.FormKeyDown(Qt::Key_1, Qt::ControlModifier | Qt::ShiftModifier);
+    w.FormKeyDown(Qt::Key_2, Qt::NoModifier);
+    EXPECT_EQ(Queue(), (Q{"N3", "N4", "N1"}));
+    EXPECT_EQ(Messages(), (QStringList{"Manual - R3 - ON", "Manual - R4 - ON", "Manual - R1 - ON"}));
+}
+
+TEST_F(ControlWindow, PollingTimersQueueTheirCommands)
+{
+    w.BoardIdentified();
+    EXPECT_TRUE(w.FirstSamplePending);
+    EXPECT_TRUE(w.tmrTStatus->Enabled());
+
+    w.tmrTStatusTimer();
+    EXPECT_FALSE(w.tmrTStatus->Enabled());
+    EXPECT_TRUE(w.tmrTemp->Enabled());
+    EXPECT_TRUE(w.dmQ274->TemperaturesEnabled);
+    for (int i = 0; i < 5; ++i)
+        w.tmrTempTimer();
+    EXPECT_EQ(Queue(), (Q{"T0", "T1", "T2", "T3", "T4", "T1"}));
+    EXPECT_EQ(w.NextChannel, 2);
+
+    w.tmrRStatus->SetEnabled(true);
+    w.tmrRStatusTimer();
+    EXPECT_FALSE(w.tmrRStatus->Enabled());
+    EXPECT_EQ(Queue().back(), "S0");
+}
+
+TEST_F(ControlWindow, DisconnectResetsTheWindowAndCancelsOneShots)
+{
+    w.BoardIdentified();
+    w.StartTemperaturePolling();
+    w.tmrRStatus->SetEnabled(true);
+    w.tmrTempTimer();
+    w.tmrTempTimer();
+    w.QueueCommand(QStringLiteral("N1"));
+    w.ShowRelayStatus(QStringLiteral("F"));
+    w.FirstSamplePending = false;   // no data-line worker here
+    w.HandleTemperatureReply(QStringLiteral("T021.00,22.00,23.00,24.00"));
+    w.btnConn->setText(rs::sDisconnect);
+    w.memLog->clear();
+
+    w.ShowDisconnected();
+    EXPECT_FALSE(w.tmrTStatus->Enabled());
+    EXPECT_FALSE(w.tmrTemp->Enabled());
+    EXPECT_FALSE(w.tmrRStatus->Enabled());
+    EXPECT_FALSE(w.dmQ274->TemperaturesEnabled);
+    EXPECT_EQ(w.NextChannel, 1);
+    EXPECT_TRUE(Queue().empty());
+    EXPECT_EQ(w.btnConn->text(), rs::sConnect);
+    EXPECT_EQ(Readouts(), (QStringList{" -", " -", " -", " -"}));
+    for (int ch = 1; ch <= 4; ++ch) {
+        EXPECT_FALSE(w.RelayOn[std::size_t(ch)]);
+        EXPECT_EQ(w.Indicator(ch)->BrushColor(), kBackground);
+        EXPECT_EQ(w.Readout(ch)->palette().color(QPalette::WindowText), QColor(128, 128, 128));
+    }
+    const QStringList lines = w.memLog->toPlainText().split(QLatin1Char('\n'));
+    ASSERT_GE(lines.size(), 2);
+    EXPECT_TRUE(lines[0].endsWith(w.MessageIndent + rs::sDisconnected));
+    EXPECT_EQ(lines[1], QStringLiteral(" "));
+
+    // The rotation starts again at channel 1.
+    w.StartTemperaturePolling();
+    w.tmrTempTimer();
+    EXPECT_EQ(Queue(), Q{"T1"});
+}
+
+} // namespace
