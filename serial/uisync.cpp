@@ -1,8 +1,8 @@
 #include "uisync.h"
 
 #include <QCoreApplication>
-#include <QMetaObject>
 #include <QObject>
+#include <QSocketNotifier>
 
 #include <atomic>
 #include <condition_variable>
@@ -10,6 +10,9 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 namespace q274 {
 namespace {
@@ -38,25 +41,33 @@ State &state()
 }
 
 std::atomic<std::thread::id> g_mainThread{};
-std::atomic<QObject *> g_dispatcher{nullptr}; // set once on the user-interface thread
+// Wakes the user-interface thread's event loop: workers write to this
+// eventfd, a socket notifier owned by the user-interface thread reads it.
+// Nothing of Qt's is touched from a worker, so no Qt object crosses threads.
+std::atomic<int> g_wakeFd{-1};
 
-void postWakeEvent(State &s, std::unique_lock<std::mutex> &lock)
+void postWakeEvent(State &s)
 {
-    // One pending wake event is enough: it drains the whole queue.
-    if (s.eventPosted || !QCoreApplication::instance())
+    // One pending wake is enough: it drains the whole queue.
+    const int fd = g_wakeFd.load();
+    if (s.eventPosted || fd < 0)
         return;
     s.eventPosted = true;
-    QObject *target = g_dispatcher.load();
-    lock.unlock();
-    if (target)
-        QMetaObject::invokeMethod(target, [] {
-            {
-                std::lock_guard<std::mutex> g(state().mutex);
-                state().eventPosted = false;
-            }
-            UiSync::processPending();
-        }, Qt::QueuedConnection);
-    lock.lock();
+    const std::uint64_t one = 1;
+    // Cannot fail short of the counter overflowing, which one pending wake
+    // at a time rules out.
+    [[maybe_unused]] const ssize_t n = ::write(fd, &one, sizeof one);
+}
+
+void onWakeFd(int fd)
+{
+    std::uint64_t count = 0;
+    [[maybe_unused]] const ssize_t n = ::read(fd, &count, sizeof count);
+    {
+        std::lock_guard<std::mutex> g(state().mutex);
+        state().eventPosted = false;
+    }
+    UiSync::processPending();
 }
 
 } // namespace
@@ -64,11 +75,18 @@ void postWakeEvent(State &s, std::unique_lock<std::mutex> &lock)
 void UiSync::setMainThread()
 {
     g_mainThread.store(std::this_thread::get_id());
-    if (QCoreApplication::instance() && !g_dispatcher.load()) {
-        auto *dispatcher = new QObject(QCoreApplication::instance());
-        dispatcher->setObjectName(QStringLiteral("q274UiSyncDispatcher"));
-        QObject::connect(dispatcher, &QObject::destroyed, [] { g_dispatcher.store(nullptr); });
-        g_dispatcher.store(dispatcher);
+    if (QCoreApplication::instance() && g_wakeFd.load() < 0) {
+        const int fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        if (fd < 0)
+            return; // queued calls then run from waitUntil/processPending only
+        auto *notifier = new QSocketNotifier(fd, QSocketNotifier::Read, QCoreApplication::instance());
+        notifier->setObjectName(QStringLiteral("q274UiSyncWake"));
+        QObject::connect(notifier, &QSocketNotifier::activated, notifier, [fd] { onWakeFd(fd); });
+        QObject::connect(notifier, &QObject::destroyed, [fd] {
+            g_wakeFd.store(-1);
+            ::close(fd);
+        });
+        g_wakeFd.store(fd);
     }
 }
 
@@ -90,7 +108,7 @@ void UiSync::synchronize(std::function<void()> fn)
     s.queue.push_back(call);
     ++s.wakeSeq;
     s.uiWake.notify_all();
-    postWakeEvent(s, lock);
+    postWakeEvent(s);
     s.callDone.wait(lock, [&] { return call->done; });
     lock.unlock();
     if (call->error)
@@ -107,7 +125,7 @@ void UiSync::post(std::function<void()> fn)
     s.queue.push_back(call);
     ++s.wakeSeq;
     s.uiWake.notify_all();
-    postWakeEvent(s, lock);
+    postWakeEvent(s);
 }
 
 int UiSync::processPending()
