@@ -16,9 +16,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
+
+#include "childprocess.h"
 
 #include <gtest/gtest.h>
 
@@ -47,25 +48,12 @@ public:
         link = dir.filePath(QStringLiteral("board"));
         tracePath = dir.filePath(QStringLiteral("trace.txt"));
         options << QStringLiteral("--link") << link << QStringLiteral("--trace") << tracePath;
-        process.setProgram(QStringLiteral(Q274_SIM_PATH));
-        process.setArguments(options);
-        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process.start();
+        std::vector<std::string> args;
+        for (const QString &o : options)
+            args.push_back(o.toStdString());
+        process = std::make_unique<q274test::ChildProcess>(Q274_SIM_PATH, args);
         // The device path comes first on standard output once the link exists.
-        QElapsedTimer t;
-        t.start();
-        while (!process.canReadLine() && t.elapsed() < kPatienceMs && process.state() != QProcess::NotRunning)
-            process.waitForReadyRead(100);
-        devicePath = QString::fromLocal8Bit(process.readLine()).trimmed();
-    }
-    ~Simulator()
-    {
-        if (process.state() != QProcess::NotRunning) {
-            process.terminate();
-            if (!process.waitForFinished(10000))
-                process.kill();
-            process.waitForFinished(10000);
-        }
+        devicePath = QString::fromStdString(process->ReadLine(kPatienceMs).value_or(std::string()));
     }
 
     struct Event {
@@ -100,7 +88,7 @@ public:
 
     QTemporaryDir dir;
     QString link, tracePath, devicePath;
-    QProcess process;
+    std::unique_ptr<q274test::ChildProcess> process;
 };
 
 // Scripted answers; also keeps what the log view held at every question.

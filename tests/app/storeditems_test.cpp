@@ -1,8 +1,9 @@
 #include "storeditems.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
+
+#include "childprocess.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -50,10 +51,8 @@ protected:
         EXPECT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(fileContent);
         f.close();
-        QProcess p;
-        p.start(QStringLiteral(PACKITEM_PATH), {in, out});
-        EXPECT_TRUE(p.waitForFinished(30000));
-        EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+        q274test::ChildProcess p(PACKITEM_PATH, {in.toStdString(), out.toStdString()});
+        EXPECT_EQ(p.Wait(30000), std::optional<int>(0));
         QFile r(out);
         EXPECT_TRUE(r.open(QIODevice::ReadOnly));
         return r.readAll();
