@@ -762,7 +762,7 @@ void TfrmMain::ClosePortForExit() { dmQ274->ComPort->ClosePort(); }
 
 void TfrmMain::StartCommandSender() { tmrQ->SetEnabled(true); }
 void TfrmMain::btnConnClick() { ToggleConnection(); }
-void TfrmMain::btnCOMClick() {}
+void TfrmMain::btnCOMClick() { dmQ274->ComPort->EditSettings(); }
 void TfrmMain::btnHelpClick() { ShowHelp(); }
 void TfrmMain::btnAboutClick() { ShowAbout(this); }
 void TfrmMain::btnLogSaveClick() { AskSaveLog(); }
