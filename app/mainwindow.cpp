@@ -780,7 +780,7 @@ void TfrmMain::ShowConnected()
     btnConn->setText(rs::sDisconnect);
     LogMessage(MessageIndent + rs::sComPortOpened);
     ColourReadouts(PortIsOpen());
-    LastAutosaveTime = QDateTime::currentDateTime();
+    LastAutosaveTime = AutosaveNow();
 }
 
 void TfrmMain::ShowDisconnected()

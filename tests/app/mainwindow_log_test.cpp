@@ -589,6 +589,25 @@ TEST_F(WindowLog, AutosaveAfterTheIntervalCountsRestartsAndNamesTheFile)
     EXPECT_EQ(DataLines(w).size(), 1);
 }
 
+TEST_F(WindowLog, OpeningThePortRestartsTheAutosaveClock)
+{
+    SetReadouts(w, QStringLiteral(" 20.5"), QStringLiteral(" 21.5"), QStringLiteral(" 22.5"), QStringLiteral(" 23.5"));
+    const QDateTime start = w.LastAutosaveTime;
+    QDateTime now = start.addSecs(23 * 3600 + 59 * 60);
+    w.AutosaveClock = [&now] { return now; };
+
+    // Connected for 23 h 59 min, then reconnected: the day counts again.
+    w.ShowConnected();
+    now = start.addSecs(24 * 3600 + 60);
+    w.LogTemperatures();
+    EXPECT_EQ(w.lblSaveCount->text(), QStringLiteral("0"));
+    EXPECT_TRUE(LogFilesIn(folder.path()).isEmpty());
+
+    now = start.addSecs(2 * 24 * 3600);
+    w.LogTemperatures();
+    EXPECT_EQ(w.lblSaveCount->text(), QStringLiteral("1"));
+}
+
 TEST_F(WindowLog, AutosaveIntervalNamesAreExact)
 {
     w.SetAutosaveInterval(QStringLiteral("6h"));
