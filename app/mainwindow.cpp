@@ -678,15 +678,15 @@ bool TfrmMain::eventFilter(QObject *watched, QEvent *event)
             target = this;
         if (watched == target) {
             auto *ke = static_cast<QKeyEvent *>(event);
-            Guarded([this, ke] { FormKeyDown(ke->key(), ke->modifiers()); });
+            Guarded([this, ke] { FormKeyDown(ke->key(), ke->modifiers(), ke->nativeScanCode()); });
         }
     }
     return QWidget::eventFilter(watched, event);   // never consumed
 }
 
-bool TfrmMain::FormKeyDown(int key, Qt::KeyboardModifiers modifiers)
+bool TfrmMain::FormKeyDown(int key, Qt::KeyboardModifiers modifiers, quint32 nativeScanCode)
 {
-    switch (ShortcutFor(key, modifiers)) {
+    switch (ShortcutFor(key, modifiers, nativeScanCode)) {
     case ShortcutAction::None: return false;
     case ShortcutAction::Help: btnHelpClick(); break;
     case ShortcutAction::Close: close(); break;

@@ -191,7 +191,7 @@ public:
     void btnClearLogClick();
     // Runs the shortcut for this key, if any; returns whether one ran.
     // The key is never consumed.
-    bool FormKeyDown(int key, Qt::KeyboardModifiers modifiers);
+    bool FormKeyDown(int key, Qt::KeyboardModifiers modifiers, quint32 nativeScanCode = 0);
 
     // Logs the error and (when showBox) shows it in the error box.
     void HandleAppException(const std::exception &error, bool showBox = true);

@@ -6,8 +6,10 @@
 
 namespace q274 {
 
-ShortcutAction ShortcutFor(int key, Qt::KeyboardModifiers modifiers)
+ShortcutAction ShortcutFor(int key, Qt::KeyboardModifiers modifiers, quint32 nativeScanCode)
 {
+    // xkb keycodes of the digit row keys 1 to 4 (evdev codes 2..5, plus 8).
+    constexpr quint32 kDigitRow1 = 10, kDigitRow4 = 13;
     if (key == Qt::Key_F1)
         return ShortcutAction::Help;
     if (!(modifiers & Qt::ControlModifier))
@@ -27,8 +29,11 @@ ShortcutAction ShortcutFor(int key, Qt::KeyboardModifiers modifiers)
     case Qt::Key_T: return ShortcutAction::ShowControlPage;
     case Qt::Key_L: return ShortcutAction::ShowLogPage;
     case Qt::Key_M: return ShortcutAction::ToggleMilliseconds;
-    default: return ShortcutAction::None;
+    default: break;
     }
+    if (nativeScanCode >= kDigitRow1 && nativeScanCode <= kDigitRow4 && !(modifiers & Qt::KeypadModifier))
+        return ShortcutAction(int(ShortcutAction::Relay1) + int(nativeScanCode - kDigitRow1));
+    return ShortcutAction::None;
 }
 
 QString ErrorBoxText(const QString &message)

@@ -29,7 +29,10 @@ enum class ShortcutAction {
 
 // What a key press does in the main window. Only Ctrl is tested; Shift and
 // Alt may be held as well. Keypad digits act like the main-keyboard ones.
-ShortcutAction ShortcutFor(int key, Qt::KeyboardModifiers modifiers);
+// nativeScanCode is the key's position (xkb keycode, as X11 and Wayland
+// report it; 0 when unknown): the digit row counts by position, so Shift (or a
+// layout that needs Shift for digits) does not turn Ctrl+1 into Ctrl+!.
+ShortcutAction ShortcutFor(int key, Qt::KeyboardModifiers modifiers, quint32 nativeScanCode = 0);
 
 // The error box shows the message with "." appended when the message is not
 // empty and its last character sorts after ".".

@@ -16,6 +16,13 @@ TEST(Shortcuts, OnlyCtrlIsTestedAndKeypadDigitsCount)
     EXPECT_EQ(ShortcutFor(Qt::Key_1, ctrl | Qt::KeypadModifier), ShortcutAction::Relay1);
     EXPECT_EQ(ShortcutFor(Qt::Key_4, ctrl | Qt::KeypadModifier), ShortcutAction::Relay4);
     EXPECT_EQ(ShortcutFor(Qt::Key_1, Qt::KeypadModifier), ShortcutAction::None);
+    // The digit row by position: Ctrl+Shift+1 arrives as "!", and layouts
+    // such as French give "&" for the same key.
+    EXPECT_EQ(ShortcutFor(Qt::Key_Exclam, ctrl | Qt::ShiftModifier, 10), ShortcutAction::Relay1);
+    EXPECT_EQ(ShortcutFor(Qt::Key_Ampersand, ctrl, 10), ShortcutAction::Relay1);
+    EXPECT_EQ(ShortcutFor(Qt::Key_Dollar, ctrl | Qt::ShiftModifier, 13), ShortcutAction::Relay4);
+    EXPECT_EQ(ShortcutFor(Qt::Key_Exclam, Qt::ShiftModifier, 10), ShortcutAction::None);
+    EXPECT_EQ(ShortcutFor(Qt::Key_5, ctrl, 14), ShortcutAction::None);
     EXPECT_EQ(ShortcutFor(Qt::Key_5, ctrl), ShortcutAction::None);
 }
 
