@@ -21,7 +21,7 @@ struct Call {
     std::function<void()> fn;
     bool blocking = true;
     bool done = false;               // guarded by State::mutex
-    std::exception_ptr error;        // written before done, read after
+    std::exception_ptr error;        // written with done, under the mutex; read by the worker after
 };
 
 struct State {
@@ -148,15 +148,25 @@ int UiSync::processPending()
             error = std::current_exception();
         }
         ++ran;
-        std::function<void(std::exception_ptr)> handler;
-        {
-            std::lock_guard<std::mutex> g(s.mutex);
-            call->error = error;
-            call->done = true;
-            if (!call->blocking && error)
-                handler = s.errorHandler;
+        if (call->blocking) {
+            // Hand the call, and the error with it, over to the waiting
+            // worker under the lock: from here on only the worker touches
+            // them, so the error object is never shared between threads.
+            {
+                std::lock_guard<std::mutex> g(s.mutex);
+                call->error = std::move(error);
+                call->done = true;
+                call.reset();
+            }
+            s.callDone.notify_all();
+            continue;
         }
-        s.callDone.notify_all();
+        call.reset();
+        std::function<void(std::exception_ptr)> handler;
+        if (error) {
+            std::lock_guard<std::mutex> g(s.mutex);
+            handler = s.errorHandler;
+        }
         if (handler)
             handler(error);
     }
