@@ -158,6 +158,14 @@ TfrmMain::~TfrmMain()
 
 void TfrmMain::BuildLayout()
 {
+    // Group-box captions sit on the frame line, interrupting it, as the
+    // channel boxes and panels are drawn on the desktop the layout comes from.
+    setStyleSheet(QStringLiteral(
+        "QGroupBox { border: 1px solid rgb(160, 160, 160); border-radius: 2px; margin-top: 7px;"
+        " background: transparent; }"
+        "QTabWidget::pane { border: 1px solid rgb(160, 160, 160); background: rgb(221, 219, 213); }"
+        "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left; left: 6px;"
+        " padding: 0px 1px; background-color: rgb(221, 219, 213); }"));
     bvlTop = EtchedLine(this, "bvlTop", 0, 0, kClientWidth);
     BuildButtonColumn();
     BuildReadoutStrip();
