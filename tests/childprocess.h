@@ -95,37 +95,28 @@ public:
     // the child was killed by a signal).
     std::optional<int> Wait(int timeoutMs)
     {
-        if (pid_ <= 0)
-            return exitCode_;
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        for (;;) {
-            int status = 0;
-            const pid_t r = ::waitpid(pid_, &status, WNOHANG);
-            if (r == pid_) {
-                pid_ = -1;
-                if (WIFEXITED(status))
-                    exitCode_ = WEXITSTATUS(status);
-                return exitCode_;
-            }
-            if (r < 0 || std::chrono::steady_clock::now() >= deadline)
+        while (Running()) {
+            if (std::chrono::steady_clock::now() >= deadline)
                 return std::nullopt;
             ::usleep(5000);
         }
+        return exitCode_;
     }
 
+    // Reaps the child once it has ended.
     bool Running()
     {
         if (pid_ <= 0)
             return false;
         int status = 0;
         const pid_t r = ::waitpid(pid_, &status, WNOHANG);
-        if (r == pid_) {
-            pid_ = -1;
-            if (WIFEXITED(status))
-                exitCode_ = WEXITSTATUS(status);
-            return false;
-        }
-        return r == 0;
+        if (r == 0)
+            return true;
+        if (r == pid_ && WIFEXITED(status))
+            exitCode_ = WEXITSTATUS(status);
+        pid_ = -1;
+        return false;
     }
 
     // SIGTERM, then SIGKILL if it does not end within ten seconds.
