@@ -43,6 +43,14 @@ TdmQ274::TdmQ274(QObject *owner)
     tmrTimeout.setSingleShot(false);
     connect(&tmrTimeout, &QTimer::timeout, this, [this] { tmrTimeoutTimer(); });
 
+    DataModuleCreate();
+}
+
+void TdmQ274::DataModuleCreate()
+{
+    FReplyBuffer.clear();
+    AwaitingIdentification = false;
+    ErrorPolicy = ErrorPolicyStop;
     FLogFolder = LogFolderPath();
     EnsureLogFolder(FLogFolder);
 }

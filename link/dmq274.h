@@ -58,6 +58,8 @@ public:
     QString LogFolder() const { return FLogFolder; }
     const ReplyAssembler &ReplyBuffer() const { return FReplyBuffer; }
 
+    // Creation: the log folder made sure of (one level, failure ignored).
+    void DataModuleCreate();
     void ToggleConnection();
     void ComPortAfterOpen();
     void ComPortBeforeClose();

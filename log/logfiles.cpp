@@ -61,13 +61,24 @@ bool AutosaveDue(const QDateTime &now, const QDateTime &last, double intervalDay
     return !(days < intervalDays);
 }
 
+bool GetSpecialFolderPath(int folder, QString &path)
+{
+    if (folder != CSIDL_PERSONAL)
+        return false;
+    // A documents folder that does not exist (minimal installs have none)
+    // counts as undetermined.
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (documents.isEmpty() || !QFileInfo(documents).isDir())
+        return false;
+    path = documents;
+    return true;
+}
+
 QString LogFolderPath()
 {
-    // A documents folder that does not exist (minimal installs have none)
-    // counts as undetermined: the home folder takes its place.
-    QString base = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    if (base.isEmpty() || !QFileInfo(base).isDir())
-        base = QDir::homePath();
+    // Without a documents folder the home folder takes its place.
+    QString base = QDir::homePath();
+    GetSpecialFolderPath(CSIDL_PERSONAL, base);
     return base + QStringLiteral("/Q274");
 }
 

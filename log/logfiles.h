@@ -31,6 +31,12 @@ bool AutosaveDue(const QDateTime &now, const QDateTime &last, double intervalDay
 
 // The user's documents folder + "/Q274"; the home folder + "/Q274" when no
 // documents folder is known.
+// The special folder with that number (5: the user's documents folder).
+// Stores the path and returns true when it can be determined (the folder
+// exists); otherwise path is left as it was.
+inline constexpr int CSIDL_PERSONAL = 5;
+bool GetSpecialFolderPath(int folder, QString &path);
+
 QString LogFolderPath();
 // Creates the folder (one level) when missing; a failure is ignored, the
 // result only tells whether the folder exists now.

@@ -84,6 +84,32 @@ TEST(LogFolder, DocumentsFolderAndCreation)
     EXPECT_FALSE(EnsureLogFolder(dir.path() + "/missing/Q274"));
 }
 
+TEST(LogFolder, HomeTakesThePlaceOfAMissingDocumentsFolder)
+{
+    QTemporaryDir home;
+    ASSERT_TRUE(home.isValid());
+    const QByteArray oldHome = qgetenv("HOME"), oldConfig = qgetenv("XDG_CONFIG_HOME");
+    qputenv("HOME", home.path().toUtf8());
+    qputenv("XDG_CONFIG_HOME", (home.path() + "/.config").toUtf8());
+
+    QString path = QStringLiteral("unchanged");
+    EXPECT_FALSE(GetSpecialFolderPath(CSIDL_PERSONAL, path));
+    EXPECT_EQ(path, QStringLiteral("unchanged"));
+    EXPECT_EQ(LogFolderPath(), home.path() + "/Q274");
+
+    ASSERT_TRUE(QDir(home.path()).mkdir("Documents"));
+    EXPECT_TRUE(GetSpecialFolderPath(CSIDL_PERSONAL, path));
+    EXPECT_EQ(path, home.path() + "/Documents");
+    EXPECT_EQ(LogFolderPath(), home.path() + "/Documents/Q274");
+    EXPECT_FALSE(GetSpecialFolderPath(6, path)) << "only the documents folder is known";
+
+    qputenv("HOME", oldHome);
+    if (oldConfig.isNull())
+        qunsetenv("XDG_CONFIG_HOME");
+    else
+        qputenv("XDG_CONFIG_HOME", oldConfig);
+}
+
 TEST(LogFileWrite, CrLfLinesWithoutByteOrderMark)
 {
     EXPECT_EQ(LogFileBytes("a\nb"), QByteArray("a\r\nb\r\n"));
