@@ -81,11 +81,16 @@ TEST(TThreadedTimer, TicksDoNotDriftWithHandlerTime)
     timer.SetEnabled(true);
     ASSERT_TRUE(waitFor([&] { return at.size() >= 10; }));
     timer.SetEnabled(false);
-    const auto elapsed = at[9] - start;
-    EXPECT_GE(elapsed, 395ms);
-    EXPECT_LT(elapsed, 560ms);
+    EXPECT_GE(at[9] - start, 395ms);
     for (size_t i = 1; i < at.size(); ++i)
         EXPECT_GE(at[i] - start, std::chrono::milliseconds(40 * (i + 1) - 5));
+    // A drifting timer spaces every tick 60 ms apart. On a busy machine a
+    // tick may be missed (the next one then comes 80 ms later), but most
+    // ticks of a drift-free timer follow 40 ms after the one before.
+    int onTime = 0;
+    for (size_t i = 1; i < 10; ++i)
+        onTime += (at[i] - at[i - 1]) < 55ms;
+    EXPECT_GE(onTime, 5);
 }
 
 TEST(TThreadedTimer, DisableDropsTicksAndReenableStartsFullInterval)
