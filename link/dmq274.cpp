@@ -41,6 +41,9 @@ TdmQ274::TdmQ274(QObject *owner)
 
     tmrTimeout.setInterval(10000);
     tmrTimeout.setSingleShot(false);
+    // A coarse timer may fire up to 5 % early or late: a silent board must be
+    // dropped 10 s after the last line, not anywhere from 9.5 s to 10.5 s.
+    tmrTimeout.setTimerType(Qt::PreciseTimer);
     connect(&tmrTimeout, &QTimer::timeout, this, [this] { tmrTimeoutTimer(); });
 
     DataModuleCreate();
@@ -86,6 +89,9 @@ void TdmQ274::ComPortAfterOpen()
     if (FHost)
         FHost->ShowConnected();
     AwaitingIdentification = true;
+    // Stop and wait holds from the first byte of every connection: nothing
+    // queued may leave before the board has answered "?".
+    ReadyToSend = false;
     // An unfinished line of an earlier connection must not be glued to the
     // first reply of this one.
     FReplyBuffer.clear();

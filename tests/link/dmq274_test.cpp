@@ -248,6 +248,11 @@ TEST_F(PtyBoardTest, ConnectIdentifiesTheBoard)
     EXPECT_FALSE(dm->ComPort->Connected());
     EXPECT_EQ(host.disconnected, 1);
     EXPECT_FALSE(dm->tmrTimeout.isActive());
+
+    // The next connection waits for its own first answer before sending.
+    dm->ToggleConnection();
+    EXPECT_FALSE(dm->ReadyToSend);
+    EXPECT_EQ(dm->tmrTimeout.timerType(), Qt::PreciseTimer);
 }
 
 TEST_F(PtyBoardTest, SilentBoardEndsWithTheWatchdog)
