@@ -13,6 +13,7 @@
 #include "thermostat.h"
 #include "timestamp.h"
 
+#include <QWindow>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -658,36 +659,26 @@ void TfrmMain::chkLogClick()
 
 void TfrmMain::btnClearLogClick()
 {
-    // The view is restarted whatever the save did, a failed save included;
-    // the failure is reported afterwards.
-    std::exception_ptr saveError;
-    if (chkLog->isChecked()) {
-        try {
-            AskSaveLog();
-        } catch (...) {
-            saveError = std::current_exception();
-        }
-    }
+    // The user asked for the log to be kept: a failed save leaves the view as
+    // it was and is reported as any failed save. No, or a cancelled dialog,
+    // clears.
+    if (chkLog->isChecked())
+        AskSaveLog();
     ShowLogBanner();
     LogMessage(MessageIndent + rs::sLogCleared);
-    if (saveError)
-        std::rethrow_exception(saveError);
 }
 
 // ---------------------------------------------------------------- keys
 
 bool TfrmMain::eventFilter(QObject *watched, QEvent *event)
 {
-    if (event->type() == QEvent::KeyPress && watched->isWidgetType()) {
-        // Act once per key: at its first receiver, the focused control of this
-        // window (or the window itself); not again while it travels to parents.
-        QWidget *target = QApplication::focusWidget();
-        if (!target || target->window() != this)
-            target = this;
-        if (watched == target) {
-            auto *ke = static_cast<QKeyEvent *>(event);
-            Guarded([this, ke] { FormKeyDown(ke->key(), ke->modifiers(), ke->nativeScanCode()); });
-        }
+    // The window's own system window receives each key press exactly once,
+    // before it goes on to the focused control. Acting there, and not at the
+    // widgets the key travels through, keeps a shortcut from acting again
+    // when its handler ran a modal box that left no control focused.
+    if (event->type() == QEvent::KeyPress && watched == static_cast<QObject *>(windowHandle())) {
+        auto *ke = static_cast<QKeyEvent *>(event);
+        Guarded([this, ke] { FormKeyDown(ke->key(), ke->modifiers(), ke->nativeScanCode()); });
     }
     return QWidget::eventFilter(watched, event);   // never consumed
 }

@@ -2,6 +2,7 @@
 #include "dialogs.h"
 #include "mainwindow.h"
 #include "rstrings.h"
+#include "setupdialog.h"
 #include "shellrules.h"
 #include "uisync.h"
 
@@ -15,7 +16,10 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTimer>
 #include <QToolButton>
+#include <QtTest/QTest>
 
 #include <gtest/gtest.h>
 
@@ -66,12 +70,10 @@ QStringList Lines(const TfrmMain &w)
 
 void Press(TfrmMain &w, int key, Qt::KeyboardModifiers mods)
 {
-    // Delivered as Qt does: to the focused control, or the window itself.
-    QWidget *target = QApplication::focusWidget();
-    if (!target || target->window() != &w)
-        target = &w;
-    QKeyEvent press(QEvent::KeyPress, key, mods);
-    QApplication::sendEvent(target, &press);
+    // Through the window system, as a real key arrives: to the window, then
+    // to its focused control and on to the control's parents.
+    w.winId();
+    QTest::keyClick(w.windowHandle(), Qt::Key(key), mods);
 }
 
 class MainWindow : public ::testing::Test {
@@ -301,18 +303,6 @@ TEST_F(MainWindow, ClearLogWhileNotLoggingAsksNothing)
     EXPECT_TRUE(l[6].endsWith(kIndent + QStringLiteral("Logging disabled")));
 }
 
-TEST_F(MainWindow, ClearLogStillRestartsWhenTheSaveFails)
-{
-    w.failSave = true;
-    w.LogMessage(kIndent + QStringLiteral("something"));
-    w.btnClearLog->click();
-    const QStringList l = Lines(w);
-    ASSERT_EQ(l.size(), 9);
-    EXPECT_TRUE(l[7].endsWith(QStringLiteral("Log contents have been cleared")));
-    EXPECT_TRUE(l[8].endsWith(kIndent + QStringLiteral("Application ERROR: Cannot create file /nowhere/x.log")));
-    EXPECT_EQ(dialogs.Kinds(), (QStringList{"question", "error"}));
-}
-
 TEST_F(MainWindow, CtrlETwiceReturnsTheBoxAndWritesTwoStateLines)
 {
     w.ShowLogBanner();
@@ -359,8 +349,7 @@ TEST_F(MainWindow, ShortcutsAlsoWorkFromAFocusedControl)
     w.show();
     w.activateWindow();
     w.edtSP1->setFocus();
-    QKeyEvent press(QEvent::KeyPress, Qt::Key_2, Qt::ControlModifier);
-    QApplication::sendEvent(w.edtSP1, &press);
+    Press(w, Qt::Key_2, Qt::ControlModifier);
     EXPECT_EQ(w.calls, QStringList{"relay 2"});
 }
 
@@ -448,4 +437,38 @@ TEST_F(MainWindow, ErrorsFromHandlersAndPostedCallsReachTheHandler)
     UiSync::post([] { throw std::runtime_error("posted failure"); });
     UiSync::processPending();
     EXPECT_TRUE(Lines(t).last().endsWith(QStringLiteral("Application ERROR: posted failure")));
+}
+
+// Real modal boxes, each closed with Esc as a user would: every shortcut that
+// opens one must open it once, whatever focus the box leaves behind.
+TEST(MainWindowModal, ShortcutsThatOpenAModalBoxActOnce)
+{
+    QTemporaryDir home;
+    const QByteArray oldHome = qgetenv("HOME");
+    qputenv("HOME", home.path().toUtf8());
+    {
+        TdmQ274 dm;
+        dm.ComPort->SetPort(home.filePath(QStringLiteral("no-such-port")));
+        TfrmMain w(&dm);
+        w.show();
+        int boxes = 0;
+        QTimer closer;
+        QObject::connect(&closer, &QTimer::timeout, [&] {
+            if (QWidget *box = QApplication::activeModalWidget(); box && box->isVisible()) {
+                ++boxes;
+                QTest::keyClick(box->windowHandle(), Qt::Key_Escape);
+            }
+        });
+        closer.start(10);
+        InstallSetupDialog({});
+        // Ctrl+N: the port cannot open, so the error box.
+        for (Qt::Key key : {Qt::Key_B, Qt::Key_S, Qt::Key_R, Qt::Key_P, Qt::Key_N}) {
+            boxes = 0;
+            w.activateWindow();
+            Press(w, key, Qt::ControlModifier);   // returns once every box it opened is closed
+            EXPECT_EQ(boxes, 1) << QKeySequence(key).toString().toStdString();
+        }
+        EXPECT_EQ(Lines(w).filter(QStringLiteral("Log contents have been cleared")).size(), 1);
+    }
+    qputenv("HOME", oldHome);
 }
