@@ -125,7 +125,10 @@ std::optional<double> ParseLocaleFloat(const QString &text, QChar decimalSep)
         plain += char(t.at(i++).unicode());
         ++digits;
     }
-    if (i < n && t.at(i) == decimalSep) {
+    // Only a "," locale turns the board's "." into its own separator; every
+    // other locale keeps it in Celsius read-outs.
+    const bool boardPointShown = decimalSep != QChar(',');
+    if (i < n && (t.at(i) == decimalSep || (boardPointShown && t.at(i) == QChar('.')))) {
         plain += '.';
         ++i;
         while (isDigit(i)) {

@@ -26,6 +26,13 @@ QString withoutZone(const QString &pattern)
                 ++i;
             while (!out.isEmpty() && out.back().isSpace())
                 out.chop(1);
+            // Brackets that held only the zone ("H:mm:ss (t)") would show "()".
+            if (out.endsWith(u'(') && i + 1 < pattern.size() && pattern.at(i + 1) == u')') {
+                out.chop(1);
+                ++i;
+                while (!out.isEmpty() && out.back().isSpace())
+                    out.chop(1);
+            }
             // Blanks after the zone go too when nothing stands before it.
             if (out.isEmpty())
                 while (i + 1 < pattern.size() && pattern.at(i + 1).isSpace())
@@ -104,7 +111,8 @@ QString DateSeparator(const QLocale &locale)
             quoted = !quoted;
             continue;
         }
-        if (quoted || c.isLetter() || c.isSpace())
+        // Arabic patterns put a right-to-left mark before each "/".
+        if (quoted || c.isLetter() || c.isSpace() || c.category() == QChar::Other_Format)
             continue;
         return QString(c);
     }

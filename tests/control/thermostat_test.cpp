@@ -117,6 +117,24 @@ TEST(RunChannelControl, SkipsDisabledAndMissingAndKeepsGoingAfterBadData)
     EXPECT_EQ(decisions[1].Message, "Ch4: cool ON  (35.00)");
 }
 
+TEST(RunChannelControl, ArabicSeparatorReadoutsAreControlled)
+{
+    // Celsius read-outs keep the board's ".", Fahrenheit ones carry U+066B;
+    // right after a unit switch both kinds are on show at once.
+    const QChar sep(0x066B);
+    const std::array<ChannelSettings, 4> s{channel("Heat"), channel("Heat", 86), channel("Cool"),
+                                           channel("Cool", 86)};
+    const std::array<QString, 4> readouts{" 30.00", QStringLiteral(" 86\u066B00"), " 27.00",
+                                          QStringLiteral(" 83\u066B00")};
+    auto decisions = RunChannelControl(s, readouts, sep, {false, false, true, true});
+    ASSERT_EQ(decisions.size(), 4u);
+    EXPECT_EQ(decisions[0].Command, "N1");
+    EXPECT_EQ(decisions[1].Command, "N2");
+    EXPECT_EQ(decisions[1].Message, QStringLiteral("Ch2: heat ON  (86\u066B00)"));
+    EXPECT_EQ(decisions[2].Command, "F3");
+    EXPECT_EQ(decisions[3].Command, "F4");
+}
+
 TEST(RunChannelControl, RepeatsUntilTheStatusReplyArrives)
 {
     std::array<ChannelSettings, 4> s{channel("Heat"), channel("Heat"), {}, {}};

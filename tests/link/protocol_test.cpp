@@ -2,6 +2,8 @@
 // right lines, fields and read-out texts.
 #include "protocol.h"
 
+#include <QLocale>
+
 #include <gtest/gtest.h>
 
 using namespace q274;
@@ -199,6 +201,26 @@ TEST(ReadoutText, FahrenheitWithTwoDecimals)
     EXPECT_EQ(ReadoutText("30", true, '.'), " 86.00");
     EXPECT_FALSE(ReadoutText("", true, '.'));
     EXPECT_FALSE(ReadoutText("2x", true, '.'));
+}
+
+// Locales whose separator is neither "." nor ",": Celsius shows the board's
+// text, Fahrenheit the locale's separator with ASCII digits; both read back.
+TEST(ReadoutText, EveryLocaleReadsBackWhatItShows)
+{
+    for (const QLocale &locale : {QLocale(QLocale::Persian, QLocale::Iran),
+                                  QLocale(QLocale::Arabic, QLocale::SaudiArabia), QLocale::c()}) {
+        SCOPED_TRACE(locale.name().toStdString());
+        const QChar sep = locale.decimalPoint().at(0);
+        EXPECT_EQ(sep, locale.language() == QLocale::C ? QChar('.') : QChar(0x066B));
+        const QString celsius = ReadoutText("24.06", false, sep).value_or("?");
+        EXPECT_EQ(celsius, " 24.06");
+        EXPECT_EQ(ParseLocaleFloat(celsius, sep), 24.06);
+        const QString fahrenheit = ReadoutText("24.06", true, sep).value_or("?");
+        EXPECT_EQ(fahrenheit, QStringLiteral(" 75") + sep + QStringLiteral("31"));
+        EXPECT_EQ(ParseLocaleFloat(fahrenheit, sep), 75.31);
+        EXPECT_EQ(ReadoutText("-5.25", true, sep), QStringLiteral(" 22") + sep + QStringLiteral("55"));
+        EXPECT_FALSE(ParseLocaleFloat("24.06" + QString(sep) + "1", sep));
+    }
 }
 
 TEST(ParseRelayStatus, HexDigitsLowFourBits)

@@ -11,6 +11,8 @@ TEST(DataFields, ValuesTrimmedAndMissingReadingsThreeCharacters)
     EXPECT_EQ(ComposeDataFields({" 24.06", " 22.12", " -", " -"}), "\t24.06\t22.12\t  -\t  -");
     // Fahrenheit as displayed, with the display's decimal separator.
     EXPECT_EQ(ComposeDataFields({" 75.31", " 71,82", " -12.50", " 212.00"}), "\t75.31\t71,82\t-12.50\t212.00");
+    EXPECT_EQ(ComposeDataFields({QStringLiteral(" 75\u066B31"), " 24.06", " -", " -"}),
+              QStringLiteral("\t75\u066B31\t24.06\t  -\t  -"));
     // Control characters and blanks on both ends go, inner ones stay.
     EXPECT_EQ(ComposeDataFields({"\t24.06\r\n", "  1 2  ", "-", ""}), "\t24.06\t1 2\t  -\t  -");
 }

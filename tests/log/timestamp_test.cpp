@@ -52,10 +52,12 @@ TEST(Timestamp, PatternsAndSeparators)
     EXPECT_EQ(LongTimePattern(us), "h:mm:ss AP");
     EXPECT_EQ(LongTimePattern(german), "HH:mm:ss");
     EXPECT_FALSE(LongTimePattern(QLocale(QStringLiteral("ko_KR"))).contains(u't'));
+    EXPECT_EQ(LongTimePattern(QLocale(QLocale::Persian, QLocale::Iran)), "H:mm:ss"); // no empty "()"
     EXPECT_EQ(DateSeparator(us), "/");
     EXPECT_EQ(DateSeparator(german), ".");
     EXPECT_EQ(DateSeparator(QLocale::c()), "-");
     EXPECT_EQ(DateSeparator(QLocale(QStringLiteral("nl_NL"))), "-");
+    EXPECT_EQ(DateSeparator(QLocale(QLocale::Arabic, QLocale::SaudiArabia)), "/"); // not its U+200F
     EXPECT_EQ(DecimalSeparator(us), ".");
     EXPECT_EQ(DecimalSeparator(german), ",");
 }
