@@ -1,6 +1,7 @@
 #include "about.h"
 
 #include "dialogs.h"
+#include "look.h"
 #include "storeditems.h"
 
 #include <QCoreApplication>
@@ -95,10 +96,7 @@ QString ProgramFolder(const QString &folder)
 
 QFont Font(const char *family, int pixels, bool bold = false)
 {
-    QFont f{QString::fromLatin1(family)};
-    f.setPixelSize(pixels);
-    f.setBold(bold);
-    return f;
+    return LayoutFont(pixels, bold, family);
 }
 
 } // namespace
@@ -165,9 +163,7 @@ TfrmAbout::TfrmAbout(QWidget *owner, const QString &programFolder)
     setFixedSize(kClientWidth, kClientHeight);
     setFont(Font("Tahoma", 12));
     setAutoFillBackground(true);
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, QColor(221, 219, 213));
-    setPalette(pal);
+    setPalette(LayoutPalette());
 
     // The panel's contents take no input but keep their normal look.
     Panel1 = new QFrame(this);
@@ -182,9 +178,7 @@ TfrmAbout::TfrmAbout(QWidget *owner, const QString &programFolder)
     Label1->setAlignment(Qt::AlignCenter);
     Label1->setFont(Font("Tahoma", 16, true));
     Label1->setAutoFillBackground(true);
-    QPalette lp = Label1->palette();
-    lp.setColor(QPalette::WindowText, Qt::black);
-    Label1->setPalette(lp);
+    Label1->setPalette(LayoutPalette());
 
     lblVersion = new QLabel(Panel1);
     lblVersion->setObjectName(QStringLiteral("lblVersion"));
@@ -203,8 +197,8 @@ TfrmAbout::TfrmAbout(QWidget *owner, const QString &programFolder)
     memAbt->setFocusPolicy(Qt::NoFocus);
     memAbt->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     memAbt->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    QPalette mp = memAbt->palette();
-    mp.setColor(QPalette::Base, QColor(221, 219, 213));
+    QPalette mp = LayoutPalette();
+    mp.setColor(QPalette::Base, kLayoutBackground);
     memAbt->setPalette(mp);
 
     btnOK = new QPushButton(QStringLiteral("OK"), this);
@@ -243,6 +237,12 @@ void TfrmAbout::FormCreate()
 void TfrmAbout::FormShow()
 {
     SetMemoLines(LoadStoredItem(QStringLiteral("x1")));
+}
+
+void TfrmAbout::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    CentreOnScreen(this);
 }
 
 bool TfrmAbout::FormKeyDown(int key)

@@ -1,5 +1,7 @@
 #include "dialogs.h"
 
+#include "look.h"
+
 #include <QDialog>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -29,6 +31,19 @@ QMessageBox::Icon ToQt(DialogIcon icon)
     return QMessageBox::NoIcon;
 }
 
+// Message boxes stand in the centre of the screen, not over the window.
+class CentredMessageBox : public QMessageBox {
+public:
+    using QMessageBox::QMessageBox;
+
+protected:
+    void showEvent(QShowEvent *event) override
+    {
+        QMessageBox::showEvent(event);   // settles the box's size
+        CentreOnScreen(this);
+    }
+};
+
 } // namespace
 
 Dialogs &CurrentDialogs()
@@ -43,7 +58,7 @@ void InstallDialogs(Dialogs *dialogs)
 
 bool QtDialogs::AskYesNo(QWidget *parent, const QString &title, const QString &text, DialogIcon icon)
 {
-    QMessageBox box(ToQt(icon), title, text, QMessageBox::NoButton, parent);
+    CentredMessageBox box(ToQt(icon), title, text, QMessageBox::NoButton, parent);
     QPushButton *yes = box.addButton(QObject::tr("&Yes"), QMessageBox::YesRole);
     QPushButton *no = box.addButton(QObject::tr("&No"), QMessageBox::NoRole);
     box.setDefaultButton(yes);
@@ -68,13 +83,13 @@ std::optional<QString> QtDialogs::AskSaveFileName(QWidget *parent, const SaveFil
 
 void QtDialogs::ShowError(QWidget *parent, const QString &title, const QString &text)
 {
-    QMessageBox box(QMessageBox::Critical, title, text, QMessageBox::Ok, parent);
+    CentredMessageBox box(QMessageBox::Critical, title, text, QMessageBox::Ok, parent);
     box.exec();
 }
 
 void QtDialogs::ShowMessage(QWidget *parent, const QString &title, const QString &text)
 {
-    QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, parent);
+    CentredMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, parent);
     box.exec();
 }
 

@@ -5,6 +5,7 @@
 #include "dialogs.h"
 #include "help.h"
 #include "logfiles.h"
+#include "look.h"
 #include "protocol.h"
 #include "relays.h"
 #include "rstrings.h"
@@ -38,7 +39,7 @@ namespace q274 {
 
 namespace {
 
-const QColor kBackground(221, 219, 213);
+const QColor kBackground = kLayoutBackground;
 const QColor kCaptionText(45, 45, 45);
 const QColor kReadoutOpen(0, 0, 128);
 const QColor kReadoutClosed(128, 128, 128);
@@ -49,27 +50,8 @@ const QColor kFillOn(255, 0, 0);
 const QColor kLogText(44, 44, 44);
 const QColor kLogBackground(249, 249, 249);
 
-// Tahoma where installed, else the nearest sans font of the same width class.
-QFont SansFont(int pixels, bool bold = false)
-{
-    QFont f;
-    f.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("Liberation Sans"),
-                   QStringLiteral("DejaVu Sans"), QStringLiteral("Sans Serif")});
-    f.setStyleHint(QFont::SansSerif);
-    f.setPixelSize(pixels);
-    f.setBold(bold);
-    return f;
-}
-
-QFont MonoFont(int pixels)
-{
-    QFont f;
-    f.setFamilies({QStringLiteral("Courier New"), QStringLiteral("Liberation Mono"),
-                   QStringLiteral("DejaVu Sans Mono"), QStringLiteral("Monospace")});
-    f.setStyleHint(QFont::TypeWriter);
-    f.setPixelSize(pixels);
-    return f;
-}
+QFont SansFont(int pixels, bool bold = false) { return LayoutFont(pixels, bold); }
+QFont MonoFont(int pixels) { return LayoutMonoFont(pixels); }
 
 void SetTextColor(QWidget *w, const QColor &c)
 {
@@ -123,11 +105,13 @@ TfrmMain::TfrmMain(TdmQ274 *dm, QWidget *parent) : QWidget(parent), dmQ274(dm)
                    Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(kClientWidth, kClientHeight);
     setWindowTitle(ApplicationTitle());
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, kBackground);
-    pal.setColor(QPalette::Button, kBackground);
-    pal.setColor(QPalette::WindowText, Qt::black);
-    setPalette(pal);
+    // The layout's colours and font, whatever the desktop theme. Set for the
+    // whole application: controls under the window's style sheet take the
+    // application's palette and font, not the window's, and every window and
+    // page then falls back to the same font.
+    QApplication::setPalette(LayoutPalette());
+    QApplication::setFont(SansFont(12));
+    setPalette(LayoutPalette());
     setAutoFillBackground(true);
     setFont(SansFont(12));
 

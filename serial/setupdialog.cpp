@@ -1,6 +1,8 @@
 #include "setupdialog.h"
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QScreen>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -19,9 +21,12 @@ QString Tr(const char *text)
     return QCoreApplication::translate("cport", text);
 }
 
+// Tahoma where installed, else the application's own font, so the dialog
+// falls back to the same family as every other window.
 QFont DialogFont(bool bold = false)
 {
-    QFont f(QStringLiteral("Tahoma"));
+    QFont f = QApplication::font();
+    f.setFamilies(QStringList{QStringLiteral("Tahoma")} + f.families());
     f.setPixelSize(12);
     f.setBold(bold);
     return f;
@@ -36,14 +41,15 @@ void SetTextColour(QWidget *w, const QColor &c)
     w->setPalette(p);
 }
 
-QLabel *MakeLabel(QWidget *parent, const char *name, const char *text, int x, int y)
+// Labels end 6 pixels before their lists whatever the font's width.
+QLabel *MakeLabel(QWidget *parent, const char *name, const char *text, int right, int y)
 {
     auto *l = new QLabel(Tr(text), parent);
     l->setObjectName(QLatin1String(name));
     l->setFont(DialogFont());
     SetTextColour(l, QColor(56, 56, 56));
     l->adjustSize();
-    l->move(x, y);
+    l->move(right - l->width(), y);
     return l;
 }
 
@@ -68,6 +74,17 @@ SetupDialogRunner g_runner;
 
 } // namespace
 
+void TComSetupFrm::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    // In the middle of the screen, as the port's own dialog.
+    if (QScreen *screen = this->screen()) {
+        QRect r = frameGeometry();
+        r.moveCenter(screen->availableGeometry().center());
+        move(r.topLeft());
+    }
+}
+
 QString ErrorPolicyForIndex(int index)
 {
     switch (index) {
@@ -88,20 +105,20 @@ TComSetupFrm::TComSetupFrm(QString *errorPolicy, QWidget *parent)
     setFixedSize(kClientWidth, kClientHeight);
     setFont(DialogFont());
     setAutoFillBackground(true);
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, QColor(221, 219, 213));
-    setPalette(pal);
+    // A whole palette on the dialog's colour: dark text whatever the desktop theme.
+    const QColor background(221, 219, 213);
+    setPalette(QPalette(background, background));
 
     GroupBox1 = new QGroupBox(Tr(" Settings "), this);
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
     GroupBox1->setFont(DialogFont(true));
     GroupBox1->setGeometry(8, 16, 278, 136);
 
-    Label1 = MakeLabel(GroupBox1, "Label1", "Port", 54, 37);
+    Label1 = MakeLabel(GroupBox1, "Label1", "Port", 78, 37);
     Combo1 = MakeList<TComComboBox>(GroupBox1, "Combo1", 84, 33);
-    Label2 = MakeLabel(GroupBox1, "Label2", "Baud Rate", 21, 70);
+    Label2 = MakeLabel(GroupBox1, "Label2", "Baud Rate", 78, 70);
     Combo2 = MakeList<TComComboBox>(GroupBox1, "Combo2", 84, 66);
-    Label7 = MakeLabel(GroupBox1, "Label7", "Data Errors", 19, 103);
+    Label7 = MakeLabel(GroupBox1, "Label7", "Data Errors", 78, 103);
     cmbError = MakeList<QComboBox>(GroupBox1, "cmbError", 84, 100);
 
     // Reads the system's ports now: a failure ends the construction.

@@ -42,6 +42,9 @@ public:
 
     void cmbErrorChange();
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     QString *FErrorPolicy;
 };

@@ -1,5 +1,7 @@
+#include "about.h"
 #include "application.h"
 #include "dialogs.h"
+#include "look.h"
 #include "mainwindow.h"
 #include "rstrings.h"
 #include "setupdialog.h"
@@ -9,6 +11,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontInfo>
+#include <QTabBar>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -470,5 +474,34 @@ TEST(MainWindowModal, ShortcutsThatOpenAModalBoxActOnce)
         }
         EXPECT_EQ(Lines(w).filter(QStringLiteral("Log contents have been cleared")).size(), 1);
     }
+    qputenv("HOME", oldHome);
+}
+
+// A dark desktop theme must not reach the layout's fixed beige colours, and
+// every window and page uses the one font fallback.
+TEST(MainWindowLook, DarkThemeAndFontFallbackStayOutOfTheLayout)
+{
+    QTemporaryDir home;
+    const QByteArray oldHome = qgetenv("HOME");
+    qputenv("HOME", home.path().toUtf8());
+    const QPalette desktop = QApplication::palette();
+    QApplication::setPalette(QPalette(QColor(40, 40, 40)));   // light text on dark grey
+    {
+        TfrmMain w;
+        TfrmAbout about;
+        const QString family = QFontInfo(LayoutFont(12)).family();
+        for (QWidget *top : {static_cast<QWidget *>(&w), static_cast<QWidget *>(&about)}) {
+            for (QWidget *c : top->findChildren<QWidget *>()) {
+                if (!qobject_cast<QLabel *>(c) && !qobject_cast<QAbstractButton *>(c) && !qobject_cast<QGroupBox *>(c))
+                    continue;
+                const QColor text = c->palette().color(c->foregroundRole());
+                EXPECT_LE(qGray(text.rgb()), 140) << c->objectName().toStdString();
+                EXPECT_EQ(QFontInfo(c->font()).family(), family) << c->objectName().toStdString();
+            }
+        }
+        EXPECT_EQ(QFontInfo(w.pgMain->tabBar()->font()).family(), family);
+        EXPECT_EQ(about.Label1->palette().color(QPalette::Window), QColor(221, 219, 213));
+    }
+    QApplication::setPalette(desktop);
     qputenv("HOME", oldHome);
 }

@@ -263,6 +263,12 @@ TEST(ComSetupFrm, LayoutTextsAndTabOrder)
     EXPECT_EQ(frm.Combo2->geometry(), QRect(84, 66, 182, 22));
     EXPECT_EQ(frm.cmbError->geometry(), QRect(84, 100, 182, 22));
     EXPECT_EQ(frm.Button1->geometry(), QRect(211, 159, 75, 23));
+    // Whatever the font, no label runs into its list or out of the box.
+    for (auto [label, list] : {std::pair<QWidget *, QWidget *>{frm.Label1, frm.Combo1}, {frm.Label2, frm.Combo2},
+                               {frm.Label7, frm.cmbError}}) {
+        EXPECT_LT(label->geometry().right() + 1, list->x()) << label->objectName().toStdString();
+        EXPECT_GE(label->x(), 0);
+    }
     EXPECT_EQ(frm.Button1->text(), QStringLiteral("OK"));
     EXPECT_TRUE(frm.Button1->isDefault());
     EXPECT_EQ(frm.Combo1->ComProperty(), cpPort);
