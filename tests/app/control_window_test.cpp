@@ -342,6 +342,11 @@ TEST_F(ControlWindow, CtrlDigitsOnBothKeyboardsPressTheRelayButtons)
 
 TEST_F(ControlWindow, PollingTimersQueueTheirCommands)
 {
+    // Sender, identification follow-up, rotation, status after the first reading.
+    EXPECT_EQ(w.tmrQ->Interval(), 75u);
+    EXPECT_EQ(w.tmrTStatus->Interval(), 250u);
+    EXPECT_EQ(w.tmrTemp->Interval(), 900u);
+    EXPECT_EQ(w.tmrRStatus->Interval(), 200u);
     w.BoardIdentified();
     EXPECT_TRUE(w.FirstSamplePending);
     EXPECT_TRUE(w.tmrTStatus->Enabled());

@@ -234,6 +234,7 @@ TEST_F(PtyBoardTest, ConnectIdentifiesTheBoard)
     // The reply arrives in three pieces; only the last holds the line end.
     writeMaster("?Tempera");
     runUntil([&] { return !dm->ReplyBuffer().buffer().isEmpty(); });
+    EXPECT_FALSE(dm->ReadyToSend) << "a piece of a reply must not let the next command go";
     writeMaster("ture Monitor & Controller v2.1");
     writeMaster("\r\n");
     ASSERT_TRUE(runUntil([&] { return host.identified == 1; }));
@@ -263,6 +264,18 @@ TEST_F(PtyBoardTest, SilentBoardEndsWithTheWatchdog)
     EXPECT_EQ(host.log, (QStringList{QStringLiteral("<connected>"), M(rs::sConnecting), M(rs::sCouldNotConnect),
                                      M(rs::sClosingPort), QStringLiteral("<disconnected>")}));
     EXPECT_FALSE(dm->ComPort->Connected());
+}
+
+TEST_F(PtyBoardTest, BoardSilentAfterItsFirstLineEndsWithTheWatchdog)
+{
+    dm->tmrTimeout.setInterval(200);
+    dm->ToggleConnection();
+    readMaster();
+    writeMaster("?Temperature X\r\n");
+    ASSERT_TRUE(runUntil([&] { return host.disconnected == 1; }));
+    EXPECT_EQ(host.identified, 1);
+    EXPECT_EQ(host.log.mid(host.log.size() - 3),
+              (QStringList{M(rs::sCouldNotConnect), M(rs::sClosingPort), QStringLiteral("<disconnected>")}));
 }
 
 TEST_F(PtyBoardTest, AFailingLineIsReportedAndReceivingGoesOn)
