@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <climits>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -130,6 +131,49 @@ QByteArray temporaryName(const QByteArray &target)
     return target + ".tmp" + QByteArray::number(qint64(::getpid())) + '_' + QByteArray::number(++counter);
 }
 
+// Where a save lands. A symbolic link is followed to the end of its chain,
+// so the save writes the file the link names and the link stays a link.
+struct SaveTarget {
+    QByteArray path;  // never a link; the file need not exist yet
+    bool exists = false;
+    struct stat st {};
+};
+
+// 0, or the errno that stops the save (ELOOP for a chain without end).
+int resolveTarget(const QByteArray &requested, SaveTarget &out)
+{
+    QByteArray current = requested;
+    for (int hops = 0; hops <= 40; ++hops) {
+        struct stat st {};
+        if (::lstat(current.constData(), &st) != 0) {
+            // A missing file (maybe named by a dangling link) is created.
+            if (errno != ENOENT)
+                return errno;
+            out = {current, false, {}};
+            return 0;
+        }
+        if (!S_ISLNK(st.st_mode)) {
+            out = {current, true, st};
+            return 0;
+        }
+        char buf[PATH_MAX];
+        const ssize_t n = ::readlink(current.constData(), buf, sizeof buf);
+        if (n < 0)
+            return errno;
+        if (size_t(n) == sizeof buf)
+            return ENAMETOOLONG;
+        QByteArray next(buf, n);
+        // A relative link is read from the link's own folder.
+        if (!next.startsWith('/')) {
+            const qsizetype slash = current.lastIndexOf('/');
+            if (slash >= 0)
+                next.prepend(current.left(slash + 1));
+        }
+        current = next;
+    }
+    return ELOOP;
+}
+
 bool writeAll(int fd, const char *data, qsizetype size)
 {
     while (size > 0) {
@@ -150,12 +194,19 @@ bool writeAll(int fd, const char *data, qsizetype size)
 void WriteLogFile(const QString &path, const QString &viewText)
 {
     const QByteArray bytes = LogFileBytes(viewText);
-    const QByteArray target = QFile::encodeName(path);
 
-    struct stat existing {};
-    const bool exists = ::stat(target.constData(), &existing) == 0;
+    SaveTarget resolved;
+    if (const int error = resolveTarget(QFile::encodeName(path), resolved))
+        fail("Cannot create file", path, error);
+    const QByteArray &target = resolved.path;
+    const bool exists = resolved.exists;
+    const struct stat &existing = resolved.st;
     if (exists && S_ISDIR(existing.st_mode))
         fail("Cannot create file", path, EISDIR);
+    // Replacing by rename asks only the folder's permission; a file the user
+    // could not write in place is not replaced either.
+    if (exists && ::access(target.constData(), W_OK) != 0)
+        fail("Cannot create file", path, errno);
 
     QByteArray temp;
     int fd = -1;
@@ -191,7 +242,7 @@ void WriteLogFile(const QString &path, const QString &viewText)
         fail("Cannot create file", path, error);
     }
     // The new directory entry reaches the disk as well.
-    const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
+    const QByteArray folder = QFile::encodeName(QFileInfo(QFile::decodeName(target)).absolutePath());
     const int dirFd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd >= 0) {
         ::fsync(dirFd);

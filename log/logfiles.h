@@ -56,7 +56,11 @@ public:
 // Writes the view text to path, creating the file or replacing it. The bytes
 // go to a temporary file in the same folder, reach the disk and then take the
 // place of the target, so a failure never damages an existing file and
-// leaves nothing behind. Throws LogFileError naming the path and the reason.
+// leaves nothing behind. A symbolic link is followed to the file it names
+// (created when missing), which is replaced in its own folder; the link
+// stays. An existing file the user may not write is refused, and a replaced
+// file keeps its permission bits. Throws LogFileError naming the path and the
+// reason.
 void WriteLogFile(const QString &path, const QString &viewText);
 
 } // namespace q274

@@ -4,9 +4,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <optional>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,9 +31,41 @@ QByteArray readAll(const QString &path)
     return f.readAll();
 }
 
+// Dangling links count too (QDir hides them unless System is asked for).
 QStringList entries(const QString &folder)
 {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+}
+
+void makeLink(const QByteArray &to, const QString &at)
+{
+    ASSERT_EQ(::symlink(to.constData(), QFile::encodeName(at).constData()), 0) << at.toStdString();
+}
+
+// The error text of a save, empty when it succeeded.
+std::string saveError(const QString &path, const QString &text)
+{
+    try {
+        WriteLogFile(path, text);
+    } catch (const LogFileError &e) {
+        return e.what();
+    }
+    return {};
+}
+
+// saveError as an ordinary user: root may write any file (as `echo >` may).
+// As root the save runs under another real and effective user id; root
+// stays the saved id, so the test takes it back. Nothing when not possible.
+std::optional<std::string> saveErrorAsUser(const QString &path, const QString &text)
+{
+    if (::geteuid() != 0)
+        return saveError(path, text);
+    if (::setresuid(65534, 65534, 0) != 0)
+        return std::nullopt;
+    const std::string error = saveError(path, text);
+    if (::setresuid(0, 0, 0) != 0)
+        std::abort();
+    return error;
 }
 
 } // namespace
@@ -196,4 +232,60 @@ TEST(LogFileWrite, ReadOnlyFolderThrowsAndExistingFileSurvives)
     ::chmod(folder.constData(), 0755);
     EXPECT_EQ(readAll(path), QByteArray("old contents\r\n"));
     EXPECT_EQ(entries(dir.path()), QStringList{"kept.log"});
+}
+
+TEST(LogFileWrite, ReadOnlyFileIsRefusedAndSurvives)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.path() + "/locked.log";
+    WriteLogFile(path, "old contents");
+    // The folder lets anyone replace the file, only the file says no.
+    ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0777), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0444), 0);
+    const std::optional<std::string> error = saveErrorAsUser(path, "new contents");
+    if (!error)
+        GTEST_SKIP() << "could not save as an ordinary user";
+    EXPECT_EQ(*error, ("Cannot create file \"" + path + "\". Permission denied").toStdString());
+    EXPECT_EQ(readAll(path), QByteArray("old contents\r\n"));
+    EXPECT_EQ(entries(dir.path()), QStringList{"locked.log"});
+}
+
+TEST(LogFileWrite, SymbolicLinksAreWrittenThroughAndStayLinks)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString real = dir.path() + "/real", links = dir.path() + "/links";
+    ASSERT_TRUE(QDir().mkdir(real));
+    ASSERT_TRUE(QDir().mkdir(links));
+    const QString target = real + "/kept.log";
+    WriteLogFile(target, "old");
+    ASSERT_EQ(::chmod(QFile::encodeName(target).constData(), 0640), 0);
+
+    // A chain of relative links, each resolved from its own folder.
+    makeLink("../real/kept.log", links + "/b.log");
+    makeLink("b.log", links + "/a.log");
+    WriteLogFile(links + "/a.log", "new");
+    EXPECT_EQ(readAll(target), QByteArray("new\r\n"));
+    EXPECT_TRUE(QFileInfo(links + "/a.log").isSymLink());
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(target).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+
+    // A dangling link gets its target when the target's folder exists ...
+    makeLink("../real/fresh.log", links + "/c.log");
+    WriteLogFile(links + "/c.log", "fresh");
+    EXPECT_EQ(readAll(real + "/fresh.log"), QByteArray("fresh\r\n"));
+    EXPECT_TRUE(QFileInfo(links + "/c.log").isSymLink());
+    // ... and fails like any write into a missing folder otherwise; a loop fails too.
+    makeLink("../gone/x.log", links + "/d.log");
+    EXPECT_EQ(saveError(links + "/d.log", "x"),
+              ("Cannot create file \"" + links + "/d.log\". No such file or directory").toStdString());
+    makeLink("e.log", links + "/e.log");
+    EXPECT_EQ(saveError(links + "/e.log", "x"),
+              ("Cannot create file \"" + links + "/e.log\". Too many levels of symbolic links").toStdString());
+    EXPECT_TRUE(QFileInfo(links + "/d.log").isSymLink());
+    EXPECT_TRUE(QFileInfo(links + "/e.log").isSymLink());
+    EXPECT_EQ(entries(real), (QStringList{"fresh.log", "kept.log"}));
+    EXPECT_EQ(entries(links), (QStringList{"a.log", "b.log", "c.log", "d.log", "e.log"}));
 }
