@@ -3,27 +3,27 @@
 #pragma once
 
 #include <QString>
-#include <QUrl>
-
-#include <functional>
-
-class QWidget;
 
 namespace q274 {
 
 inline const QString HelpFileName = QStringLiteral("Q274TC.pdf");
 
-// Hands a document to the desktop's viewer without waiting for it.
-// Tests install another; an empty function restores QDesktopServices.
-using DocumentOpener = std::function<bool(const QUrl &)>;
-void SetDocumentOpener(DocumentOpener opener);
+// The program that hands a file to the desktop's viewer: "xdg-open" unless
+// another is installed (tests install fakes; an empty name restores it). It
+// gets the file's path as its only argument and ends with code 0 once a
+// viewer has it, with another code when the desktop could not open the file.
+void SetDocumentLauncher(const QString &program);
 
 // The help file's path in programFolder (empty: the program's folder).
 QString HelpFilePath(const QString &programFolder = {});
 
 // Opens the help file, or shows 'Help file "Q274TC.pdf" not found.' titled
-// with the application title when it is missing. The outcome of opening is
-// not checked.
+// with the application title when it is missing. Never waits for the
+// launcher: when it cannot be started or reports failure, a plain message
+// with the same title names the file and what to install.
 void ShowHelp(const QString &programFolder = {});
+
+// Launches whose outcome has not arrived yet.
+int PendingDocumentLaunches();
 
 } // namespace q274

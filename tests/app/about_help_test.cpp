@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
@@ -15,7 +16,6 @@
 #include <QTextEdit>
 
 #include <cstdint>
-#include <vector>
 
 using namespace q274;
 
@@ -154,37 +154,85 @@ TEST(AboutBox, ShownThroughTheDialogSeam)
     EXPECT_EQ(dialogs.Kinds(), QStringList{QStringLiteral("about")});
 }
 
-TEST(Help, OpensTheDocumentBesideTheProgram)
+namespace {
+
+// A stand-in for xdg-open: writes its arguments, one a line, to
+// <itself>.args and ends with code.
+QString FakeOpener(const QTemporaryDir &dir, int code)
+{
+    const QString path = dir.path() + QStringLiteral("/fake-xdg-open");
+    WriteFile(path, QStringLiteral("#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$0.args\"\nexit %1\n").arg(code).toUtf8());
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::ExeOwner);
+    return path;
+}
+
+// Runs the event loop until every launch has its outcome (the limit only
+// ends a test whose launcher never reports), then lets the finished
+// launches go.
+bool LaunchesSettled()
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (PendingDocumentLaunches() > 0 && clock.elapsed() < 60000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return PendingDocumentLaunches() == 0;
+}
+
+} // namespace
+
+TEST(Help, OpensTheDocumentBesideTheProgramWithoutWaiting)
 {
     QTemporaryDir dir;
     const QString pdf = dir.path() + QStringLiteral("/Q274TC.pdf");
     WriteFile(pdf, QByteArray("%PDF-1.4\n"));
-    std::vector<QUrl> opened;
-    SetDocumentOpener([&](const QUrl &url) {
-        opened.push_back(url);
-        return false; // the outcome is not checked
-    });
+    const QString opener = FakeOpener(dir, 0);
+    SetDocumentLauncher(opener);
     ScriptedDialogs dialogs;
     ShowHelp(dir.path());
-    SetDocumentOpener({});
-    ASSERT_EQ(opened.size(), 1u);
-    EXPECT_EQ(opened[0], QUrl::fromLocalFile(pdf));
+    EXPECT_EQ(PendingDocumentLaunches(), 1) << "the outcome arrives later, through the event loop";
+    ASSERT_TRUE(LaunchesSettled());
+    SetDocumentLauncher({});
+    QFile args(opener + QStringLiteral(".args"));
+    ASSERT_TRUE(args.open(QIODevice::ReadOnly));
+    EXPECT_EQ(args.readAll(), pdf.toUtf8() + '\n');
     EXPECT_TRUE(dialogs.requests.empty());
     EXPECT_EQ(HelpFilePath(), QCoreApplication::applicationDirPath() + QStringLiteral("/Q274TC.pdf"));
+}
+
+TEST(Help, DesktopThatCannotOpenItSaysWhatToInstall)
+{
+    QTemporaryDir dir;
+    const QString pdf = dir.path() + QStringLiteral("/Q274TC.pdf");
+    WriteFile(pdf, QByteArray("%PDF-1.4\n"));
+    ScriptedDialogs dialogs;
+    SetDocumentLauncher(FakeOpener(dir, 3)); // xdg-open's code for "no program found"
+    ShowHelp(dir.path());
+    SetDocumentLauncher(dir.path() + QStringLiteral("/no-xdg-open"));
+    ShowHelp(dir.path());
+    ASSERT_TRUE(LaunchesSettled());
+    SetDocumentLauncher({});
+    ASSERT_EQ(dialogs.requests.size(), 2u);
+    for (const ScriptedDialogs::Request &r : dialogs.requests) {
+        EXPECT_EQ(r.kind, QStringLiteral("message"));
+        EXPECT_EQ(r.title, ApplicationTitle());
+        EXPECT_EQ(r.icon, DialogIcon::None);
+        EXPECT_TRUE(r.text.startsWith(QStringLiteral("Could not open \"") + pdf + QStringLiteral("\": ")));
+        EXPECT_TRUE(r.text.contains(QStringLiteral("Install "))) << r.text.toStdString();
+    }
 }
 
 TEST(Help, MissingDocumentGivesThePlainMessage)
 {
     QTemporaryDir dir;
-    int opens = 0;
-    SetDocumentOpener([&](const QUrl &) { return bool(++opens); });
+    SetDocumentLauncher(FakeOpener(dir, 0));
     const QString oldTitle = ApplicationTitle();
     SetApplicationTitle(QStringLiteral("Q274 Temperature Controller Standard"));
     ScriptedDialogs dialogs;
     ShowHelp(dir.path());
-    SetDocumentOpener({});
+    SetDocumentLauncher({});
     SetApplicationTitle(oldTitle);
-    EXPECT_EQ(opens, 0);
+    EXPECT_EQ(PendingDocumentLaunches(), 0);
     ASSERT_EQ(dialogs.requests.size(), 1u);
     EXPECT_EQ(dialogs.requests[0].kind, QStringLiteral("message"));
     EXPECT_EQ(dialogs.requests[0].title, QStringLiteral("Q274 Temperature Controller Standard"));
