@@ -51,6 +51,17 @@ TCustomComPort::TCustomComPort(QObject *owner) : QObject(owner) {}
 
 TCustomComPort::~TCustomComPort()
 {
+    CloseOnDestroy();
+    FAlive.reset();
+}
+
+TComPort::~TComPort()
+{
+    CloseOnDestroy();
+}
+
+void TCustomComPort::CloseOnDestroy() noexcept
+{
     try {
         ClosePort();
     } catch (...) {
@@ -59,7 +70,6 @@ TCustomComPort::~TCustomComPort()
         reportLater(std::current_exception());
     }
     ForceRelease();
-    FAlive.reset();
 }
 
 void TCustomComPort::ForceRelease() noexcept
@@ -261,6 +271,14 @@ void TCustomComPort::OpenDevice()
     if (flock(fd, LOCK_EX | LOCK_NB) != 0)
         fail(errno);
     if (ioctl(fd, TIOCEXCL) != 0 && !notSupported(errno))
+        fail(errno);
+    // A fresh tty edits lines and echoes. Go raw at once, so nothing is echoed
+    // or translated even while an update bracket holds the line settings back.
+    struct termios raw {};
+    if (tcgetattr(fd, &raw) != 0)
+        fail(errno);
+    MakeRawLine(raw);
+    if (tcsetattr(fd, TCSANOW, &raw) != 0)
         fail(errno);
     const int cancelFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (cancelFd < 0)

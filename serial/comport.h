@@ -332,6 +332,12 @@ public:
     virtual void ApplyTimeoutSettings();
     virtual void ApplyBufferSizes();
 
+protected:
+    // Closes the port for good; errors go to the general error handler. The
+    // most-derived destructor calls it, so that an event thread running
+    // handlers (smNone) has ended before any part of the object is gone.
+    void CloseOnDestroy() noexcept;
+
 private:
     friend class TComThread;
 
@@ -398,6 +404,7 @@ private:
 class TComPort : public TCustomComPort {
 public:
     explicit TComPort(QObject *owner = nullptr) : TCustomComPort(owner) {}
+    ~TComPort() override;
 };
 
 } // namespace q274

@@ -9,6 +9,7 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace q274 {
@@ -72,6 +73,9 @@ void TComThread::Execute()
 {
     try {
         Run();
+        // What is still queued belongs to the session that is ending. A
+        // hung-up line has no queues left: the result is not checked.
+        ::tcflush(FFd, TCIOFLUSH);
     } catch (...) {
         // An error raised during a delivery ends the thread; nothing is
         // shown or logged, no further events until the port is reopened.

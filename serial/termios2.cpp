@@ -12,8 +12,9 @@ int SetOtherBaudRate(int fd, int rate)
     struct termios2 t2 {};
     if (ioctl(fd, TCGETS2, &t2) != 0)
         return errno;
-    t2.c_cflag &= ~tcflag_t(CBAUD | (CBAUD << IBSHIFT));
-    t2.c_cflag |= BOTHER | (BOTHER << IBSHIFT);
+    // No input rate of its own (CIBAUD 0): the input follows the output.
+    t2.c_cflag &= ~tcflag_t(CBAUD | CIBAUD);
+    t2.c_cflag |= BOTHER;
     t2.c_ispeed = speed_t(rate);
     t2.c_ospeed = speed_t(rate);
     if (ioctl(fd, TCSETS2, &t2) != 0)
@@ -21,12 +22,14 @@ int SetOtherBaudRate(int fd, int rate)
     return 0;
 }
 
-int GetBaudRate2(int fd)
+bool GetBaudRates2(int fd, int &input, int &output)
 {
     struct termios2 t2 {};
     if (ioctl(fd, TCGETS2, &t2) != 0)
-        return -1;
-    return int(t2.c_ospeed);
+        return false;
+    input = int(t2.c_ispeed);
+    output = int(t2.c_ospeed);
+    return true;
 }
 
 } // namespace q274

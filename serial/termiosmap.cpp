@@ -62,17 +62,23 @@ speed_t SpeedConstant(int rate)
     }
 }
 
+void MakeRawLine(struct termios &t)
+{
+    cfmakeraw(&t);
+    t.c_cflag |= CLOCAL | CREAD;
+    t.c_cflag &= ~tcflag_t(HUPCL);
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 0;
+}
+
 TTermiosConfig BuildTermios(const TLineSettings &s, const struct termios &current)
 {
     TTermiosConfig c;
     struct termios &t = c.tio;
     t = current;
-    cfmakeraw(&t);
-    t.c_cflag |= CLOCAL | CREAD;
-    t.c_cflag &= ~tcflag_t(HUPCL | CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+    MakeRawLine(t);
+    t.c_cflag &= ~tcflag_t(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
     t.c_iflag &= ~tcflag_t(INPCK | IGNPAR | PARMRK | IXON | IXOFF | IXANY);
-    t.c_cc[VMIN] = 1;
-    t.c_cc[VTIME] = 0;
 
     switch (s.DataBits) {
     case dbFive: t.c_cflag |= CS5; break;
@@ -120,6 +126,9 @@ TTermiosConfig BuildTermios(const TLineSettings &s, const struct termios &curren
     c.rate = s.BaudRate == brCustom ? s.CustomBaudRate : BaudRateToInt(s.BaudRate);
     if (c.rate <= 0)
         throw EComPort(CError_SetStateFailed, EINVAL);
+    // The input speed follows the output speed: an input speed left in
+    // CIBAUD by an earlier BOTHER rate would otherwise stay in force.
+    t.c_cflag &= ~tcflag_t(CIBAUD);
     const speed_t sp = SpeedConstant(c.rate);
     if (sp != 0) {
         cfsetispeed(&t, sp);

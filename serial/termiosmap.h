@@ -27,6 +27,10 @@ struct TLineSettings {
 
 TLineSettings LineSettingsOf(const TCustomComPort &port);
 
+// Raw line: no editing, echo or translation, reads return as soon as one
+// byte is there, modem-control lines ignored and left up at close.
+void MakeRawLine(struct termios &t);
+
 enum class TLineAction { Leave, Raise, Drop };
 
 struct TTermiosConfig {
@@ -48,7 +52,7 @@ speed_t SpeedConstant(int rate);
 // Sets a rate without a B* constant through TCSETS2/BOTHER (termios2.cpp).
 // Returns 0 or the errno of the failed call.
 int SetOtherBaudRate(int fd, int rate);
-// Reads the output rate back through TCGETS2; -1 on failure.
-int GetBaudRate2(int fd);
+// Reads the input and output rates back through TCGETS2; false on failure.
+bool GetBaudRates2(int fd, int &input, int &output);
 
 } // namespace q274

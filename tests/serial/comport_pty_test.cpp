@@ -2,6 +2,7 @@
 // plays the other end on the master.
 #include "comport.h"
 #include "comthread.h"
+#include "termiosmap.h"
 #include "uisync.h"
 
 #include <gtest/gtest.h>
@@ -523,4 +524,93 @@ TEST(ComPortPty, WindowSyncQueuesEventsAndSkipsThemAfterClose)
     ASSERT_TRUE(waitFor([&] { return got.size() >= 5; }));
     EXPECT_EQ(got, "hello");
     port->ClosePort();
+}
+
+TEST(ComPortPty, OpenInsideUpdateBracketIsRawAtOnce)
+{
+    Pty pty;
+    auto port = makePort(pty, 0);
+    port->BeginSettingsUpdate(); // as the setup dialog's port change does
+    port->OpenPort();
+    struct termios t {};
+    ASSERT_EQ(tcgetattr(port->Handle(), &t), 0);
+    EXPECT_EQ(t.c_lflag & (ECHO | ICANON | ISIG | IEXTEN), 0u);
+    EXPECT_EQ(t.c_iflag & (ICRNL | IXON), 0u);
+    EXPECT_EQ(t.c_oflag & OPOST, 0u);
+    EXPECT_EQ(t.c_cflag & (CLOCAL | CREAD | HUPCL), tcflag_t(CLOCAL | CREAD));
+    EXPECT_EQ(t.c_cc[VMIN], 1);
+    EXPECT_EQ(t.c_cc[VTIME], 0);
+    pty.send("?\r");
+    ASSERT_TRUE(waitFor([&] { return port->PendingInput() == 2; }));
+    std::string s;
+    EXPECT_EQ(port->ReadText(s, 2), 2);
+    EXPECT_EQ(s, "?\r");
+    port->EndSettingsUpdate();
+    port->ClosePort();
+}
+
+TEST(ComPortPty, StandardRateAfterOtherRateSetsInputSpeedToo)
+{
+    Pty pty;
+    auto port = makePort(pty, 0);
+    port->OpenPort();
+    port->SetCustomBaudRate(31250);
+    int in = 0, out = 0;
+    for (const TBaudRate other : {br14400, brCustom}) {
+        const int rate = other == brCustom ? 31250 : 14400;
+        port->SetBaudRate(other);
+        ASSERT_TRUE(GetBaudRates2(port->Handle(), in, out));
+        EXPECT_EQ(in, rate);
+        EXPECT_EQ(out, rate);
+        port->SetBaudRate(br9600);
+        ASSERT_TRUE(GetBaudRates2(port->Handle(), in, out));
+        EXPECT_EQ(in, 9600) << "after " << rate;
+        EXPECT_EQ(out, 9600);
+    }
+    port->ClosePort();
+}
+
+TEST(ComPortPty, EventThreadDiscardsQueuedInputWhenItEnds)
+{
+    Pty pty;
+    auto port = makePort(pty);
+    int reported = 0;
+    port->OnRxChar = [&](TCustomComPort &, int) { ++reported; }; // reads nothing
+    port->OpenPort();
+    pty.send("abc");
+    ASSERT_TRUE(waitFor([&] { return reported > 0; }));
+    port->ClosePort();
+    // A pty keeps its input queue across opens: only a purge empties it.
+    port->SetEvents(0);
+    port->OpenPort();
+    EXPECT_EQ(port->PendingInput(), 0);
+    port->ClosePort();
+}
+
+// With smNone the handlers run on the event thread. Destroying the open port
+// while that thread is between two handler calls must stop the thread before
+// the object is torn down (ThreadSanitizer reports the race otherwise).
+TEST(ComPortPty, DestroyingOpenPortWithSmNoneStopsThreadFirst)
+{
+    Pty pty;
+    auto port = makePort(pty);
+    port->SetSyncMethod(smNone);
+    port->Buffer().SetInputSize(2); // one waiting byte also reports rx-80%-full
+    std::atomic<bool> inHandler{false}, release{false};
+    auto spinUntil = [](const std::atomic<bool> &flag) {
+        const auto end = std::chrono::steady_clock::now() + 10s;
+        while (!flag.load() && std::chrono::steady_clock::now() < end)
+            std::this_thread::yield();
+        return flag.load();
+    };
+    port->OnRxChar = [&](TCustomComPort &, int) {
+        inHandler = true;
+        spinUntil(release);
+    };
+    port->OnRx80Full = [](TCustomComPort &) {};
+    port->OpenPort();
+    pty.send("x");
+    ASSERT_TRUE(spinUntil(inHandler));
+    release = true;
+    port.reset();
 }

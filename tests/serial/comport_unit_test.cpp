@@ -214,9 +214,10 @@ TEST(TermiosMapping, StoredConfiguration)
 {
     TComPort port(nullptr);
     struct termios cur {};
-    cur.c_cflag = HUPCL | CS7 | PARENB;
+    cur.c_cflag = HUPCL | CS7 | PARENB | (B19200 << 16); // a separate input speed (CIBAUD) set earlier
     cur.c_lflag = ICANON | ECHO;
     const TTermiosConfig c = BuildTermios(LineSettingsOf(port), cur);
+    EXPECT_EQ(c.tio.c_cflag & CIBAUD, 0u);
     EXPECT_EQ(c.tio.c_cflag & CSIZE, tcflag_t(CS8));
     EXPECT_EQ(c.tio.c_cflag & (PARENB | CSTOPB | CRTSCTS | HUPCL), 0u);
     EXPECT_EQ(c.tio.c_cflag & (CLOCAL | CREAD), tcflag_t(CLOCAL | CREAD));
