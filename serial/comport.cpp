@@ -308,6 +308,15 @@ bool TCustomComPort::DeviceHungUp() const
     return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL));
 }
 
+bool TCustomComPort::NoteHangUp(int e)
+{
+    // A tty answers every call with EIO once it has been hung up.
+    if (e != EIO && !DeviceHungUp())
+        return false;
+    FHungUp = true;
+    return true;
+}
+
 // ---- open and close ----
 
 void TCustomComPort::OpenPort()
@@ -320,7 +329,8 @@ void TCustomComPort::OpenPort()
     const unsigned generation = ++FGeneration;
     FCloseRequested = false;
     FClosePosted = false;
-    FHangUpPending = false;
+    FHungUp = false;
+    FHangUpReported = false;
     FInputCarry.clear();
     {
         std::lock_guard<std::mutex> g(FErrorMutex);
@@ -457,8 +467,11 @@ int TCustomComPort::WriteText(const std::string &Str)
         }
         if (r < 0 && errno == EINTR)
             continue;
-        if (r < 0 && errno != EAGAIN)
-            throw EComPort(CError_WriteFailed, errno);
+        if (r < 0 && errno != EAGAIN) {
+            const int e = errno;
+            NoteHangUp(e);
+            throw EComPort(CError_WriteFailed, e);
+        }
         const int timeout = limited ? msLeft(deadline) : -1;
         if (limited && timeout == 0)
             break; // time-out: a short count, not an error
@@ -477,7 +490,9 @@ int TCustomComPort::WriteText(const std::string &Str)
                 written += std::size_t(r2);
                 continue;
             }
-            throw EComPort(CError_WriteFailed, (r2 < 0 && errno != EAGAIN) ? errno : EIO);
+            const int e = (r2 < 0 && errno != EAGAIN) ? errno : EIO;
+            NoteHangUp(e);
+            throw EComPort(CError_WriteFailed, e);
         }
     }
     return int(written);
@@ -549,12 +564,20 @@ int TCustomComPort::ReadText(std::string &Str, int Count)
             FRxConsumed += std::uint64_t(r);
             continue;
         }
-        if (r == 0)
-            break; // end of file: nothing more will come
+        if (r == 0) {
+            // A raw tty (VMIN 1) reads 0 only once it has been hung up.
+            NoteHangUp(EIO);
+            if (got > 0)
+                break; // hand on what came before; the next read fails
+            throw EComPort(CError_ReadFailed, EIO);
+        }
         if (errno == EINTR)
             continue;
-        if (errno != EAGAIN)
-            throw EComPort(CError_ReadFailed, errno);
+        if (errno != EAGAIN) {
+            const int e = errno;
+            NoteHangUp(e);
+            throw EComPort(CError_ReadFailed, e);
+        }
         if (immediate || (interval < 0 && got > 0))
             break;
         int timeout = -1;
@@ -580,11 +603,18 @@ int TCustomComPort::ReadText(std::string &Str, int Count)
     // The queue check after a read also clears the pending line errors.
     {
         int pending = 0;
-        if (ioctl(FHandle, FIONREAD, &pending) != 0)
-            throw EComPort(CError_ClearComFailed, errno);
+        if (ioctl(FHandle, FIONREAD, &pending) != 0) {
+            const int e = errno;
+            if (!NoteHangUp(e))
+                throw EComPort(CError_ClearComFailed, e);
+            // Hung up: nothing read is a failed read; bytes read before the
+            // hang-up are handed on.
+            if (got == 0)
+                throw EComPort(CError_ReadFailed, e);
+        }
         std::lock_guard<std::mutex> g(FErrorMutex);
         struct serial_icounter_struct c {};
-        if (FHaveCounters && ioctl(FHandle, TIOCGICOUNT, &c) == 0) {
+        if (FHaveCounters && !FHungUp.load() && ioctl(FHandle, TIOCGICOUNT, &c) == 0) {
             FLastFrame = c.frame;
             FLastParity = c.parity;
             FLastBrk = c.brk;
@@ -607,7 +637,7 @@ void TCustomComPort::PurgeBuffers(bool Input, bool Output)
         const int e = errno;
         // A hung-up device has no queues left to discard; failing here would
         // keep a vanished adapter from ever being closed.
-        if (!(e == EIO && DeviceHungUp()))
+        if (!NoteHangUp(e))
             throw EComPort(CError_PurgeFailed, e);
     }
     if (Input) {
@@ -621,13 +651,16 @@ int TCustomComPort::PendingInput()
     if (FHandle < 0)
         throw EComPort(CError_ClearComFailed, EBADF);
     int n = 0;
-    if (ioctl(FHandle, FIONREAD, &n) != 0)
-        throw EComPort(CError_ClearComFailed, errno);
+    if (ioctl(FHandle, FIONREAD, &n) != 0) {
+        const int e = errno;
+        NoteHangUp(e);
+        throw EComPort(CError_ClearComFailed, e);
+    }
     {
         // Like the platform's status call this clears the pending line errors.
         std::lock_guard<std::mutex> g(FErrorMutex);
         struct serial_icounter_struct c {};
-        if (FHaveCounters && ioctl(FHandle, TIOCGICOUNT, &c) == 0) {
+        if (FHaveCounters && !FHungUp.load() && ioctl(FHandle, TIOCGICOUNT, &c) == 0) {
             FLastFrame = c.frame;
             FLastParity = c.parity;
             FLastBrk = c.brk;
@@ -640,39 +673,37 @@ int TCustomComPort::PendingInput()
 
 TComErrors TCustomComPort::TakeLineErrors()
 {
-    TComErrors errors = 0;
-    // The hang-up is reported here exactly once.
-    if (FHangUpPending.exchange(false))
-        errors |= ceIO;
     if (FHandle < 0)
         throw EComPort(CError_ClearComFailed, EBADF);
+    TComErrors errors = 0;
     std::lock_guard<std::mutex> g(FErrorMutex);
-    if (!FHaveCounters)
-        return errors;
     struct serial_icounter_struct c {};
-    if (ioctl(FHandle, TIOCGICOUNT, &c) != 0) {
-        const int e = errno;
-        if (e == EIO)
-            return TComErrors(errors | ceIO); // the device is gone
-        if (notSupported(e))
-            return errors;
-        throw EComPort(CError_ClearComFailed, e);
+    if (FHaveCounters && !FHungUp.load()) {
+        if (ioctl(FHandle, TIOCGICOUNT, &c) != 0) {
+            const int e = errno;
+            if (!NoteHangUp(e) && !notSupported(e))
+                throw EComPort(CError_ClearComFailed, e);
+        } else {
+            if (c.frame != FLastFrame)
+                errors |= ceFrame;
+            if (c.parity != FLastParity && FParity.Check())
+                errors |= ceRxParity;
+            if (c.overrun != FLastOverrun)
+                errors |= ceOverrun;
+            if (c.brk != FLastBrk)
+                errors |= ceBreak;
+            if (c.buf_overrun != FLastBufOverrun)
+                errors |= ceRxOver;
+            FLastFrame = c.frame;
+            FLastParity = c.parity;
+            FLastBrk = c.brk;
+            FLastOverrun = c.overrun;
+            FLastBufOverrun = c.buf_overrun;
+        }
     }
-    if (c.frame != FLastFrame)
-        errors |= ceFrame;
-    if (c.parity != FLastParity && FParity.Check())
-        errors |= ceRxParity;
-    if (c.overrun != FLastOverrun)
-        errors |= ceOverrun;
-    if (c.brk != FLastBrk)
-        errors |= ceBreak;
-    if (c.buf_overrun != FLastBufOverrun)
-        errors |= ceRxOver;
-    FLastFrame = c.frame;
-    FLastParity = c.parity;
-    FLastBrk = c.brk;
-    FLastOverrun = c.overrun;
-    FLastBufOverrun = c.buf_overrun;
+    // Whoever found the hang-up, it is reported here once per session.
+    if (FHungUp.load() && !FHangUpReported.exchange(true))
+        errors |= ceIO;
     return errors;
 }
 
@@ -682,9 +713,11 @@ TModemSignals TCustomComPort::ModemSignals()
         throw EComPort(CError_ModemStatFailed, EBADF);
     int lines = 0;
     if (ioctl(FHandle, TIOCMGET, &lines) != 0) {
-        if (notSupported(errno))
+        const int e = errno;
+        if (notSupported(e))
             return 0; // no modem lines: all off
-        throw EComPort(CError_ModemStatFailed, errno);
+        NoteHangUp(e);
+        throw EComPort(CError_ModemStatFailed, e);
     }
     TModemSignals s = 0;
     if (lines & TIOCM_CTS)
@@ -720,6 +753,19 @@ void TCustomComPort::DeliverEvents(TComEvents Batch)
         }
     } scope(*this);
 
+    try {
+        DeliverBatch(Batch);
+    } catch (...) {
+        // A query, or the handler's own read, that failed because the line
+        // hung up is not a failed delivery: the hang-up is reported once as a
+        // line error by the event thread, which then stops watching.
+        if (!FHungUp.load())
+            throw;
+    }
+}
+
+void TCustomComPort::DeliverBatch(TComEvents Batch)
+{
     auto has = [Batch](TComEvent e) { return (Batch & ComEventBit(e)) != 0; };
     // A close asked for by a handler ends the batch.
     auto stopped = [this] { return FCloseRequested.load() || !FConnected; };

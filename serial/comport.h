@@ -345,9 +345,13 @@ private:
     void StopThread();
     void FinishDeferredClose(unsigned generation);
     void DeliverFromThread(TComEvents batch);
+    void DeliverBatch(TComEvents batch);
     void ForceRelease() noexcept;
     void DrainCancel();
     bool DeviceHungUp() const;
+    // True (and remembered) when a failure with this errno means the line
+    // was hung up.
+    bool NoteHangUp(int e);
     void PostDeferredClose();
     std::string FilterInput(std::string raw);
 
@@ -391,7 +395,9 @@ private:
     std::mutex FErrorMutex;
     bool FHaveCounters = false;
     int FLastFrame = 0, FLastParity = 0, FLastBrk = 0, FLastOverrun = 0, FLastBufOverrun = 0;
-    std::atomic<bool> FHangUpPending{false};
+    // The line was hung up in this session; the one ceIO report was made.
+    std::atomic<bool> FHungUp{false};
+    std::atomic<bool> FHangUpReported{false};
 
     // Bytes taken out of the driver's input queue so far (read or purged);
     // with the queue length it tells the event thread which bytes are new.

@@ -143,6 +143,21 @@ void TComThread::Run()
     bool hungUp = false;
 
     for (;;) {
+        // A hang-up found here or by the port (a query or a transfer, also
+        // inside a delivery) is reported once as a line error; then the
+        // device is no longer watched: a hung-up descriptor would wake poll()
+        // forever.
+        if (hungUp || FPort.FHungUp.load()) {
+            FPort.FHungUp = true;
+            if (wants(evError))
+                Dispatch(ComEventBit(evError));
+            if (FPort.FCloseRequested.load())
+                return;
+            struct pollfd s {FStopFd, POLLIN, 0};
+            while (::poll(&s, 1, -1) < 0 && errno == EINTR) {
+            }
+            return;
+        }
         const bool leftOver = waiting > 0;
         struct pollfd p[2] = {{FStopFd, POLLIN, 0},
                               {FFd, short((watchRx && !leftOver) ? POLLIN : 0), 0}};
@@ -232,19 +247,8 @@ void TComThread::Run()
             }
         }
 
-        if (hungUp) {
-            // Reported once as a line error, then the device is no longer
-            // watched: a hung-up descriptor would wake poll() forever.
-            FPort.FHangUpPending = true;
-            if (wants(evError))
-                Dispatch(ComEventBit(evError));
-            if (FPort.FCloseRequested.load())
-                return;
-            struct pollfd s {FStopFd, POLLIN, 0};
-            while (::poll(&s, 1, -1) < 0 && errno == EINTR) {
-            }
-            return;
-        }
+        if (hungUp)
+            continue; // reported at the top of the loop
 
         batch &= FEvents;
         if (batch) {

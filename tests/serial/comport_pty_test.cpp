@@ -111,6 +111,16 @@ void recordOpenClose(TComPort &port, std::vector<std::string> &log)
 
 using Log = std::vector<std::string>;
 
+// Without running hand-offs: true once the event thread has started handing
+// a batch over, so that delivery waits for the user-interface thread.
+bool handedOver(const TComPort &port)
+{
+    const auto end = std::chrono::steady_clock::now() + 10s;
+    while (port.EventThread()->LastBatch() == 0 && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(1ms);
+    return port.EventThread()->LastBatch() != 0;
+}
+
 } // namespace
 
 TEST(ComPortPty, OpenCloseHandlerOrderAndExclusiveUse)
@@ -394,11 +404,7 @@ TEST(ComPortPty, CloseFromButtonRunsQueuedDeliveryFirst)
     port->OpenPort();
     log.clear();
     pty.send("abc");
-    // Do not run hand-offs: wait until the thread has started handing over.
-    const auto end = std::chrono::steady_clock::now() + 10s;
-    while (port->EventThread()->LastBatch() == 0 && std::chrono::steady_clock::now() < end)
-        std::this_thread::sleep_for(1ms);
-    ASSERT_NE(port->EventThread()->LastBatch(), 0);
+    ASSERT_TRUE(handedOver(*port));
     port->ClosePort();
     EXPECT_EQ(log, (Log{"CTS-", "DSR-", "RLSD-", "BeforeClose", "Rx3", "AfterClose"}));
 }
@@ -463,6 +469,52 @@ TEST(ComPortPty, CloseRequestedFromOnErrorCompletes)
     port->OpenPort();
     EXPECT_TRUE(port->Connected());
     port->ClosePort();
+}
+
+// The board vanishes while a receive delivery waits for the user-interface
+// thread; the delivery's queue query, or the handler's read, then finds the
+// line hung up. Either way: one I/O error, nothing for the general error
+// handler, and the close asked for by the error handler completes.
+TEST(ComPortPty, HangUpWhileDeliveryWaitsIsOneIoErrorAndCloses)
+{
+    for (const bool readInHandler : {false, true}) {
+        SCOPED_TRACE(readInHandler ? "read in handler" : "queue query");
+        Pty pty;
+        auto port = makePort(pty);
+        int ioErrors = 0, otherErrors = 0, readCode = 0, readSystemCode = 0, general = 0;
+        UiSync::setErrorHandler([&](std::exception_ptr) { ++general; });
+        port->OnError = [&](TCustomComPort &p, TComErrors e) {
+            (e == ceIO ? ioErrors : otherErrors)++;
+            p.ClosePort(); // what the board connection does when told to stop on errors
+        };
+        if (readInHandler)
+            port->OnRxChar = [&](TCustomComPort &p, int count) {
+                pty.closeMaster();
+                std::string s;
+                try {
+                    p.ReadText(s, count);
+                } catch (const EComPort &e) {
+                    readCode = e.PortErrorCode();
+                    readSystemCode = e.SystemErrorCode();
+                    throw; // like the board connection, which lets it pass
+                }
+            };
+        port->OpenPort();
+        pty.send("?");
+        ASSERT_TRUE(handedOver(*port));
+        if (!readInHandler)
+            pty.closeMaster();
+        EXPECT_TRUE(waitFor([&] { return !port->Connected(); }));
+        UiSync::setErrorHandler(nullptr);
+        EXPECT_EQ(ioErrors, 1);
+        EXPECT_EQ(otherErrors, 0);
+        EXPECT_EQ(general, 0);
+        EXPECT_EQ(port->EventThread(), nullptr);
+        if (readInHandler) {
+            EXPECT_EQ(readCode, 3);
+            EXPECT_EQ(readSystemCode, EIO);
+        }
+    }
 }
 
 TEST(ComPortPty, DeferredCloseNeverHitsALaterSession)
