@@ -9,6 +9,7 @@
 #include "uisync.h"
 
 #include <QCommandLineParser>
+#include <QIcon>
 #include <QTimer>
 
 #include <memory>
@@ -56,7 +57,13 @@ int main(int argc, char **argv)
 {
     const Options options = ParseCommandLine(argc, argv);
 
+    // Task bars and Wayland match the window to the desktop entry q274tc.desktop.
+    QGuiApplication::setDesktopFileName(QStringLiteral("q274tc"));
     q274::TApplication app(argc, argv);
+    QIcon icon;
+    for (const char *size : {"48", "128", "256"})
+        icon.addFile(QStringLiteral(":/icons/q274tc-%1.png").arg(QLatin1String(size)));
+    QApplication::setWindowIcon(icon);
     QCoreApplication::setApplicationName(QStringLiteral("Q274TCstd"));
     QCoreApplication::setApplicationVersion(QStringLiteral(Q274_VERSION));
     q274::SetApplicationTitle(QStringLiteral("Q274 Temperature Controller Standard"));

@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libbenchmark-dev
   xvfb xauth poppler-utils
   fonts-dejavu-core fonts-liberation
+  librsvg2-bin dpkg-dev lintian desktop-file-utils appstream man-db
 )
 missing=()
 for p in "${packages[@]}"; do
