@@ -12,6 +12,7 @@
 #include <QIcon>
 #include <QTimer>
 
+#include <cstdio>
 #include <memory>
 
 namespace {
@@ -51,11 +52,26 @@ Options ParseCommandLine(int argc, char **argv)
     return {parser.value(portOption), parser.value(shotOption), parser.isSet(logPageOption)};
 }
 
+// Without a display Qt aborts with advice to reinstall, which misleads; say
+// what is missing instead. A platform the user picked (QT_QPA_PLATFORM, such
+// as offscreen) is left to Qt.
+bool NoDisplay()
+{
+    return qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY")
+           && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     const Options options = ParseCommandLine(argc, argv);
+    if (NoDisplay()) {
+        std::fputs("Q274TCstd needs a graphical desktop, but no display was found (neither DISPLAY\n"
+                   "nor WAYLAND_DISPLAY is set). Start it from a desktop session.\n",
+                   stderr);
+        return 1;
+    }
 
     // Task bars and Wayland match the window to the desktop entry q274tc.desktop.
     QGuiApplication::setDesktopFileName(QStringLiteral("q274tc"));
