@@ -4,6 +4,7 @@
 #include "shellrules.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 
@@ -72,7 +73,13 @@ void SetDocumentLauncher(const QString &program)
 QString HelpFilePath(const QString &programFolder)
 {
     const QString folder = programFolder.isEmpty() ? QCoreApplication::applicationDirPath() : programFolder;
-    return folder + QLatin1Char('/') + HelpFileName;
+    const QString beside = folder + QLatin1Char('/') + HelpFileName;
+    // An installed program lives in <prefix>/bin and its documentation in
+    // <prefix>/share/doc/q274tc; a copy beside the program still wins.
+    const QString installed = QDir::cleanPath(folder + QStringLiteral("/../share/doc/q274tc/") + HelpFileName);
+    if (!QFileInfo(beside).isFile() && QFileInfo(installed).isFile())
+        return installed;
+    return beside;
 }
 
 void ShowHelp(const QString &programFolder)

@@ -1,5 +1,5 @@
-// The help document "Q274TC.pdf" beside the program file, opened in the
-// desktop's viewer for PDF files.
+// The help document "Q274TC.pdf" beside the program file or in its installed
+// documentation folder, opened in the desktop's viewer for PDF files.
 #pragma once
 
 #include <QString>
@@ -14,7 +14,9 @@ inline const QString HelpFileName = QStringLiteral("Q274TC.pdf");
 // viewer has it, with another code when the desktop could not open the file.
 void SetDocumentLauncher(const QString &program);
 
-// The help file's path in programFolder (empty: the program's folder).
+// The help file's path for a program in programFolder (empty: the program's
+// folder): beside the program, else ../share/doc/q274tc/ when it is there
+// (an installed program), else the path beside the program.
 QString HelpFilePath(const QString &programFolder = {});
 
 // Opens the help file, or shows 'Help file "Q274TC.pdf" not found.' titled

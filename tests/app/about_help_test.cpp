@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QKeyEvent>
@@ -198,6 +199,36 @@ TEST(Help, OpensTheDocumentBesideTheProgramWithoutWaiting)
     EXPECT_EQ(args.readAll(), pdf.toUtf8() + '\n');
     EXPECT_TRUE(dialogs.requests.empty());
     EXPECT_EQ(HelpFilePath(), QCoreApplication::applicationDirPath() + QStringLiteral("/Q274TC.pdf"));
+}
+
+// The two layouts: a build tree or copied folder (the manual beside the
+// program) and an installation (<prefix>/bin, <prefix>/share/doc/q274tc).
+TEST(Help, FindsTheManualBesideTheProgramThenInTheInstalledFolder)
+{
+    QTemporaryDir prefix;
+    const QString bin = prefix.path() + QStringLiteral("/bin");
+    const QString docs = prefix.path() + QStringLiteral("/share/doc/q274tc");
+    ASSERT_TRUE(QDir().mkpath(bin));
+    ASSERT_TRUE(QDir().mkpath(docs));
+    const QString installed = docs + QStringLiteral("/Q274TC.pdf");
+    const QString beside = bin + QStringLiteral("/Q274TC.pdf");
+    EXPECT_EQ(HelpFilePath(bin), beside) << "neither exists";
+
+    WriteFile(installed, QByteArray("%PDF-1.4\n"));
+    EXPECT_EQ(HelpFilePath(bin), installed);
+    const QString opener = FakeOpener(prefix, 0);
+    SetDocumentLauncher(opener);
+    ScriptedDialogs dialogs;
+    ShowHelp(bin);
+    ASSERT_TRUE(LaunchesSettled());
+    SetDocumentLauncher({});
+    EXPECT_TRUE(dialogs.requests.empty());
+    QFile args(opener + QStringLiteral(".args"));
+    ASSERT_TRUE(args.open(QIODevice::ReadOnly));
+    EXPECT_EQ(args.readAll(), installed.toUtf8() + '\n');
+
+    WriteFile(beside, QByteArray("%PDF-1.4\n"));
+    EXPECT_EQ(HelpFilePath(bin), beside);
 }
 
 TEST(Help, DesktopThatCannotOpenItSaysWhatToInstall)
