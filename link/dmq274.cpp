@@ -25,9 +25,10 @@ QString LineErrorMessage(TComErrors errors)
     return message;
 }
 
-TdmQ274::TdmQ274(QObject *owner)
-    : QObject(owner), ComPort(new TComPort(this))
+TdmQ274::TdmQ274(QObject *owner, TComPort *port)
+    : QObject(owner), ComPort(port ? port : new TComPort)
 {
+    ComPort->setParent(this);
     setObjectName(QStringLiteral("dmQ274"));
     ComPort->setObjectName(QStringLiteral("ComPort"));
     // The board's line settings are the port's defaults apart from the events.

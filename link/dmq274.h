@@ -40,7 +40,8 @@ QString LineErrorMessage(TComErrors errors);
 
 class TdmQ274 : public QObject {
 public:
-    explicit TdmQ274(QObject *owner = nullptr);
+    // port: the serial port to talk through (taken over); none: a TComPort.
+    explicit TdmQ274(QObject *owner = nullptr, TComPort *port = nullptr);
     ~TdmQ274() override;
 
     void SetHost(TdmQ274Host *host) { FHost = host; }

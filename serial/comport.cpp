@@ -334,13 +334,8 @@ void TCustomComPort::OpenPort()
     FInputCarry.clear();
     {
         std::lock_guard<std::mutex> g(FErrorMutex);
-        struct serial_icounter_struct c {};
-        FHaveCounters = ioctl(FHandle, TIOCGICOUNT, &c) == 0;
-        FLastFrame = c.frame;
-        FLastParity = c.parity;
-        FLastBrk = c.brk;
-        FLastOverrun = c.overrun;
-        FLastBufOverrun = c.buf_overrun;
+        FLastCounters = {};
+        FHaveCounters = ReadLineCounters(FHandle, FLastCounters) == 0;
     }
     try {
         ApplyAllSettings();
@@ -613,14 +608,9 @@ int TCustomComPort::ReadText(std::string &Str, int Count)
                 throw EComPort(CError_ReadFailed, e);
         }
         std::lock_guard<std::mutex> g(FErrorMutex);
-        struct serial_icounter_struct c {};
-        if (FHaveCounters && !FHungUp.load() && ioctl(FHandle, TIOCGICOUNT, &c) == 0) {
-            FLastFrame = c.frame;
-            FLastParity = c.parity;
-            FLastBrk = c.brk;
-            FLastOverrun = c.overrun;
-            FLastBufOverrun = c.buf_overrun;
-        }
+        LineCounters c;
+        if (FHaveCounters && !FHungUp.load() && ReadLineCounters(FHandle, c) == 0)
+            FLastCounters = c;
     }
     Str = FilterInput(std::move(raw));
     return int(Str.size());
@@ -659,16 +649,37 @@ int TCustomComPort::PendingInput()
     {
         // Like the platform's status call this clears the pending line errors.
         std::lock_guard<std::mutex> g(FErrorMutex);
-        struct serial_icounter_struct c {};
-        if (FHaveCounters && !FHungUp.load() && ioctl(FHandle, TIOCGICOUNT, &c) == 0) {
-            FLastFrame = c.frame;
-            FLastParity = c.parity;
-            FLastBrk = c.brk;
-            FLastOverrun = c.overrun;
-            FLastBufOverrun = c.buf_overrun;
-        }
+        LineCounters c;
+        if (FHaveCounters && !FHungUp.load() && ReadLineCounters(FHandle, c) == 0)
+            FLastCounters = c;
     }
     return n + int(FInputCarry.size());
+}
+
+TComErrors LineErrorsBetween(const LineCounters &before, const LineCounters &now, bool parityCheck)
+{
+    // Any change counts: a counter that wrapped around moved as well.
+    TComErrors errors = 0;
+    if (now.frame != before.frame)
+        errors |= ceFrame;
+    if (parityCheck && now.parity != before.parity)
+        errors |= ceRxParity;
+    if (now.overrun != before.overrun)
+        errors |= ceOverrun;
+    if (now.brk != before.brk)
+        errors |= ceBreak;
+    if (now.bufOverrun != before.bufOverrun)
+        errors |= ceRxOver;
+    return errors;
+}
+
+int TCustomComPort::ReadLineCounters(int fd, LineCounters &counters)
+{
+    struct serial_icounter_struct c {};
+    if (ioctl(fd, TIOCGICOUNT, &c) != 0)
+        return errno;
+    counters = {c.frame, c.parity, c.overrun, c.brk, c.buf_overrun, c.rng};
+    return 0;
 }
 
 TComErrors TCustomComPort::TakeLineErrors()
@@ -677,28 +688,14 @@ TComErrors TCustomComPort::TakeLineErrors()
         throw EComPort(CError_ClearComFailed, EBADF);
     TComErrors errors = 0;
     std::lock_guard<std::mutex> g(FErrorMutex);
-    struct serial_icounter_struct c {};
     if (FHaveCounters && !FHungUp.load()) {
-        if (ioctl(FHandle, TIOCGICOUNT, &c) != 0) {
-            const int e = errno;
+        LineCounters c;
+        if (const int e = ReadLineCounters(FHandle, c); e != 0) {
             if (!NoteHangUp(e) && !notSupported(e))
                 throw EComPort(CError_ClearComFailed, e);
         } else {
-            if (c.frame != FLastFrame)
-                errors |= ceFrame;
-            if (c.parity != FLastParity && FParity.Check())
-                errors |= ceRxParity;
-            if (c.overrun != FLastOverrun)
-                errors |= ceOverrun;
-            if (c.brk != FLastBrk)
-                errors |= ceBreak;
-            if (c.buf_overrun != FLastBufOverrun)
-                errors |= ceRxOver;
-            FLastFrame = c.frame;
-            FLastParity = c.parity;
-            FLastBrk = c.brk;
-            FLastOverrun = c.overrun;
-            FLastBufOverrun = c.buf_overrun;
+            errors |= LineErrorsBetween(FLastCounters, c, FParity.Check());
+            FLastCounters = c;
         }
     }
     // Whoever found the hang-up, it is reported here once per session.

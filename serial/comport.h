@@ -57,6 +57,16 @@ inline constexpr TComErrors ceMode = 0x20;
 inline constexpr TComErrors ceRxOver = 0x40;
 inline constexpr TComErrors ceTxFull = 0x80;
 
+// The driver's line-error counters (Linux TIOCGICOUNT); they only grow, and
+// wrap around.
+struct LineCounters {
+    int frame = 0, parity = 0, overrun = 0, brk = 0, bufOverrun = 0, ring = 0;
+};
+
+// The line errors shown by the counters moving from before to now. A parity
+// count matters only while the port checks parity.
+TComErrors LineErrorsBetween(const LineCounters &before, const LineCounters &now, bool parityCheck);
+
 // Set of modem input signals.
 using TModemSignals = std::uint8_t;
 inline constexpr TModemSignals msCTS = 0x01;
@@ -333,6 +343,11 @@ public:
     virtual void ApplyBufferSizes();
 
 protected:
+    // Reads the driver's line-error counters: 0, or the errno of the failed
+    // call (ENOTTY/EINVAL: the device keeps none). Called from the event
+    // thread as well.
+    virtual int ReadLineCounters(int fd, LineCounters &counters);
+
     // Closes the port for good; errors go to the general error handler. The
     // most-derived destructor calls it, so that an event thread running
     // handlers (smNone) has ended before any part of the object is gone.
@@ -394,7 +409,7 @@ private:
     // Line-error bookkeeping, shared by the event thread and the handlers.
     std::mutex FErrorMutex;
     bool FHaveCounters = false;
-    int FLastFrame = 0, FLastParity = 0, FLastBrk = 0, FLastOverrun = 0, FLastBufOverrun = 0;
+    LineCounters FLastCounters;
     // The line was hung up in this session; the one ceIO report was made.
     std::atomic<bool> FHungUp{false};
     std::atomic<bool> FHangUpReported{false};

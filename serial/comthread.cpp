@@ -127,8 +127,8 @@ void TComThread::Run()
 
     int lines = 0;
     const bool hasModem = wantModem && ioctl(FFd, TIOCMGET, &lines) == 0;
-    struct serial_icounter_struct counters {};
-    const bool hasCounters = wantCounters && ioctl(FFd, TIOCGICOUNT, &counters) == 0;
+    LineCounters counters;
+    const bool hasCounters = wantCounters && FPort.ReadLineCounters(FFd, counters) == 0;
     int outq = 0;
     const bool hasOutq = wantTx && ioctl(FFd, TIOCOUTQ, &outq) == 0;
     const bool periodic = hasModem || hasCounters || hasOutq;
@@ -222,18 +222,17 @@ void TComThread::Run()
             }
         }
         if (!hungUp && hasCounters) {
-            struct serial_icounter_struct c {};
-            if (ioctl(FFd, TIOCGICOUNT, &c) != 0) {
-                if (errno == EIO)
+            LineCounters c;
+            if (const int e = FPort.ReadLineCounters(FFd, c); e != 0) {
+                if (e == EIO)
                     hungUp = true;
             } else {
-                if (c.frame != counters.frame || c.overrun != counters.overrun
-                    || c.buf_overrun != counters.buf_overrun
-                    || (FParityCheck && c.parity != counters.parity))
+                const TComErrors errors = LineErrorsBetween(counters, c, FParityCheck);
+                if (errors & ~ceBreak)
                     batch |= ComEventBit(evError);
-                if (c.brk != counters.brk)
+                if (errors & ceBreak)
                     batch |= ComEventBit(evBreak);
-                if (c.rng != counters.rng)
+                if (c.ring != counters.ring)
                     batch |= ComEventBit(evRing);
                 counters = c;
             }

@@ -10,6 +10,8 @@
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 
+#include <atomic>
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -276,6 +278,46 @@ TEST_F(PtyBoardTest, BoardSilentAfterItsFirstLineEndsWithTheWatchdog)
     EXPECT_EQ(host.identified, 1);
     EXPECT_EQ(host.log.mid(host.log.size() - 3),
               (QStringList{M(rs::sCouldNotConnect), M(rs::sClosingPort), QStringLiteral("<disconnected>")}));
+}
+
+namespace {
+// A port whose driver error counters a test moves; a pseudo-terminal keeps none.
+class CountingPort : public TComPort {
+public:
+    std::atomic<int> frame{0}, parity{0}, overrun{0};
+    ~CountingPort() override { CloseOnDestroy(); }
+
+protected:
+    int ReadLineCounters(int, LineCounters &c) override
+    {
+        c = {frame.load(), parity.load(), overrun.load(), 0, 0, 0};
+        return 0;
+    }
+};
+} // namespace
+
+TEST_F(PtyBoardTest, LineErrorsFromTheDriverCountersFollowThePolicy)
+{
+    auto *port = new CountingPort;
+    dm = std::make_unique<TdmQ274>(nullptr, port);
+    dm->SetHost(&host);
+    dm->ComPort->SetPort(slavePath);
+    dm->ErrorPolicy = ErrorPolicyLog;
+    dm->ToggleConnection();
+    readMaster();
+    const QString prefix = M(QStringLiteral("  ") + rs::sComPortPrefix + QStringLiteral("  "));
+
+    // Parity is not checked on this port: only the overrun is reported.
+    port->parity += 1;
+    port->overrun += 1;
+    ASSERT_TRUE(runUntil([&] { return host.log.contains(prefix + rs::sErrOverrun); }));
+    EXPECT_EQ(host.log.filter(rs::sComPortPrefix).size(), 1);
+    EXPECT_TRUE(dm->ComPort->Connected());
+
+    dm->ErrorPolicy = ErrorPolicyStop;
+    port->frame += 1;
+    ASSERT_TRUE(runUntil([&] { return host.disconnected == 1; }));
+    EXPECT_EQ(host.log.filter(rs::sComPortPrefix).last(), prefix + rs::sErrFrame);
 }
 
 TEST_F(PtyBoardTest, AFailingLineIsReportedAndReceivingGoesOn)

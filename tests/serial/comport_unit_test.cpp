@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <climits>
 
 using namespace q274;
 
@@ -193,6 +194,30 @@ TEST(ComPortSettings, OddBufferSizesStoreOneLess)
     EXPECT_EQ(port.Buffer().OutputSize(), 6);
     EXPECT_EQ(port.buffers, 2);
     EXPECT_EQ(port.line, 0); // sizes alone never apply the line settings
+}
+
+TEST(LineErrors, CounterChangesBecomeErrors)
+{
+    const LineCounters before{5, 7, 1, 0, 2, 0};
+    LineCounters now = before;
+    EXPECT_EQ(LineErrorsBetween(before, now, true), 0);
+
+    // Frame and parity together: parity counts only while it is checked.
+    now.frame += 1;
+    now.parity += 3;
+    EXPECT_EQ(LineErrorsBetween(before, now, false), ceFrame);
+    EXPECT_EQ(LineErrorsBetween(before, now, true), ceFrame | ceRxParity);
+
+    now = before;
+    now.overrun += 1;
+    now.brk += 1;
+    now.bufOverrun += 1;
+    now.ring += 1;   // not an error
+    EXPECT_EQ(LineErrorsBetween(before, now, false), ceOverrun | ceBreak | ceRxOver);
+
+    // A counter that wrapped around has moved too.
+    const LineCounters high{INT_MAX, 0, 0, 0, 0, 0};
+    EXPECT_EQ(LineErrorsBetween(high, {INT_MIN, 0, 0, 0, 0, 0}, false), ceFrame);
 }
 
 TEST(ComEventMasks, MappingBothWays)
