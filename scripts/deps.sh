@@ -6,7 +6,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev zlib1g-dev
   libgtest-dev libbenchmark-dev
-  xvfb xauth poppler-utils
+  xvfb xauth xdotool poppler-utils
   fonts-dejavu-core fonts-liberation
   librsvg2-bin dpkg-dev lintian desktop-file-utils appstream man-db
 )
