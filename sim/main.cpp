@@ -162,6 +162,7 @@ int main(int argc, char **argv)
     std::deque<OutPiece> writing;  // due pieces the pty has not taken yet
     const auto tickPeriod = std::chrono::milliseconds(1000);
     SimTime nextTick = start + tickPeriod;
+    long repliesSent = 0;
     std::optional<SimTime> hangupAt;
     if (opt.hangupAfterS)
         hangupAt = start + std::chrono::duration_cast<SimClock::duration>(
@@ -201,9 +202,15 @@ int main(int argc, char **argv)
             piece.bytes.erase(0, static_cast<std::size_t>(n));
             if (!piece.bytes.empty())
                 continue;
-            if (piece.endsLine)
+            const bool lineDone = piece.endsLine;
+            if (lineDone)
                 tracer.write(SimClock::now(), "TX", piece.line);
             writing.pop_front();
+            if (lineDone && opt.hangupAfterReplies && ++repliesSent >= *opt.hangupAfterReplies) {
+                slave.reset();
+                master.reset();
+                return 0;
+            }
         }
 
         SimTime wake = nextTick;

@@ -111,6 +111,7 @@ ParsedOptions parseOptions(const std::vector<std::string> &args)
         {"--bad-value", channel([&](long ch) { o.board.badValue.insert(static_cast<int>(ch)); })},
         {"--no-sensor", channel([&](long ch) { o.board.noSensor.insert(static_cast<int>(ch)); })},
         {"--hangup-after", number(0, 1e7, hangup)},
+        {"--hangup-after-replies", whole(1, 1000000000, [&](long n) { o.hangupAfterReplies = n; })},
     };
 
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -184,12 +185,15 @@ Faults, for tests and demonstrations:
                        (repeatable)
   --no-sensor CH       channel CH (1-4) has no sensor and reports "?"
                        (repeatable)
+  --hangup-after-replies N
+                       close the device right after the Nth reply line has
+                       gone out, then exit (a board lost in mid-conversation)
   --hangup-after S     after S seconds close the device (the program sees a
                        hang-up) and exit
 
   -h, --help           show this text and exit
 
-Exit status: 0 on a normal end (SIGINT, SIGTERM, --hangup-after), 1 when the
+Exit status: 0 on a normal end (SIGINT, SIGTERM, a --hangup-after option), 1 when the
 pseudo-terminal, the link or the trace file cannot be set up, 2 on a wrong
 command line.
 )";

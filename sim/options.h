@@ -23,6 +23,7 @@ struct SimOptions
     std::optional<long> silentAfter;  // answer only this many commands
     long garbageEvery = 0;            // 0: never
     std::optional<double> hangupAfterS;
+    std::optional<long> hangupAfterReplies;  // hang up as soon as this many replies went out
 };
 
 struct ParsedOptions

@@ -397,6 +397,16 @@ TEST(SimProgram, HangupAfterEndsTheLine)
     EXPECT_EQ(sim.waitExit(), 0);
 }
 
+TEST(SimProgram, HangupAfterRepliesEndsAtTheNthReply)
+{
+    SimProcess sim({"--hangup-after-replies", "2"});
+    Line line(sim.firstLine());
+    ASSERT_TRUE(line.ok());
+    EXPECT_EQ(line.ask("S0"), "S000\r\n");
+    line.ask("S0");   // its reply may or may not be read before the line dies
+    EXPECT_EQ(sim.waitExit(), 0);
+}
+
 TEST(SimProgram, LinkIsMadeReplacedAndRemoved)
 {
     const std::string dir = tempDir();

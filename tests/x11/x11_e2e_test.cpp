@@ -143,15 +143,17 @@ TEST_F(X11E2E, SilentBoardIsDroppedTenSecondsAfterTheQuestion)
     EXPECT_LE(*t1 - *t0, 10020) << "the watchdog struck late";
 }
 
-// The board vanishing while polling runs is one I/O error, then the
-// disconnect, at once; the watchdog has nothing left to say.
+// The board vanishing right after a reply, while polling runs, is one I/O
+// error, then the disconnect, at once; the watchdog has nothing left to say.
 TEST_F(X11E2E, HangUpIsOneIoErrorThenDisconnected)
 {
     // The program is up before the board, so the connection has time to poll
     // before the hang-up.
     ASSERT_TRUE(s.StartProgram()) << "no main window";
     s.Press(s.Main(), "ctrl+m");
-    ASSERT_TRUE(s.StartBoard({"--hangup-after", "3"}));
+    // Replies: identification, all channels, relay status, then the first
+    // rotation query's: the line dies as that one goes out.
+    ASSERT_TRUE(s.StartBoard({"--hangup-after-replies", "4"}));
     s.Press(s.Main(), "ctrl+n");
     ASSERT_TRUE(WaitFor([&] { return s.PortOpen(); }, 10s)) << "Ctrl+N did not open the port";
     ASSERT_EQ(s.Board()->Wait(20000), std::optional<int>(0)) << "the simulator did not hang up";
