@@ -5,11 +5,9 @@
 #include <QLocale>
 #include <QString>
 
-namespace q274 {
+#include "rstrings.h" // MessageIndent
 
-// Separates a message from its timestamp: TAB, 3 blanks, TAB, 3 blanks,
-// TAB, 3 blanks, TAB, TAB, 2 blanks (16 characters).
-inline const QString MessageIndent = QStringLiteral("\t   \t   \t   \t\t  ");
+namespace q274 {
 
 // The text whose presence lets a message through while logging is off.
 inline const QString LoggingDisabledText = QStringLiteral("Logging disabled");

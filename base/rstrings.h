@@ -6,6 +6,14 @@
 #include <QString>
 #include <QStringList>
 
+namespace q274 {
+
+// Separates a message from its timestamp: TAB, 3 blanks, TAB, 3 blanks,
+// TAB, 3 blanks, TAB, TAB, 2 blanks (16 characters).
+inline const QString MessageIndent = QStringLiteral("\t   \t   \t   \t\t  ");
+
+} // namespace q274
+
 namespace q274::rs {
 
 // Captions.
