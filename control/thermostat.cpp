@@ -1,6 +1,6 @@
 #include "thermostat.h"
 
-#include "protocol.h"
+#include "textrules.h"
 
 namespace q274 {
 

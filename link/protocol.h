@@ -6,6 +6,8 @@
 #include <QChar>
 #include <QString>
 
+#include "textrules.h"
+
 #include <array>
 #include <optional>
 #include <string>
@@ -14,10 +16,6 @@ namespace q274 {
 
 // Logged whenever a reply cannot be used.
 inline const QString DataErrorText = QStringLiteral("Data error. Waiting for next data.");
-
-// Removes leading and trailing blanks and control characters (every
-// character up to U+0020).
-QString TrimLine(const QString &text);
 
 // Collects received bytes until a line end arrives; then the whole buffer,
 // text after the line end included, is one reply line.
@@ -72,22 +70,6 @@ std::optional<ChannelReply> ParseChannelReply(const QString &line);
 // every "?" turned into "-", fields 1 to 3 up to the next ",", field 4 the
 // rest. A field without its "," is empty.
 std::array<QString, 4> SplitAllChannels(const QString &line);
-
-// Celsius * 1.8 + 32, worked out in extended precision.
-double CelsiusToFahrenheit(double celsius);
-
-// Reads a number as a read-out shows it: optional sign, ASCII digits,
-// optional fraction and exponent; leading and trailing blanks allowed. The
-// fraction follows decimalSep, or a "." unless decimalSep is ",": locales
-// such as Persian or Arabic ("\u066B") show the board's Celsius text as sent
-// but their own separator in Fahrenheit values. Anything else (empty,
-// letters, a second separator, a "." when the separator is ",") fails.
-std::optional<double> ParseLocaleFloat(const QString &text, QChar decimalSep);
-
-// Fixed-point text with two decimals, at most five significant digits, with
-// the given decimal separator and always ASCII digits (75.308 -> "75.31"),
-// so the board's text and converted values read alike in every locale.
-QString FormatTwoDecimals(double value, QChar decimalSep);
 
 // The read-out text for one board value: " -" when value equals noSensor
 // ("?" in a single-channel reply, "-" in an all-channel field); otherwise a
