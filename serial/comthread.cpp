@@ -127,8 +127,15 @@ void TComThread::Run()
 
     int lines = 0;
     const bool hasModem = wantModem && ioctl(FFd, TIOCMGET, &lines) == 0;
+    // The counters as the port took them when it opened: an error between the
+    // open and this thread's start is still a change.
     LineCounters counters;
-    const bool hasCounters = wantCounters && FPort.ReadLineCounters(FFd, counters) == 0;
+    bool hasCounters = false;
+    if (wantCounters) {
+        std::lock_guard<std::mutex> g(FPort.FErrorMutex);
+        hasCounters = FPort.FHaveCounters;
+        counters = FPort.FLastCounters;
+    }
     int outq = 0;
     const bool hasOutq = wantTx && ioctl(FFd, TIOCOUTQ, &outq) == 0;
     const bool periodic = hasModem || hasCounters || hasOutq;
