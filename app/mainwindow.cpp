@@ -98,7 +98,8 @@ TfrmMain::TfrmMain(TdmQ274 *dm, QWidget *parent) : QWidget(parent), dmQ274(dm)
         ownedDm_ = std::make_unique<TdmQ274>();
         dmQ274 = ownedDm_.get();
     }
-    SetupTimers();
+    // Polling stops with every disconnect; the data lines end with it.
+    dmQ274->Poller.OnPollingStopped = [this] { StopDataLogging(); };
     setObjectName(QStringLiteral("frmMain"));
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
@@ -127,14 +128,7 @@ TfrmMain::~TfrmMain()
     // loses its host, and the timers stop (dropping ticks already waiting)
     // before they go, ahead of the widgets their handlers touch.
     dmQ274->SetHost(nullptr);
-    for (TThreadedTimer *t : {tmrQ.get(), tmrTStatus.get(), tmrTemp.get(), tmrRStatus.get()}) {
-        t->SetEnabled(false);
-        t->OnTimer = nullptr;
-    }
-    tmrQ.reset();
-    tmrTStatus.reset();
-    tmrTemp.reset();
-    tmrRStatus.reset();
+    dmQ274->Poller.OnPollingStopped = nullptr;
     // The handler captures this window.
     SetAppExceptionHandler({});
 }
@@ -426,13 +420,11 @@ void TfrmMain::FormCreate()
     DecimalSeparatorText = q274::DecimalSeparator(Locale);
     DateSeparatorText = q274::DateSeparator(Locale);
 
-    CommandQueue.Clear();
-    dmQ274->TemperaturesEnabled = false;
+    dmQ274->Poller.CommandQueue.Clear();
+    dmQ274->Poller.TemperaturesEnabled = false;
     FirstSamplePending = false;
     UseFahrenheit = false;
     ShowMilliseconds = false;
-    Rotation.Reset();
-    NextChannel = Rotation.NextChannel();
     RelayOn.fill(false);
     LastAutosaveTime = QDateTime::currentDateTime();
     lblSaveCount->setText(QStringLiteral("0"));
@@ -441,7 +433,6 @@ void TfrmMain::FormCreate()
     pgMain->setCurrentWidget(tabControl);
     ColourReadouts(false);
     ShowEnabledChannels();
-    CommandQueue.Clear();
     ApplyCaptions();
     ApplySettings();
 
@@ -743,7 +734,7 @@ template <typename Fn> void TfrmMain::Guarded(Fn &&fn)
 bool TfrmMain::PortIsOpen() const { return dmQ274->ComPort->Connected(); }
 void TfrmMain::ClosePortForExit() { dmQ274->ComPort->ClosePort(); }
 
-void TfrmMain::StartCommandSender() { tmrQ->SetEnabled(true); }
+void TfrmMain::StartCommandSender() { dmQ274->Poller.StartCommandSender(); }
 void TfrmMain::btnConnClick() { ToggleConnection(); }
 void TfrmMain::btnCOMClick() { dmQ274->ComPort->EditSettings(); }
 void TfrmMain::btnHelpClick() { ShowHelp(); }
@@ -768,85 +759,29 @@ void TfrmMain::ShowConnected()
 
 void TfrmMain::ShowDisconnected()
 {
-    StopTemperaturePolling();
-    // A one-shot still pending would queue a stale query and restart
-    // temperature routing while the port is closed.
-    tmrTStatus->SetEnabled(false);
-    tmrRStatus->SetEnabled(false);
+    // Polling, its one-shots and the queue were stopped by the connection.
     btnConn->setText(rs::sConnect);
     LogMessage(MessageIndent + rs::sDisconnected);
     AppendLogLine(QStringLiteral(" "));
     ShowRelayStatus(QStringLiteral("00"));
     ClearReadouts();
     ColourReadouts(PortIsOpen());
-    CommandQueue.Clear();
 }
 
 void TfrmMain::BoardIdentified()
 {
     FirstSamplePending = true;
-    tmrTStatus->SetEnabled(true);
 }
 
 // ---------------------------------------------------------------- polling
 
-void TfrmMain::SetupTimers()
-{
-    tmrQ = std::make_unique<TThreadedTimer>(75, tpHigher);
-    tmrTStatus = std::make_unique<TThreadedTimer>(250, tpNormal);
-    tmrTemp = std::make_unique<TThreadedTimer>(900, tpHigher);
-    tmrRStatus = std::make_unique<TThreadedTimer>(200, tpNormal);
-    tmrQ->OnTimer = [this] { tmrQTimer(); };
-    tmrTStatus->OnTimer = [this] { tmrTStatusTimer(); };
-    tmrTemp->OnTimer = [this] { tmrTempTimer(); };
-    tmrRStatus->OnTimer = [this] { tmrRStatusTimer(); };
-}
-
-void TfrmMain::QueueCommand(const QString &command)
-{
-    CommandQueue.QueueCommand(command.toStdString());
-}
-
-void TfrmMain::tmrQTimer()
-{
-    TComPort *port = dmQ274->ComPort;
-    CommandQueue.Tick(port->Connected(), dmQ274->ReadyToSend,
-                      [port](const std::string &command) { port->WriteText(command); });
-}
-
-void TfrmMain::tmrTStatusTimer()
-{
-    tmrTStatus->SetEnabled(false);
-    QueueCommand(QStringLiteral("T0"));
-    StartTemperaturePolling();
-}
-
-void TfrmMain::tmrTempTimer()
-{
-    QueueCommand(QString::fromStdString(Rotation.Next()));
-    NextChannel = Rotation.NextChannel();
-}
-
-void TfrmMain::tmrRStatusTimer()
-{
-    tmrRStatus->SetEnabled(false);
-    QueueCommand(QStringLiteral("S0"));
-}
-
-void TfrmMain::StartTemperaturePolling()
-{
-    tmrTemp->SetEnabled(true);
-    dmQ274->TemperaturesEnabled = true;
-}
-
-void TfrmMain::StopTemperaturePolling()
-{
-    StopDataLogging();
-    tmrTemp->SetEnabled(false);
-    dmQ274->TemperaturesEnabled = false;
-    Rotation.Reset();
-    NextChannel = Rotation.NextChannel();
-}
+void TfrmMain::QueueCommand(const QString &command) { dmQ274->Poller.QueueCommand(command.toStdString()); }
+void TfrmMain::tmrQTimer() { dmQ274->Poller.tmrQTimer(); }
+void TfrmMain::tmrTStatusTimer() { dmQ274->Poller.tmrTStatusTimer(); }
+void TfrmMain::tmrTempTimer() { dmQ274->Poller.tmrTempTimer(); }
+void TfrmMain::tmrRStatusTimer() { dmQ274->Poller.tmrRStatusTimer(); }
+void TfrmMain::StartTemperaturePolling() { dmQ274->Poller.StartTemperaturePolling(); }
+void TfrmMain::StopTemperaturePolling() { dmQ274->Poller.StopTemperaturePolling(); }
 
 // ---------------------------------------------------------------- read-outs
 
@@ -900,7 +835,7 @@ void TfrmMain::ShowChannelTemperature(int channel, const QString &value)
     }
     if (!ShowReadout(channel, value, QStringLiteral("?")))
         LogDataErrorOnce(dataErrorLogged);
-    if (dmQ274->TemperaturesEnabled)
+    if (dmQ274->Poller.TemperaturesEnabled)
         RunChannelControl(dataErrorLogged);
 }
 
@@ -913,7 +848,7 @@ void TfrmMain::ShowAllTemperatures(const QString &line)
             LogDataErrorOnce(dataErrorLogged);
     if (FirstSamplePending)
         StartDataLogging();
-    if (dmQ274->TemperaturesEnabled)
+    if (dmQ274->Poller.TemperaturesEnabled)
         RunChannelControl(dataErrorLogged);
 }
 

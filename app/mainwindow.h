@@ -10,9 +10,7 @@
 #include "controls.h"
 #include "channelsettings.h"
 #include "datalines.h"
-#include "commandqueue.h"
 #include "dmq274.h"
-#include "threadedtimer.h"
 
 #include <QDateTime>
 #include <QLocale>
@@ -95,11 +93,8 @@ public:
     bool FirstSamplePending = false;
     bool ShowMilliseconds = false;
     bool UseFahrenheit = false;
-    int NextChannel = 1;
     QDateTime LastAutosaveTime;
     QString LogFolder;
-    CommandSender CommandQueue;
-    TemperatureRotation Rotation;   // NextChannel mirrors it
     // Indexed by channel number 1..4 (entry 0 unused).
     std::array<q274::ChannelSettings, 5> ChannelSettings{};
     // Relay reported on by the last status reply, channels 1..4 (entry 0 unused).
@@ -134,9 +129,7 @@ public:
     void ShowDisconnected() override;
     void BoardIdentified() override;
 
-    // --- Command queue and polling ---
-    // Four threaded timers; created with the window, destroyed before its widgets.
-    std::unique_ptr<TThreadedTimer> tmrQ, tmrTStatus, tmrTemp, tmrRStatus;
+    // --- Command queue and polling (the connection's poller does them) ---
     void QueueCommand(const QString &command);
     void tmrQTimer();
     void tmrTStatusTimer();
@@ -214,7 +207,6 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    void SetupTimers();
     // Shows one value on a read-out; false (and " -" shown) when it cannot be read.
     bool ShowReadout(int channel, const QString &value, const QString &noSensor);
     void RunChannelControl(bool &dataErrorLogged);
@@ -232,8 +224,6 @@ private:
 
     bool shown_ = false;
 
-    // Enables the one-shot relay status query that follows the first reading.
-    virtual void StartRelayStatusQuery();
     // Runs on the UI thread for each line the worker hands over.
     void DataLineDue();
     void DataLineFailed(std::exception_ptr error);

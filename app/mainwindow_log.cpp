@@ -19,11 +19,6 @@ namespace q274 {
 
 // ---------------------------------------------------------------- data lines
 
-void TfrmMain::StartRelayStatusQuery()
-{
-    if (tmrRStatus)
-        tmrRStatus->SetEnabled(true);
-}
 
 void TfrmMain::SetDataLineClocks(DataLineClocks clocks)
 {
@@ -54,7 +49,7 @@ DataLineWorker &TfrmMain::DataLines()
 
 void TfrmMain::StartDataLogging()
 {
-    StartRelayStatusQuery();
+    dmQ274->Poller.FirstReadingShown();
 
     DataLineWorker &worker = DataLines();
     worker.SetDataLineInterval(DataLineInterval);

@@ -26,7 +26,9 @@ QString LineErrorMessage(TComErrors errors)
 }
 
 TdmQ274::TdmQ274(QObject *owner, TComPort *port)
-    : QObject(owner), ComPort(port ? port : new TComPort)
+    : QObject(owner), ComPort(port ? port : new TComPort),
+      Poller({[this] { return ComPort->Connected(); },
+              [this](const std::string &command) { ComPort->WriteText(command); }})
 {
     ComPort->setParent(this);
     setObjectName(QStringLiteral("dmQ274"));
@@ -92,7 +94,7 @@ void TdmQ274::ComPortAfterOpen()
     AwaitingIdentification = true;
     // Stop and wait holds from the first byte of every connection: nothing
     // queued may leave before the board has answered "?".
-    ReadyToSend = false;
+    Poller.ConnectionOpened();
     // An unfinished line of an earlier connection must not be glued to the
     // first reply of this one.
     FReplyBuffer.clear();
@@ -111,6 +113,7 @@ void TdmQ274::ComPortBeforeClose()
 void TdmQ274::ComPortAfterClose()
 {
     tmrTimeout.stop();
+    Poller.ConnectionClosed();
     if (FHost)
         FHost->ShowDisconnected();
 }
@@ -131,7 +134,7 @@ void TdmQ274::ComPortRxChar(int Count)
     }
     if (r.status != ReplyAssembler::Result::Line)
         return;
-    ReadyToSend = true;
+    Poller.LineReceived();
     tmrTimeout.stop();
     try {
         ProcessReply(r.line);
@@ -153,6 +156,7 @@ void TdmQ274::ProcessReply(QString Line)
             Log(Line);
             AwaitingIdentification = false;
             Log(rs::sQ274Found);
+            Poller.BoardIdentified();
             if (FHost)
                 FHost->BoardIdentified();
         } else {
@@ -161,7 +165,7 @@ void TdmQ274::ProcessReply(QString Line)
     }
     if (IsRelayStatusReply(Line) && FHost)
         FHost->ShowRelayStatus(RelayStatusText(Line));
-    if (TemperaturesEnabled && IsTemperatureReply(Line) && FHost)
+    if (Poller.RoutesTemperature(Line) && FHost)
         FHost->HandleTemperatureReply(Line);
 }
 

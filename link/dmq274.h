@@ -5,6 +5,7 @@
 #pragma once
 
 #include "comport.h"
+#include "poller.h"
 #include "protocol.h"
 
 #include <QObject>
@@ -48,11 +49,11 @@ public:
 
     TComPort *ComPort;
     QTimer tmrTimeout;
+    // Polling and stop-and-wait over ComPort.
+    TPoller Poller;
 
     QString PortErrorText;
     bool AwaitingIdentification = false;
-    bool TemperaturesEnabled = false;
-    bool ReadyToSend = false;
     QString ErrorPolicy = ErrorPolicyStop;
 
     // The log folder made sure of at creation.

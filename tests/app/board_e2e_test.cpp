@@ -225,7 +225,7 @@ TEST_F(BoardE2E, ConnectIdentifiesPollsAndDisconnectsAtOnce)
     EXPECT_EQ(Messages().last(), rs::sDisconnected);
     EXPECT_EQ(w->lblCh1->text(), QStringLiteral(" -"));
     EXPECT_TRUE(dialogs.requests.empty());
-    EXPECT_TRUE(w->CommandQueue.Items().empty());
+    EXPECT_TRUE(w->dmQ274->Poller.CommandQueue.Items().empty());
 
     // A new connection starts the rotation at "T1" again and queries "T0" once more.
     const std::size_t before = sim->Trace().size();
@@ -364,7 +364,7 @@ TEST_F(BoardE2E, HangUpEndsTheConnectionWithALoggedLine)
     ASSERT_TRUE(m.contains(error)) << m.join(QLatin1Char('|')).toStdString();
     EXPECT_LT(m.indexOf(error), m.indexOf(rs::sDisconnected));
     EXPECT_FALSE(w->PortIsOpen());
-    EXPECT_FALSE(w->tmrTemp->Enabled());
+    EXPECT_FALSE(w->dmQ274->Poller.tmrTemp->Enabled());
     EXPECT_EQ(w->lblCh1->text(), QStringLiteral(" -"));
 }
 

@@ -62,7 +62,7 @@ protected:
 
     std::vector<std::string> Queue() const
     {
-        return {w.CommandQueue.Items().begin(), w.CommandQueue.Items().end()};
+        return {w.dmQ274->Poller.CommandQueue.Items().begin(), w.dmQ274->Poller.CommandQueue.Items().end()};
     }
 
     QStringList Readouts() const
@@ -79,7 +79,7 @@ protected:
         w.ApplySettings();
     }
 
-    void Polling() { w.dmQ274->TemperaturesEnabled = true; }
+    void Polling() { w.dmQ274->Poller.TemperaturesEnabled = true; }
 
     Window w;
 };
@@ -146,7 +146,7 @@ TEST_F(ControlWindow, ValueThatIsNotANumberShowsNoReadingAndOthersGoOn)
 
     // Two bad fields still give one message; Fahrenheit cannot convert them either.
     w.cmbDeg->setCurrentText(QStringLiteral("F"));
-    w.CommandQueue.Clear();
+    w.dmQ274->Poller.CommandQueue.Clear();
     w.memLog->clear();
     w.HandleTemperatureReply(QStringLiteral("T0abc,ERR,20.00,x"));
     EXPECT_EQ(Readouts(), (QStringList{" -", " -", " 68.00", " -"}));
@@ -157,7 +157,7 @@ TEST_F(ControlWindow, ValueThatIsNotANumberShowsNoReadingAndOthersGoOn)
     // from its last reading.
     w.cmbDeg->setCurrentText(QStringLiteral("C"));
     w.HandleTemperatureReply(QStringLiteral("T125.00"));
-    w.CommandQueue.Clear();
+    w.dmQ274->Poller.CommandQueue.Clear();
     w.memLog->clear();
     w.HandleTemperatureReply(QStringLiteral("T4 bad"));
     EXPECT_EQ(w.lblCh4->text(), QStringLiteral(" -"));
@@ -185,7 +185,7 @@ TEST_F(ControlWindow, HeatThermostatRepeatsUntilTheStatusReplyComes)
     EXPECT_EQ(Messages(), (QStringList{"Ch1: heat ON  (30.00)", "Ch1: heat ON  (30.00)"}));
 
     w.ShowRelayStatus(QStringLiteral("1"));
-    w.CommandQueue.Clear();
+    w.dmQ274->Poller.CommandQueue.Clear();
     w.memLog->clear();
     w.HandleTemperatureReply(QStringLiteral("T125.00"));
     w.HandleTemperatureReply(QStringLiteral("T132.99"));
@@ -197,7 +197,7 @@ TEST_F(ControlWindow, HeatThermostatRepeatsUntilTheStatusReplyComes)
     // Disabled: nothing, whatever the reading.
     w.chkEnable1->setChecked(false);
     w.ApplySettings();
-    w.CommandQueue.Clear();
+    w.dmQ274->Poller.CommandQueue.Clear();
     w.HandleTemperatureReply(QStringLiteral("T140.00"));
     EXPECT_TRUE(Queue().empty());
 }
@@ -210,7 +210,7 @@ TEST_F(ControlWindow, CoolThermostatAndFahrenheitReadings)
     EXPECT_EQ(Queue(), Q{"N3"});
     EXPECT_EQ(Messages(), QStringList{"Ch3: cool ON  (-15.00)"});
     w.ShowRelayStatus(QStringLiteral("4"));
-    w.CommandQueue.Clear();
+    w.dmQ274->Poller.CommandQueue.Clear();
     w.HandleTemperatureReply(QStringLiteral("T3-39.99"));
     EXPECT_TRUE(Queue().empty());
     w.HandleTemperatureReply(QStringLiteral("T3-40.00"));
@@ -221,7 +221,7 @@ TEST_F(ControlWindow, CoolThermostatAndFahrenheitReadings)
     w.chkEnable3->setChecked(false);
     Enable(1, 86, 3, ModeHeat);
     w.cmbDeg->setCurrentText(QStringLiteral("F"));
-    w.CommandQueue.Clear();
+    w.dmQ274->Poller.CommandQueue.Clear();
     w.HandleTemperatureReply(QStringLiteral("T130.00"));
     EXPECT_EQ(w.lblCh1->text(), QStringLiteral(" 86.00"));
     EXPECT_EQ(Queue(), Q{"N1"});
@@ -293,7 +293,7 @@ TEST_F(ControlWindow, ManualPressWithOverrideEndsAutomaticControl)
     w.btnR1->click();
     EXPECT_EQ(Queue(), (Q{"N1", "N1"}));
     // Automatic control has ended: a cold reading sends nothing.
-    w.CommandQueue.Clear();
+    w.dmQ274->Poller.CommandQueue.Clear();
     w.HandleTemperatureReply(QStringLiteral("T110.00"));
     EXPECT_TRUE(Queue().empty());
 
@@ -322,7 +322,7 @@ TEST_F(ControlWindow, ManualPressWithoutOverrideKeepsControl)
     // Between the thresholds the manual state holds; at the set point control
     // takes over again.
     w.ShowRelayStatus(QStringLiteral("0"));
-    w.CommandQueue.Clear();
+    w.dmQ274->Poller.CommandQueue.Clear();
     w.HandleTemperatureReply(QStringLiteral("T231.00"));
     EXPECT_TRUE(Queue().empty());
     w.HandleTemperatureReply(QStringLiteral("T230.00"));
@@ -340,37 +340,11 @@ TEST_F(ControlWindow, CtrlDigitsOnBothKeyboardsPressTheRelayButtons)
     EXPECT_EQ(Messages(), (QStringList{"Manual - R3 - ON", "Manual - R4 - ON", "Manual - R1 - ON"}));
 }
 
-TEST_F(ControlWindow, PollingTimersQueueTheirCommands)
-{
-    // Sender, identification follow-up, rotation, status after the first reading.
-    EXPECT_EQ(w.tmrQ->Interval(), 75u);
-    EXPECT_EQ(w.tmrTStatus->Interval(), 250u);
-    EXPECT_EQ(w.tmrTemp->Interval(), 900u);
-    EXPECT_EQ(w.tmrRStatus->Interval(), 200u);
-    w.BoardIdentified();
-    EXPECT_TRUE(w.FirstSamplePending);
-    EXPECT_TRUE(w.tmrTStatus->Enabled());
-
-    w.tmrTStatusTimer();
-    EXPECT_FALSE(w.tmrTStatus->Enabled());
-    EXPECT_TRUE(w.tmrTemp->Enabled());
-    EXPECT_TRUE(w.dmQ274->TemperaturesEnabled);
-    for (int i = 0; i < 5; ++i)
-        w.tmrTempTimer();
-    EXPECT_EQ(Queue(), (Q{"T0", "T1", "T2", "T3", "T4", "T1"}));
-    EXPECT_EQ(w.NextChannel, 2);
-
-    w.tmrRStatus->SetEnabled(true);
-    w.tmrRStatusTimer();
-    EXPECT_FALSE(w.tmrRStatus->Enabled());
-    EXPECT_EQ(Queue().back(), "S0");
-}
-
 TEST_F(ControlWindow, DisconnectResetsTheWindowAndCancelsOneShots)
 {
     w.BoardIdentified();
     w.StartTemperaturePolling();
-    w.tmrRStatus->SetEnabled(true);
+    w.dmQ274->Poller.tmrRStatus->SetEnabled(true);
     w.tmrTempTimer();
     w.tmrTempTimer();
     w.QueueCommand(QStringLiteral("N1"));
@@ -380,12 +354,12 @@ TEST_F(ControlWindow, DisconnectResetsTheWindowAndCancelsOneShots)
     w.btnConn->setText(rs::sDisconnect);
     w.memLog->clear();
 
-    w.ShowDisconnected();
-    EXPECT_FALSE(w.tmrTStatus->Enabled());
-    EXPECT_FALSE(w.tmrTemp->Enabled());
-    EXPECT_FALSE(w.tmrRStatus->Enabled());
-    EXPECT_FALSE(w.dmQ274->TemperaturesEnabled);
-    EXPECT_EQ(w.NextChannel, 1);
+    w.dmQ274->ComPortAfterClose();   // as when the port closes
+    EXPECT_FALSE(w.dmQ274->Poller.tmrTStatus->Enabled());
+    EXPECT_FALSE(w.dmQ274->Poller.tmrTemp->Enabled());
+    EXPECT_FALSE(w.dmQ274->Poller.tmrRStatus->Enabled());
+    EXPECT_FALSE(w.dmQ274->Poller.TemperaturesEnabled);
+    EXPECT_EQ(w.dmQ274->Poller.NextChannel(), 1);
     EXPECT_TRUE(Queue().empty());
     EXPECT_EQ(w.btnConn->text(), rs::sConnect);
     EXPECT_EQ(Readouts(), (QStringList{" -", " -", " -", " -"}));

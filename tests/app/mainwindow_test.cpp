@@ -146,7 +146,7 @@ TEST_F(MainWindow, StartsFromTheDefaults)
     EXPECT_FALSE(w.UseFahrenheit);
     EXPECT_FALSE(w.ShowMilliseconds);
     EXPECT_FALSE(w.FirstSamplePending);
-    EXPECT_EQ(w.NextChannel, 1);
+    EXPECT_EQ(w.dmQ274->Poller.NextChannel(), 1);
     EXPECT_EQ(w.MessageIndent, kIndent);
     EXPECT_EQ(w.AutosaveInterval, 1.0);
     EXPECT_EQ(w.DataLineInterval, 60000);

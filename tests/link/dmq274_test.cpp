@@ -104,7 +104,7 @@ TEST_F(BoardTest, RoutesStatusAndTemperatureLines)
     EXPECT_TRUE(host.temperatures.isEmpty());
     EXPECT_TRUE(host.log.isEmpty());
 
-    dm->TemperaturesEnabled = true;
+    dm->Poller.TemperaturesEnabled = true;
     dm->ProcessReply(QStringLiteral("T124.06"));
     dm->ProcessReply(QStringLiteral("T024.06,22.12,?,?"));
     EXPECT_EQ(host.temperatures, (QStringList{QStringLiteral("T124.06"), QStringLiteral("T024.06,22.12,?,?")}));
@@ -236,14 +236,14 @@ TEST_F(PtyBoardTest, ConnectIdentifiesTheBoard)
     // The reply arrives in three pieces; only the last holds the line end.
     writeMaster("?Tempera");
     runUntil([&] { return !dm->ReplyBuffer().buffer().isEmpty(); });
-    EXPECT_FALSE(dm->ReadyToSend) << "a piece of a reply must not let the next command go";
+    EXPECT_FALSE(dm->Poller.ReadyToSend) << "a piece of a reply must not let the next command go";
     writeMaster("ture Monitor & Controller v2.1");
     writeMaster("\r\n");
     ASSERT_TRUE(runUntil([&] { return host.identified == 1; }));
     EXPECT_EQ(host.log, (QStringList{QStringLiteral("<connected>"), M(rs::sConnecting),
                                      M(QStringLiteral("Temperature Monitor & Controller v2.1")),
                                      M(rs::sQ274Found)}));
-    EXPECT_TRUE(dm->ReadyToSend);
+    EXPECT_TRUE(dm->Poller.ReadyToSend);
     EXPECT_TRUE(dm->tmrTimeout.isActive());
 
     // Connect while connected disconnects at once, without a question.
@@ -254,7 +254,7 @@ TEST_F(PtyBoardTest, ConnectIdentifiesTheBoard)
 
     // The next connection waits for its own first answer before sending.
     dm->ToggleConnection();
-    EXPECT_FALSE(dm->ReadyToSend);
+    EXPECT_FALSE(dm->Poller.ReadyToSend);
     EXPECT_EQ(dm->tmrTimeout.timerType(), Qt::PreciseTimer);
 }
 
@@ -322,7 +322,7 @@ TEST_F(PtyBoardTest, LineErrorsFromTheDriverCountersFollowThePolicy)
 
 TEST_F(PtyBoardTest, AFailingLineIsReportedAndReceivingGoesOn)
 {
-    dm->TemperaturesEnabled = true;
+    dm->Poller.TemperaturesEnabled = true;
     host.onTemperature = [](const QString &line) {
         if (line.contains(QStringLiteral("bad")))
             throw std::runtime_error("not a number");
