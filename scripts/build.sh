@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
-# Configures and builds one build tree: build/ by default, build-asan/ or
-# build-tsan/ with --sanitize address|thread.
+# Configures and builds one build tree through its preset (CMakePresets.json):
+# build/ by default, build-asan/ or build-tsan/ with --sanitize address|thread.
+# The last line of output is the build tree.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-dir=build; args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
+preset=default
 if [ "${1:-}" = "--sanitize" ]; then
-  dir="build-${2:0:1}san"; [ "$2" = address ] && dir=build-asan; [ "$2" = thread ] && dir=build-tsan
-  args=(-DCMAKE_BUILD_TYPE=Debug -DSANITIZE="$2")
+  case "${2:-}" in
+    address) preset=asan ;;
+    thread) preset=tsan ;;
+    *) echo "usage: $0 [--sanitize address|thread]" >&2; exit 2 ;;
+  esac
 fi
-cmake -S . -B "$dir" -G Ninja "${args[@]}" >&2
-cmake --build "$dir" -j "$(nproc)" >&2
-echo "$dir"
+cmake --preset "$preset" >&2
+cmake --build --preset "$preset" -j "$(nproc)" >&2
+if [ "$preset" = default ]; then echo build; else echo "build-$preset"; fi

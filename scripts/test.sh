@@ -13,4 +13,6 @@ export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
 export LSAN_OPTIONS="suppressions=$here/.ci/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:suppressions=$here/.ci/ubsan.supp"
 export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$here/.ci/tsan.supp"
-ctest --test-dir "$dir" --output-on-failure -j 2 --timeout 900
+# The test preset of the same name as the tree (build/ is "default").
+preset=${dir#build-}; [ "$dir" = build ] && preset=default
+ctest --preset "$preset" --output-on-failure -j 2 --timeout 900
