@@ -425,7 +425,7 @@ void TfrmMain::FormCreate()
     FirstSamplePending = false;
     UseFahrenheit = false;
     ShowMilliseconds = false;
-    RelayOn.fill(false);
+    Channels.ClearRelays();
     LastAutosaveTime = QDateTime::currentDateTime();
     lblSaveCount->setText(QStringLiteral("0"));
 
@@ -514,7 +514,7 @@ void TfrmMain::ApplySettings()
 {
     UseFahrenheit = cmbDeg->currentText() == QLatin1String("F");
     for (int ch = 1; ch <= 4; ++ch) {
-        auto &s = ChannelSettings[std::size_t(ch)];
+        auto &s = Channels.Settings(ch);
         s.Enabled = EnableBox(ch)->isChecked();
         // The edits hold only what their spinners wrote: always whole numbers.
         s.SetPoint = SetPointEdit(ch)->text().toInt();
@@ -535,8 +535,7 @@ void TfrmMain::SetAutosaveInterval(const QString &name)
 void TfrmMain::ShowEnabledChannels()
 {
     for (int ch = 1; ch <= 4; ++ch)
-        Indicator(ch)->SetPenColor(ChannelSettings[std::size_t(ch)].Enabled ? kOutlineEnabled
-                                                                             : kOutlineDisabled);
+        Indicator(ch)->SetPenColor(Channels.Settings(ch).Enabled ? kOutlineEnabled : kOutlineDisabled);
 }
 
 void TfrmMain::SetRelayIndicator(int channel, RelayFill fill)
@@ -547,8 +546,9 @@ void TfrmMain::SetRelayIndicator(int channel, RelayFill fill)
 
 void TfrmMain::ClearReadouts()
 {
+    Channels.ClearReadouts();
     for (int ch = 1; ch <= 4; ++ch)
-        Readout(ch)->setText(QStringLiteral(" -"));
+        Readout(ch)->setText(Channels.Readout(ch));
 }
 
 void TfrmMain::ColourReadouts(bool portOpen)
@@ -802,14 +802,9 @@ void TfrmMain::LogDataErrorOnce(bool &logged)
 
 bool TfrmMain::ShowReadout(int channel, const QString &value, const QString &noSensor)
 {
-    const QChar sep = SeparatorOf(DecimalSeparatorText);
-    std::optional<QString> text = ReadoutText(value, UseFahrenheit, sep, noSensor);
-    // The read-outs are the program's readings: what is not a number is shown
-    // as no reading, so the thermostat and the data lines never see it.
-    if (text && TrimLine(*text) != QLatin1String("-") && !ParseLocaleFloat(*text, sep))
-        text.reset();
-    Readout(channel)->setText(text ? *text : QStringLiteral(" -"));
-    return text.has_value();
+    const bool ok = Channels.ShowValue(channel, value, noSensor, UseFahrenheit, SeparatorOf(DecimalSeparatorText));
+    Readout(channel)->setText(Channels.Readout(channel));
+    return ok;
 }
 
 void TfrmMain::HandleTemperatureReply(const QString &line)
@@ -862,17 +857,7 @@ void TfrmMain::RunChannelControl()
 
 void TfrmMain::RunChannelControl(bool &dataErrorLogged)
 {
-    std::array<q274::ChannelSettings, 4> settings;
-    std::array<QString, 4> readouts;
-    std::array<bool, 4> relayOn{};
-    for (int ch = 1; ch <= 4; ++ch) {
-        const std::size_t i = std::size_t(ch - 1);
-        settings[i] = ChannelSettings[std::size_t(ch)];
-        readouts[i] = Readout(ch)->text();
-        relayOn[i] = RelayOn[std::size_t(ch)];
-    }
-    for (const ChannelDecision &d :
-         q274::RunChannelControl(settings, readouts, SeparatorOf(DecimalSeparatorText), relayOn)) {
+    for (const ChannelDecision &d : Channels.RunChannelControl(SeparatorOf(DecimalSeparatorText))) {
         if (d.kind == ChannelDecision::DataError) {
             LogDataErrorOnce(dataErrorLogged);
             continue;
@@ -884,32 +869,22 @@ void TfrmMain::RunChannelControl(bool &dataErrorLogged)
 
 void TfrmMain::ShowRelayStatus(const QString &statusText)
 {
-    const std::optional<unsigned> status = ParseRelayStatus(statusText);
-    if (!status) {
+    if (!Channels.ApplyRelayStatus(statusText)) {
         // Flags and fills keep what the last good reply said.
         LogMessage(MessageIndent + DataErrorText);
         return;
     }
-    const std::array<bool, 4> on = RelayFlags(*status);
-    for (int ch = 1; ch <= 4; ++ch) {
-        RelayOn[std::size_t(ch)] = on[std::size_t(ch - 1)];
-        SetRelayIndicator(ch, on[std::size_t(ch - 1)] ? RelayFill::On : RelayFill::Off);
-    }
+    for (int ch = 1; ch <= 4; ++ch)
+        SetRelayIndicator(ch, Channels.RelayOn(ch) ? RelayFill::On : RelayFill::Off);
 }
 
 void TfrmMain::btnR1Click(int channel)
 {
-    if (channel < 1 || channel > 4)
-        return;
-    q274::ChannelSettings &settings = ChannelSettings[std::size_t(channel)];
-    const std::optional<ManualAction> action =
-        ManualPress(channel, PortIsOpen(), settings, RelayOn[std::size_t(channel)]);
+    const std::optional<ManualAction> action = Channels.ManualPress(channel, PortIsOpen());
     if (!action)
         return;
-    if (action->ClearEnabled) {
+    if (action->ClearEnabled)
         EnableBox(channel)->setChecked(false);
-        settings.Enabled = false;
-    }
     ApplySettings();
     QueueCommand(QString::fromStdString(action->Command));
     LogMessage(MessageIndent + action->Message);

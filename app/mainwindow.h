@@ -8,7 +8,7 @@
 #pragma once
 
 #include "controls.h"
-#include "channelsettings.h"
+#include "channels.h"
 #include "datalines.h"
 #include "dmq274.h"
 
@@ -95,10 +95,8 @@ public:
     bool UseFahrenheit = false;
     QDateTime LastAutosaveTime;
     QString LogFolder;
-    // Indexed by channel number 1..4 (entry 0 unused).
-    std::array<q274::ChannelSettings, 5> ChannelSettings{};
-    // Relay reported on by the last status reply, channels 1..4 (entry 0 unused).
-    std::array<bool, 5> RelayOn{};
+    // Settings, read-out values and relay flags of the four channels.
+    TChannels Channels;
     double AutosaveInterval = 1.0;   // days
     int DataLineInterval = 60000;    // ms
 

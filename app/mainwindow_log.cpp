@@ -122,7 +122,7 @@ void TfrmMain::LogTemperatures()
     std::exception_ptr lineError;
     try {
         if (PortIsOpen())
-            LogMessage(ComposeDataFields({lblCh1->text(), lblCh2->text(), lblCh3->text(), lblCh4->text()}));
+            LogMessage(ComposeDataFields({Channels.Readout(1), Channels.Readout(2), Channels.Readout(3), Channels.Readout(4)}));
     } catch (...) {
         lineError = std::current_exception();
     }

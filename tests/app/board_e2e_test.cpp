@@ -249,8 +249,8 @@ TEST_F(BoardE2E, HeatControlSwitchesRelayOneOnAndOff)
     w->SetPointEdit(1)->setText(QStringLiteral("24"));
     w->DropoutEdit(1)->setText(QStringLiteral("2"));
     w->ApplySettings();
-    ASSERT_TRUE(w->ChannelSettings[1].Enabled);
-    ASSERT_EQ(w->ChannelSettings[1].SetPoint, 24);
+    ASSERT_TRUE(w->Channels.Settings(1).Enabled);
+    ASSERT_EQ(w->Channels.Settings(1).SetPoint, 24);
     ConnectAndIdentify();
 
     bool sawRed = false, backAfterRed = false;
@@ -258,10 +258,10 @@ TEST_F(BoardE2E, HeatControlSwitchesRelayOneOnAndOff)
     ASSERT_TRUE(RunUntil([&] {
         const QColor fill = w->Indicator(1)->BrushColor();
         if (fill == red) {
-            EXPECT_TRUE(w->RelayOn[1]);
+            EXPECT_TRUE(w->Channels.RelayOn(1));
             sawRed = true;
         } else if (sawRed && fill == background) {
-            EXPECT_FALSE(w->RelayOn[1]);
+            EXPECT_FALSE(w->Channels.RelayOn(1));
             backAfterRed = true;
         }
         return backAfterRed && LoggedStart(QStringLiteral("Ch1: heat OFF  ("));

@@ -250,7 +250,7 @@ TEST_F(ControlWindow, RelayStatusSetsFlagsAndFillsTogether)
     for (const Case &c : cases) {
         w.ShowRelayStatus(QString::fromLatin1(c.text));
         for (int ch = 1; ch <= 4; ++ch) {
-            EXPECT_EQ(w.RelayOn[std::size_t(ch)], c.on[std::size_t(ch - 1)]) << c.text << " relay " << ch;
+            EXPECT_EQ(w.Channels.RelayOn(ch), c.on[std::size_t(ch - 1)]) << c.text << " relay " << ch;
             EXPECT_EQ(w.Indicator(ch)->BrushColor(), c.on[std::size_t(ch - 1)] ? kRed : kBackground)
                 << c.text << " relay " << ch;
         }
@@ -263,7 +263,7 @@ TEST_F(ControlWindow, RelayStatusSetsFlagsAndFillsTogether)
         w.memLog->clear();
         w.ShowRelayStatus(QString::fromLatin1(bad));
         EXPECT_EQ(Messages(), QStringList{DataErrorText}) << bad;
-        EXPECT_TRUE(w.RelayOn[1] && !w.RelayOn[2] && w.RelayOn[3] && !w.RelayOn[4]) << bad;
+        EXPECT_TRUE(w.Channels.RelayOn(1) && !w.Channels.RelayOn(2) && w.Channels.RelayOn(3) && !w.Channels.RelayOn(4)) << bad;
         EXPECT_EQ(w.Indicator(1)->BrushColor(), kRed) << bad;
     }
 }
@@ -285,7 +285,7 @@ TEST_F(ControlWindow, ManualPressWithOverrideEndsAutomaticControl)
     Polling();
     w.btnR1->click();
     EXPECT_FALSE(w.chkEnable1->isChecked());
-    EXPECT_FALSE(w.ChannelSettings[1].Enabled);
+    EXPECT_FALSE(w.Channels.Settings(1).Enabled);
     EXPECT_EQ(w.Indicator(1)->PenColor(), QColor(106, 106, 106));
     EXPECT_EQ(Queue(), Q{"N1"});
     EXPECT_EQ(Messages(), QStringList{"Manual - R1 - ON"});
@@ -302,7 +302,7 @@ TEST_F(ControlWindow, ManualPressWithOverrideEndsAutomaticControl)
     EXPECT_EQ(Queue(), Q{"F1"});
     EXPECT_EQ(Messages().last(), QStringLiteral("Manual - R1 - OFF"));
     // The relay state does not follow the press, only the status reply.
-    EXPECT_TRUE(w.RelayOn[1]);
+    EXPECT_TRUE(w.Channels.RelayOn(1));
     EXPECT_EQ(w.Indicator(1)->BrushColor(), kRed);
 }
 
@@ -364,7 +364,7 @@ TEST_F(ControlWindow, DisconnectResetsTheWindowAndCancelsOneShots)
     EXPECT_EQ(w.btnConn->text(), rs::sConnect);
     EXPECT_EQ(Readouts(), (QStringList{" -", " -", " -", " -"}));
     for (int ch = 1; ch <= 4; ++ch) {
-        EXPECT_FALSE(w.RelayOn[std::size_t(ch)]);
+        EXPECT_FALSE(w.Channels.RelayOn(ch));
         EXPECT_EQ(w.Indicator(ch)->BrushColor(), kBackground);
         EXPECT_EQ(w.Readout(ch)->palette().color(QPalette::WindowText), QColor(128, 128, 128));
     }

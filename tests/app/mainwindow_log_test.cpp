@@ -144,12 +144,12 @@ QStringList LogFilesIn(const QString &folder)
     return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
 }
 
+// Shows board values ("?": no sensor) as replies would.
 void SetReadouts(TfrmMain &w, const QString &a, const QString &b, const QString &c, const QString &d)
 {
-    w.lblCh1->setText(a);
-    w.lblCh2->setText(b);
-    w.lblCh3->setText(c);
-    w.lblCh4->setText(d);
+    int ch = 0;
+    for (const QString &v : {a, b, c, d})
+        w.ShowChannelTemperature(++ch, v);
 }
 
 class WindowLog : public ::testing::Test {
@@ -171,7 +171,7 @@ protected:
 
 TEST_F(WindowLog, DataLineCarriesTheReadoutsAsShownAndTheShortFieldForNoReading)
 {
-    SetReadouts(w, QStringLiteral(" 24.06"), QStringLiteral(" 22.12"), QStringLiteral(" -"), QStringLiteral(" -"));
+    SetReadouts(w, QStringLiteral("24.06"), QStringLiteral("22.12"), QStringLiteral("?"), QStringLiteral("?"));
     w.LogTemperatures();
     const QString last = Lines(w).last();
     const QString fields = QStringLiteral("\t24.06\t22.12\t  -\t  -");
@@ -194,10 +194,7 @@ TEST_F(WindowLog, DataLinesFollowTheUnitSwitch)
     ASSERT_TRUE(w.UseFahrenheit);
     // The next reading is shown in Fahrenheit; the line takes it as displayed.
     const QChar sep = w.DecimalSeparatorText.isEmpty() ? QChar('.') : w.DecimalSeparatorText.at(0);
-    w.lblCh1->setText(ReadoutText(QStringLiteral("24.06"), w.UseFahrenheit, sep).value());
-    w.lblCh2->setText(ReadoutText(QStringLiteral("-5.5"), w.UseFahrenheit, sep).value());
-    w.lblCh3->setText(ReadoutText(QStringLiteral("?"), w.UseFahrenheit, sep).value());
-    w.lblCh4->setText(ReadoutText(QStringLiteral("100"), w.UseFahrenheit, sep).value());
+    SetReadouts(w, QStringLiteral("24.06"), QStringLiteral("-5.5"), QStringLiteral("?"), QStringLiteral("100"));
     w.LogTemperatures();
     const QString expected = QStringLiteral("\t75") + sep + QStringLiteral("31\t22") + sep +
                              QStringLiteral("10\t  -\t212") + sep + QStringLiteral("00");
@@ -407,7 +404,7 @@ TEST_F(WindowLog, SavedFileHoldsExactlyTheViewWithCrLfAndNoByteOrderMark)
 {
     w.LogMessage(kIndent + QStringLiteral("first"));
     w.AppendLogLine(QStringLiteral(" "));
-    SetReadouts(w, QStringLiteral(" 24.06"), QStringLiteral(" -"), QStringLiteral(" 1.5"), QStringLiteral(" -"));
+    SetReadouts(w, QStringLiteral("24.06"), QStringLiteral("?"), QStringLiteral("1.5"), QStringLiteral("?"));
     w.LogTemperatures();
     const QByteArray expected = w.LogText().toLatin1();
     ASSERT_TRUE(expected.endsWith("\r\n"));
@@ -560,7 +557,7 @@ TEST_F(WindowLog, FailedSaveAtCloseKeepsTheWindowOpen)
 
 TEST_F(WindowLog, AutosaveAfterTheIntervalCountsRestartsAndNamesTheFile)
 {
-    SetReadouts(w, QStringLiteral(" 20.5"), QStringLiteral(" 21.5"), QStringLiteral(" 22.5"), QStringLiteral(" 23.5"));
+    SetReadouts(w, QStringLiteral("20.5"), QStringLiteral("21.5"), QStringLiteral("22.5"), QStringLiteral("23.5"));
     const QDateTime start = w.LastAutosaveTime;
     QDateTime now = start.addSecs(24 * 3600 - 60);
     w.AutosaveClock = [&now] { return now; };
@@ -592,7 +589,7 @@ TEST_F(WindowLog, AutosaveAfterTheIntervalCountsRestartsAndNamesTheFile)
 
 TEST_F(WindowLog, OpeningThePortRestartsTheAutosaveClock)
 {
-    SetReadouts(w, QStringLiteral(" 20.5"), QStringLiteral(" 21.5"), QStringLiteral(" 22.5"), QStringLiteral(" 23.5"));
+    SetReadouts(w, QStringLiteral("20.5"), QStringLiteral("21.5"), QStringLiteral("22.5"), QStringLiteral("23.5"));
     const QDateTime start = w.LastAutosaveTime;
     QDateTime now = start.addSecs(23 * 3600 + 59 * 60);
     w.AutosaveClock = [&now] { return now; };

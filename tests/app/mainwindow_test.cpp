@@ -155,7 +155,7 @@ TEST_F(MainWindow, StartsFromTheDefaults)
     EXPECT_EQ(w.cmbDeg->currentText(), QStringLiteral("C"));
     EXPECT_EQ(w.pgMain->currentWidget(), w.tabControl);
     for (int ch = 1; ch <= 4; ++ch) {
-        const auto &s = w.ChannelSettings[std::size_t(ch)];
+        const auto &s = w.Channels.Settings(ch);
         EXPECT_FALSE(s.Enabled);
         EXPECT_EQ(s.SetPoint, 30);
         EXPECT_EQ(s.Dropout, 3);
@@ -175,18 +175,18 @@ TEST_F(MainWindow, StartsFromTheDefaults)
 TEST_F(MainWindow, PanelChangesAreReadBackAsAWhole)
 {
     w.chkEnable3->click();
-    EXPECT_TRUE(w.ChannelSettings[3].Enabled);
+    EXPECT_TRUE(w.Channels.Settings(3).Enabled);
     EXPECT_EQ(w.shp3->PenColor(), QColor(255, 0, 0));
     EXPECT_EQ(w.shp2->PenColor(), QColor(106, 106, 106));
     w.cmbMode2->setCurrentIndex(0);
-    EXPECT_EQ(w.ChannelSettings[2].Mode, QStringLiteral("Cool"));
+    EXPECT_EQ(w.Channels.Settings(2).Mode, QStringLiteral("Cool"));
     w.chkM4->click();
-    EXPECT_FALSE(w.ChannelSettings[4].ManualOverrides);
+    EXPECT_FALSE(w.Channels.Settings(4).ManualOverrides);
     w.UpDown7->Click(true);
     EXPECT_EQ(w.edtSp2->text(), QStringLiteral("31"));
-    EXPECT_EQ(w.ChannelSettings[2].SetPoint, 31);
+    EXPECT_EQ(w.Channels.Settings(2).SetPoint, 31);
     w.UpDown4->Click(false);
-    EXPECT_EQ(w.ChannelSettings[4].Dropout, 2);
+    EXPECT_EQ(w.Channels.Settings(4).Dropout, 2);
 }
 
 TEST_F(MainWindow, SpinnersStopAtTheirLimits)
@@ -195,17 +195,17 @@ TEST_F(MainWindow, SpinnersStopAtTheirLimits)
         w.UpDown1->Click(true);
     EXPECT_EQ(w.edtSP1->text(), QStringLiteral("150"));
     w.UpDown1->Click(true);
-    EXPECT_EQ(w.ChannelSettings[1].SetPoint, 150);
+    EXPECT_EQ(w.Channels.Settings(1).SetPoint, 150);
     for (int i = 0; i < 200; ++i)
         w.UpDown1->Click(false);
-    EXPECT_EQ(w.ChannelSettings[1].SetPoint, -15);
+    EXPECT_EQ(w.Channels.Settings(1).SetPoint, -15);
     EXPECT_EQ(w.edtSP1->text(), QStringLiteral("-15"));
     for (int i = 0; i < 30; ++i)
         w.UpDown8->Click(false);
-    EXPECT_EQ(w.ChannelSettings[2].Dropout, 2);
+    EXPECT_EQ(w.Channels.Settings(2).Dropout, 2);
     for (int i = 0; i < 30; ++i)
         w.UpDown8->UpButton()->click();
-    EXPECT_EQ(w.ChannelSettings[2].Dropout, 25);
+    EXPECT_EQ(w.Channels.Settings(2).Dropout, 25);
     EXPECT_EQ(w.edtDrop2->text(), QStringLiteral("25"));
 }
 
@@ -215,7 +215,7 @@ TEST_F(MainWindow, UnitSwitchLogsAndAppliesButConvertsNothing)
     w.cmbDeg->setCurrentIndex(1);
     EXPECT_TRUE(w.UseFahrenheit);
     EXPECT_TRUE(Lines(w).last().endsWith(kIndent + QStringLiteral("Logging in Deg F")));
-    EXPECT_EQ(w.ChannelSettings[1].SetPoint, 30);
+    EXPECT_EQ(w.Channels.Settings(1).SetPoint, 30);
 
     w.chkLog->click();   // logging off: the unit still changes, the line is dropped
     const int before = Lines(w).size();
