@@ -28,7 +28,7 @@ bool isValidCommand(std::string_view cmd)
 
 }  // namespace
 
-CommandParser::CommandParser(std::chrono::milliseconds gap) : m_gap(gap) {}
+CommandParser::CommandParser(std::chrono::milliseconds gap) : FGap(gap) {}
 
 std::vector<std::string> CommandParser::feed(std::string_view bytes, SimTime now)
 {
@@ -43,11 +43,11 @@ void CommandParser::take(char c, SimTime now, std::vector<std::string> &out)
     if (isIgnored(c))
         return;
     const bool starts = c == '?' || isCommandLetter(c);
-    if (!m_pending.empty()) {
-        if (m_pending.size() == 1 && isCommandLetter(m_pending[0])) {
+    if (!FPending.empty()) {
+        if (FPending.size() == 1 && isCommandLetter(FPending[0])) {
             if (c >= '0' && c <= '9') {
                 // Letter and digit: complete, whether the board knows it or not.
-                m_pending += c;
+                FPending += c;
                 flush(out);
                 return;
             }
@@ -55,9 +55,9 @@ void CommandParser::take(char c, SimTime now, std::vector<std::string> &out)
         } else if (starts) {
             flush(out);  // junk ends where a real command begins
         } else {
-            m_pending += c;
-            m_deadline = now + m_gap;
-            if (m_pending.size() >= maxUnknown)
+            FPending += c;
+            FDeadline = now + FGap;
+            if (FPending.size() >= maxUnknown)
                 flush(out);
             return;
         }
@@ -66,30 +66,30 @@ void CommandParser::take(char c, SimTime now, std::vector<std::string> &out)
         out.emplace_back(1, c);
         return;
     }
-    m_pending.assign(1, c);
-    m_deadline = now + m_gap;
+    FPending.assign(1, c);
+    FDeadline = now + FGap;
 }
 
 void CommandParser::flush(std::vector<std::string> &out)
 {
-    if (!m_pending.empty())
-        out.push_back(std::move(m_pending));
-    m_pending.clear();
+    if (!FPending.empty())
+        out.push_back(std::move(FPending));
+    FPending.clear();
 }
 
 std::vector<std::string> CommandParser::expire(SimTime now)
 {
     std::vector<std::string> out;
-    if (!m_pending.empty() && now >= m_deadline)
+    if (!FPending.empty() && now >= FDeadline)
         flush(out);
     return out;
 }
 
 std::optional<SimTime> CommandParser::deadline() const
 {
-    if (m_pending.empty())
+    if (FPending.empty())
         return std::nullopt;
-    return m_deadline;
+    return FDeadline;
 }
 
 std::string formatCelsius(double celsius)
@@ -119,15 +119,15 @@ std::string escapeBytes(std::string_view bytes)
     return out;
 }
 
-Board::Board(const BoardConfig &config, ThermalModel &model) : m_config(config), m_model(model) {}
+Board::Board(const BoardConfig &config, ThermalModel &model) : FConfig(config), FModel(model) {}
 
 std::string Board::field(int channel)
 {
-    if (m_config.noSensor.count(channel))
+    if (FConfig.noSensor.count(channel))
         return "?";
-    if (m_config.badValue.count(channel))
+    if (FConfig.badValue.count(channel))
         return badField;
-    return formatCelsius(m_model.reading(channel));
+    return formatCelsius(FModel.reading(channel));
 }
 
 std::string Board::answer(std::string_view command)
@@ -145,11 +145,11 @@ std::string Board::answer(std::string_view command)
         return std::string(command) + field(digit);
     case 'S': {
         char buf[8];
-        std::snprintf(buf, sizeof buf, "S0%02X", m_model.relayBits());
+        std::snprintf(buf, sizeof buf, "S0%02X", FModel.relayBits());
         return buf;
     }
     default:  // 'N' or 'F'
-        m_model.setRelay(digit, letter == 'N');
+        FModel.setRelay(digit, letter == 'N');
         return std::string(command);
     }
 }

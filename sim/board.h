@@ -37,9 +37,9 @@ private:
     void take(char c, SimTime now, std::vector<std::string> &out);
     void flush(std::vector<std::string> &out);
 
-    std::chrono::milliseconds m_gap;
-    std::string m_pending;
-    SimTime m_deadline{};
+    std::chrono::milliseconds FGap;
+    std::string FPending;
+    SimTime FDeadline{};
 };
 
 struct BoardConfig
@@ -70,8 +70,8 @@ public:
 private:
     std::string field(int channel);
 
-    BoardConfig m_config;
-    ThermalModel &m_model;
+    BoardConfig FConfig;
+    ThermalModel &FModel;
 };
 
 }  // namespace q274

@@ -5,18 +5,18 @@
 namespace q274 {
 
 Session::Session(const SimOptions &options, SimTime start)
-    : m_options(options),
-      m_model(options.thermal),
-      m_board(options.board, m_model),
-      m_parser(std::chrono::milliseconds(options.gapMs)),
-      m_modelTime(start),
-      m_lastDue(start)
+    : FOptions(options),
+      FModel(options.thermal),
+      FBoard(options.board, FModel),
+      FParser(std::chrono::milliseconds(options.gapMs)),
+      FModelTime(start),
+      FLastDue(start)
 {
 }
 
 std::vector<std::string> Session::receive(std::string_view bytes, SimTime now)
 {
-    auto commands = m_parser.feed(bytes, now);
+    auto commands = FParser.feed(bytes, now);
     for (const auto &c : commands)
         handle(c, now);
     return commands;
@@ -24,7 +24,7 @@ std::vector<std::string> Session::receive(std::string_view bytes, SimTime now)
 
 std::vector<std::string> Session::expire(SimTime now)
 {
-    auto commands = m_parser.expire(now);
+    auto commands = FParser.expire(now);
     for (const auto &c : commands)
         handle(c, now);
     return commands;
@@ -32,58 +32,58 @@ std::vector<std::string> Session::expire(SimTime now)
 
 void Session::tick(SimTime now)
 {
-    if (now <= m_modelTime)
+    if (now <= FModelTime)
         return;
-    const std::chrono::duration<double> real = now - m_modelTime;
-    m_model.advance(real.count() * m_options.timeScale);
-    m_modelTime = now;
+    const std::chrono::duration<double> real = now - FModelTime;
+    FModel.advance(real.count() * FOptions.timeScale);
+    FModelTime = now;
 }
 
 void Session::handle(const std::string &command, SimTime now)
 {
-    ++m_commands;
+    ++FCommands;
     // A silent board has stopped working: it neither answers nor switches.
-    if (m_options.silentAfter && m_commands > *m_options.silentAfter)
+    if (FOptions.silentAfter && FCommands > *FOptions.silentAfter)
         return;
     tick(now);
-    schedule(m_board.answer(command), now);
+    schedule(FBoard.answer(command), now);
 }
 
 void Session::schedule(const std::string &line, SimTime now)
 {
     // Replies never overtake each other, whatever the delays.
-    SimTime due = std::max(now + std::chrono::milliseconds(m_options.replyDelayMs), m_lastDue);
-    ++m_replies;
-    if (m_options.garbageEvery > 0 && m_replies % m_options.garbageEvery == 0)
-        m_out.push_back({due, std::string(garbageLine) + "\r\n", garbageLine, true});
+    SimTime due = std::max(now + std::chrono::milliseconds(FOptions.replyDelayMs), FLastDue);
+    ++FReplies;
+    if (FOptions.garbageEvery > 0 && FReplies % FOptions.garbageEvery == 0)
+        FOut.push_back({due, std::string(garbageLine) + "\r\n", garbageLine, true});
 
-    const bool split = m_options.splitGapMs.has_value();
+    const bool split = FOptions.splitGapMs.has_value();
     const auto pieces = splitReply(line, split ? 3 : 1);
-    const auto gap = std::chrono::milliseconds(split ? *m_options.splitGapMs : 0);
+    const auto gap = std::chrono::milliseconds(split ? *FOptions.splitGapMs : 0);
     for (std::size_t i = 0; i < pieces.size(); ++i) {
         if (i > 0)
             due += gap;
         const bool last = i + 1 == pieces.size();
-        m_out.push_back({due, pieces[i], last ? line : std::string(), last});
+        FOut.push_back({due, pieces[i], last ? line : std::string(), last});
     }
-    m_lastDue = due;
+    FLastDue = due;
 }
 
 std::vector<OutPiece> Session::takeDue(SimTime now)
 {
     std::vector<OutPiece> due;
-    while (!m_out.empty() && m_out.front().due <= now) {
-        due.push_back(std::move(m_out.front()));
-        m_out.pop_front();
+    while (!FOut.empty() && FOut.front().due <= now) {
+        due.push_back(std::move(FOut.front()));
+        FOut.pop_front();
     }
     return due;
 }
 
 std::optional<SimTime> Session::nextDeadline() const
 {
-    std::optional<SimTime> next = m_parser.deadline();
-    if (!m_out.empty() && (!next || m_out.front().due < *next))
-        next = m_out.front().due;
+    std::optional<SimTime> next = FParser.deadline();
+    if (!FOut.empty() && (!next || FOut.front().due < *next))
+        next = FOut.front().due;
     return next;
 }
 
@@ -110,24 +110,24 @@ std::string formatTraceLine(long long ms, std::string_view direction, std::strin
 
 Tracer::~Tracer()
 {
-    if (m_file)
-        std::fclose(m_file);
+    if (FFile)
+        std::fclose(FFile);
 }
 
 bool Tracer::open(const std::string &path)
 {
-    m_file = std::fopen(path.c_str(), "w");
-    return m_file != nullptr;
+    FFile = std::fopen(path.c_str(), "w");
+    return FFile != nullptr;
 }
 
 void Tracer::write(SimTime now, std::string_view direction, std::string_view text)
 {
-    if (!m_file)
+    if (!FFile)
         return;
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now - m_start).count();
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now - FStart).count();
     const std::string line = formatTraceLine(ms, direction, text) + "\n";
-    std::fputs(line.c_str(), m_file);
-    std::fflush(m_file);
+    std::fputs(line.c_str(), FFile);
+    std::fflush(FFile);
 }
 
 }  // namespace q274

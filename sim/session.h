@@ -45,22 +45,22 @@ public:
     // Earliest time something needs doing (pending piece or command gap).
     std::optional<SimTime> nextDeadline() const;
 
-    ThermalModel &model() { return m_model; }
-    long commandsReceived() const { return m_commands; }
+    ThermalModel &model() { return FModel; }
+    long commandsReceived() const { return FCommands; }
 
 private:
     void handle(const std::string &command, SimTime now);
     void schedule(const std::string &line, SimTime now);
 
-    SimOptions m_options;
-    ThermalModel m_model;
-    Board m_board;
-    CommandParser m_parser;
-    SimTime m_modelTime;
-    SimTime m_lastDue;
-    std::deque<OutPiece> m_out;
-    long m_commands = 0;
-    long m_replies = 0;
+    SimOptions FOptions;
+    ThermalModel FModel;
+    Board FBoard;
+    CommandParser FParser;
+    SimTime FModelTime;
+    SimTime FLastDue;
+    std::deque<OutPiece> FOut;
+    long FCommands = 0;
+    long FReplies = 0;
 };
 
 // Splits a reply line (CR LF added) into up to `pieces` parts; the line end is
@@ -73,7 +73,7 @@ std::string formatTraceLine(long long ms, std::string_view direction, std::strin
 class Tracer
 {
 public:
-    explicit Tracer(SimTime start) : m_start(start) {}
+    explicit Tracer(SimTime start) : FStart(start) {}
     ~Tracer();
     Tracer(const Tracer &) = delete;
     Tracer &operator=(const Tracer &) = delete;
@@ -82,8 +82,8 @@ public:
     void write(SimTime now, std::string_view direction, std::string_view text);
 
 private:
-    SimTime m_start;
-    std::FILE *m_file = nullptr;
+    SimTime FStart;
+    std::FILE *FFile = nullptr;
 };
 
 }  // namespace q274

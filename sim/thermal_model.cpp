@@ -9,12 +9,12 @@ bool validChannel(int channel) { return channel >= 1 && channel <= 4; }
 }  // namespace
 
 ThermalModel::ThermalModel(const ThermalConfig &config)
-    : m_config(config), m_rng(config.seed)
+    : FConfig(config), FRng(config.seed)
 {
-    if (!(m_config.timeConstantS > 0))
-        m_config.timeConstantS = 600.0;
+    if (!(FConfig.timeConstantS > 0))
+        FConfig.timeConstantS = 600.0;
     for (int i = 0; i < 4; ++i)
-        m_temp[i] = m_config.ambient + m_config.startOffset[i];
+        FTemp[i] = FConfig.ambient + FConfig.startOffset[i];
 }
 
 void ThermalModel::advance(double simSeconds)
@@ -23,50 +23,50 @@ void ThermalModel::advance(double simSeconds)
         return;
     // Exact solution of dT/dt = (ambient - T) / tau + rate for a constant
     // relay state, so the result does not depend on how often we are called.
-    const double tau = m_config.timeConstantS;
+    const double tau = FConfig.timeConstantS;
     const double decay = std::exp(-simSeconds / tau);
     for (int i = 0; i < 4; ++i) {
         double rate = 0.0;  // degrees per second
-        if (m_relay[i])
-            rate = (m_config.cooling[i] ? -1.0 : 1.0) * m_config.relayRatePerMin / 60.0;
-        const double equilibrium = m_config.ambient + rate * tau;
-        m_temp[i] = equilibrium + (m_temp[i] - equilibrium) * decay;
+        if (FRelay[i])
+            rate = (FConfig.cooling[i] ? -1.0 : 1.0) * FConfig.relayRatePerMin / 60.0;
+        const double equilibrium = FConfig.ambient + rate * tau;
+        FTemp[i] = equilibrium + (FTemp[i] - equilibrium) * decay;
     }
 }
 
 double ThermalModel::temperature(int channel) const
 {
-    return validChannel(channel) ? m_temp[channel - 1] : m_config.ambient;
+    return validChannel(channel) ? FTemp[channel - 1] : FConfig.ambient;
 }
 
 void ThermalModel::setTemperature(int channel, double celsius)
 {
     if (validChannel(channel))
-        m_temp[channel - 1] = celsius;
+        FTemp[channel - 1] = celsius;
 }
 
 double ThermalModel::reading(int channel)
 {
-    const double noise = m_config.noise > 0 ? (nextUniform() * 2.0 - 1.0) * m_config.noise : 0.0;
+    const double noise = FConfig.noise > 0 ? (nextUniform() * 2.0 - 1.0) * FConfig.noise : 0.0;
     return temperature(channel) + noise;
 }
 
 void ThermalModel::setRelay(int channel, bool on)
 {
     if (validChannel(channel))
-        m_relay[channel - 1] = on;
+        FRelay[channel - 1] = on;
 }
 
 bool ThermalModel::relay(int channel) const
 {
-    return validChannel(channel) && m_relay[channel - 1];
+    return validChannel(channel) && FRelay[channel - 1];
 }
 
 unsigned ThermalModel::relayBits() const
 {
     unsigned bits = 0;
     for (int i = 0; i < 4; ++i)
-        if (m_relay[i])
+        if (FRelay[i])
             bits |= 1u << i;
     return bits;
 }
@@ -74,7 +74,7 @@ unsigned ThermalModel::relayBits() const
 double ThermalModel::nextUniform()
 {
     // splitmix64: small, seedable and the same on every platform.
-    std::uint64_t z = (m_rng += 0x9E3779B97F4A7C15ull);
+    std::uint64_t z = (FRng += 0x9E3779B97F4A7C15ull);
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
     z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
     z ^= z >> 31;

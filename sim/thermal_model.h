@@ -40,15 +40,15 @@ public:
     // Bit 0 = relay 1 ... bit 3 = relay 4.
     unsigned relayBits() const;
 
-    const ThermalConfig &config() const { return m_config; }
+    const ThermalConfig &config() const { return FConfig; }
 
 private:
     double nextUniform();  // [0, 1)
 
-    ThermalConfig m_config;
-    std::array<double, 4> m_temp{};
-    std::array<bool, 4> m_relay{};
-    std::uint64_t m_rng;
+    ThermalConfig FConfig;
+    std::array<double, 4> FTemp{};
+    std::array<bool, 4> FRelay{};
+    std::uint64_t FRng;
 };
 
 }  // namespace q274

@@ -35,8 +35,8 @@ public:
             argv.push_back(a.data());
         argv.push_back(nullptr);
         const pid_t parent = ::getpid();
-        pid_ = ::fork();
-        if (pid_ == 0) {
+        FPid = ::fork();
+        if (FPid == 0) {
             ::prctl(PR_SET_PDEATHSIG, SIGKILL);
             if (::getppid() != parent)
                 ::_exit(127);
@@ -45,22 +45,22 @@ public:
             ::_exit(127);
         }
         ::close(out[1]);
-        out_ = out[0];
-        if (pid_ < 0) {
-            ::close(out_);
-            out_ = -1;
+        FOut = out[0];
+        if (FPid < 0) {
+            ::close(FOut);
+            FOut = -1;
         }
     }
     ~ChildProcess()
     {
         Terminate();
-        if (out_ >= 0)
-            ::close(out_);
+        if (FOut >= 0)
+            ::close(FOut);
     }
     ChildProcess(const ChildProcess &) = delete;
     ChildProcess &operator=(const ChildProcess &) = delete;
 
-    bool Started() const { return pid_ > 0; }
+    bool Started() const { return FPid > 0; }
 
     // One line of standard output without its line end, or nothing when
     // none came within the time or the output ended.
@@ -68,26 +68,26 @@ public:
     {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         for (;;) {
-            const auto nl = buffer_.find('\n');
+            const auto nl = FBuffer.find('\n');
             if (nl != std::string::npos) {
-                std::string line = buffer_.substr(0, nl);
-                buffer_.erase(0, nl + 1);
+                std::string line = FBuffer.substr(0, nl);
+                FBuffer.erase(0, nl + 1);
                 if (!line.empty() && line.back() == '\r')
                     line.pop_back();
                 return line;
             }
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                 deadline - std::chrono::steady_clock::now()).count();
-            if (out_ < 0 || left <= 0)
+            if (FOut < 0 || left <= 0)
                 return std::nullopt;
-            pollfd p{out_, POLLIN, 0};
+            pollfd p{FOut, POLLIN, 0};
             if (::poll(&p, 1, int(left)) <= 0)
                 continue;
             char buf[512];
-            const ssize_t n = ::read(out_, buf, sizeof buf);
+            const ssize_t n = ::read(FOut, buf, sizeof buf);
             if (n <= 0)
                 return std::nullopt;
-            buffer_.append(buf, size_t(n));
+            FBuffer.append(buf, size_t(n));
         }
     }
 
@@ -101,41 +101,41 @@ public:
                 return std::nullopt;
             ::usleep(5000);
         }
-        return exitCode_;
+        return FExitCode;
     }
 
     // Reaps the child once it has ended.
     bool Running()
     {
-        if (pid_ <= 0)
+        if (FPid <= 0)
             return false;
         int status = 0;
-        const pid_t r = ::waitpid(pid_, &status, WNOHANG);
+        const pid_t r = ::waitpid(FPid, &status, WNOHANG);
         if (r == 0)
             return true;
-        if (r == pid_ && WIFEXITED(status))
-            exitCode_ = WEXITSTATUS(status);
-        pid_ = -1;
+        if (r == FPid && WIFEXITED(status))
+            FExitCode = WEXITSTATUS(status);
+        FPid = -1;
         return false;
     }
 
     // SIGTERM, then SIGKILL if it does not end within ten seconds.
     void Terminate()
     {
-        if (pid_ <= 0)
+        if (FPid <= 0)
             return;
-        ::kill(pid_, SIGTERM);
-        if (!Wait(10000) && pid_ > 0) {
-            ::kill(pid_, SIGKILL);
+        ::kill(FPid, SIGTERM);
+        if (!Wait(10000) && FPid > 0) {
+            ::kill(FPid, SIGKILL);
             Wait(10000);
         }
     }
 
 private:
-    pid_t pid_ = -1;
-    int out_ = -1;
-    std::string buffer_;
-    std::optional<int> exitCode_;
+    pid_t FPid = -1;
+    int FOut = -1;
+    std::string FBuffer;
+    std::optional<int> FExitCode;
 };
 
 } // namespace q274test

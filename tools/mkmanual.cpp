@@ -310,23 +310,23 @@ std::vector<Heading> collectHeadings(QTextDocument &doc, double pageHeight)
 class Renderer {
 public:
     Renderer(QPdfWriter &writer, QPainter &painter, QString title)
-        : writer_(writer), painter_(painter), title_(std::move(title))
+        : FWriter(writer), FPainter(painter), FTitle(std::move(title))
     {
         const QRectF full = writer.pageLayout().fullRectPixels(kDpi);
-        pageWidth_ = full.width();
-        pageHeight_ = full.height();
-        body_ = QRectF(mmToPx(kMarginLeftMm), mmToPx(kMarginTopMm),
-                       pageWidth_ - mmToPx(kMarginLeftMm) - mmToPx(kMarginRightMm),
-                       pageHeight_ - mmToPx(kMarginTopMm) - mmToPx(kMarginBottomMm));
+        FPageWidth = full.width();
+        FPageHeight = full.height();
+        FBody = QRectF(mmToPx(kMarginLeftMm), mmToPx(kMarginTopMm),
+                       FPageWidth - mmToPx(kMarginLeftMm) - mmToPx(kMarginRightMm),
+                       FPageHeight - mmToPx(kMarginTopMm) - mmToPx(kMarginBottomMm));
     }
 
-    QRectF body() const { return body_; }
+    QRectF body() const { return FBody; }
 
     void newPage()
     {
-        if (pagesDone_ > 0)
-            writer_.newPage();
-        ++pagesDone_;
+        if (FPagesDone > 0)
+            FWriter.newPage();
+        ++FPagesDone;
     }
 
     void titlePage(const QString &subtitle, const QString &version)
@@ -335,28 +335,28 @@ public:
         QFont big = bodyFont();
         big.setPointSizeF(30);
         big.setBold(true);
-        painter_.setFont(big);
-        painter_.setPen(kHeadingInk);
-        const QRectF titleBox(body_.left(), body_.top() + body_.height() * 0.28, body_.width(),
+        FPainter.setFont(big);
+        FPainter.setPen(kHeadingInk);
+        const QRectF titleBox(FBody.left(), FBody.top() + FBody.height() * 0.28, FBody.width(),
                               mmToPx(30));
-        painter_.drawText(titleBox, Qt::AlignHCenter | Qt::AlignBottom | Qt::TextWordWrap, title_);
+        FPainter.drawText(titleBox, Qt::AlignHCenter | Qt::AlignBottom | Qt::TextWordWrap, FTitle);
 
-        painter_.setPen(QPen(kRule, mmToPx(0.4)));
+        FPainter.setPen(QPen(kRule, mmToPx(0.4)));
         const double y = titleBox.bottom() + mmToPx(6);
-        painter_.drawLine(QPointF(body_.left() + body_.width() * 0.2, y),
-                          QPointF(body_.right() - body_.width() * 0.2, y));
+        FPainter.drawLine(QPointF(FBody.left() + FBody.width() * 0.2, y),
+                          QPointF(FBody.right() - FBody.width() * 0.2, y));
 
         QFont mid = bodyFont();
         mid.setPointSizeF(14);
-        painter_.setFont(mid);
-        painter_.setPen(kInk);
-        painter_.drawText(QRectF(body_.left(), y + mmToPx(6), body_.width(), mmToPx(30)),
+        FPainter.setFont(mid);
+        FPainter.setPen(kInk);
+        FPainter.drawText(QRectF(FBody.left(), y + mmToPx(6), FBody.width(), mmToPx(30)),
                           Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap, subtitle);
         if (!version.isEmpty()) {
             QFont small = bodyFont();
             small.setPointSizeF(11);
-            painter_.setFont(small);
-            painter_.drawText(QRectF(body_.left(), body_.bottom() - mmToPx(20), body_.width(),
+            FPainter.setFont(small);
+            FPainter.drawText(QRectF(FBody.left(), FBody.bottom() - mmToPx(20), FBody.width(),
                                      mmToPx(10)),
                               Qt::AlignHCenter | Qt::AlignVCenter,
                               QStringLiteral("Version %1").arg(version));
@@ -385,12 +385,12 @@ public:
         bool first = true;
         while (first || i < headings.size()) {
             newPage();
-            double y = body_.top();
+            double y = FBody.top();
             int used = 0;
             if (first) {
-                painter_.setFont(headFont);
-                painter_.setPen(kHeadingInk);
-                painter_.drawText(QRectF(body_.left(), y, body_.width(), lineH * 2),
+                FPainter.setFont(headFont);
+                FPainter.setPen(kHeadingInk);
+                FPainter.drawText(QRectF(FBody.left(), y, FBody.width(), lineH * 2),
                                   Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Contents"));
                 y += lineH * 3;
                 used = 3;
@@ -399,25 +399,25 @@ public:
             for (; i < headings.size() && used < perPage; ++i, ++used) {
                 const Heading &h = headings[i];
                 const double indent = h.level == 2 ? 0 : mmToPx(8);
-                painter_.setPen(h.level == 2 ? kHeadingInk : kInk);
+                FPainter.setPen(h.level == 2 ? kHeadingInk : kInk);
                 QFont f = entry;
                 f.setBold(h.level == 2);
-                painter_.setFont(f);
-                const QFontMetricsF fm(f, &writer_);
+                FPainter.setFont(f);
+                const QFontMetricsF fm(f, &FWriter);
                 const QString number = QString::number(firstBodyPage + h.page);
-                const QRectF row(body_.left() + indent, y, body_.width() - indent, lineH);
+                const QRectF row(FBody.left() + indent, y, FBody.width() - indent, lineH);
                 const double numberWidth = fm.horizontalAdvance(number);
                 const QString text =
                     fm.elidedText(h.text, Qt::ElideRight, row.width() - numberWidth - mmToPx(12));
-                painter_.drawText(row, Qt::AlignLeft | Qt::AlignVCenter, text);
-                painter_.drawText(row, Qt::AlignRight | Qt::AlignVCenter, number);
+                FPainter.drawText(row, Qt::AlignLeft | Qt::AlignVCenter, text);
+                FPainter.drawText(row, Qt::AlignRight | Qt::AlignVCenter, number);
                 // Dotted leader between the text and the number.
                 const double from = row.left() + fm.horizontalAdvance(text) + mmToPx(2);
                 const double to = row.right() - numberWidth - mmToPx(2);
                 if (to > from) {
-                    painter_.setPen(QPen(kRule, mmToPx(0.25), Qt::DotLine));
+                    FPainter.setPen(QPen(kRule, mmToPx(0.25), Qt::DotLine));
                     const double ly = y + lineH * 0.7;
-                    painter_.drawLine(QPointF(from, ly), QPointF(to, ly));
+                    FPainter.drawLine(QPointF(from, ly), QPointF(to, ly));
                 }
                 y += lineH;
             }
@@ -430,45 +430,45 @@ public:
         QAbstractTextDocumentLayout *layout = doc.documentLayout();
         for (int page = 0; page < bodyPageCount; ++page) {
             newPage();
-            painter_.save();
-            const QRectF source(0, page * body_.height(), body_.width(), body_.height());
-            painter_.translate(body_.left(), body_.top() - source.top());
-            painter_.setClipRect(source);
+            FPainter.save();
+            const QRectF source(0, page * FBody.height(), FBody.width(), FBody.height());
+            FPainter.translate(FBody.left(), FBody.top() - source.top());
+            FPainter.setClipRect(source);
             QAbstractTextDocumentLayout::PaintContext ctx;
             ctx.clip = source;
             ctx.palette.setColor(QPalette::Text, kInk);
-            layout->draw(&painter_, ctx);
-            painter_.restore();
+            layout->draw(&FPainter, ctx);
+            FPainter.restore();
             footer(totalPages);
         }
     }
 
 private:
     double contentsLineHeight() const { return mmToPx(5.0); }
-    int contentsLinesPerPage() const { return int(body_.height() / contentsLineHeight()); }
+    int contentsLinesPerPage() const { return int(FBody.height() / contentsLineHeight()); }
 
     void footer(int totalPages)
     {
-        const double y = body_.bottom() + mmToPx(8);
-        painter_.setPen(QPen(kRule, mmToPx(0.25)));
-        painter_.drawLine(QPointF(body_.left(), y), QPointF(body_.right(), y));
+        const double y = FBody.bottom() + mmToPx(8);
+        FPainter.setPen(QPen(kRule, mmToPx(0.25)));
+        FPainter.drawLine(QPointF(FBody.left(), y), QPointF(FBody.right(), y));
         QFont f = bodyFont();
         f.setPointSizeF(8.5);
-        painter_.setFont(f);
-        painter_.setPen(kInk);
-        const QRectF row(body_.left(), y + mmToPx(1.5), body_.width(), mmToPx(6));
-        painter_.drawText(row, Qt::AlignLeft | Qt::AlignVCenter, title_);
-        painter_.drawText(row, Qt::AlignRight | Qt::AlignVCenter,
-                          QStringLiteral("Page %1 of %2").arg(pagesDone_).arg(totalPages));
+        FPainter.setFont(f);
+        FPainter.setPen(kInk);
+        const QRectF row(FBody.left(), y + mmToPx(1.5), FBody.width(), mmToPx(6));
+        FPainter.drawText(row, Qt::AlignLeft | Qt::AlignVCenter, FTitle);
+        FPainter.drawText(row, Qt::AlignRight | Qt::AlignVCenter,
+                          QStringLiteral("Page %1 of %2").arg(FPagesDone).arg(totalPages));
     }
 
-    QPdfWriter &writer_;
-    QPainter &painter_;
-    QString title_;
-    double pageWidth_ = 0;
-    double pageHeight_ = 0;
-    QRectF body_;
-    int pagesDone_ = 0;
+    QPdfWriter &FWriter;
+    QPainter &FPainter;
+    QString FTitle;
+    double FPageWidth = 0;
+    double FPageHeight = 0;
+    QRectF FBody;
+    int FPagesDone = 0;
 };
 
 int fail(const QString &message)

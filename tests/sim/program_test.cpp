@@ -42,22 +42,22 @@ public:
 
     ~SimProcess()
     {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGTERM);
+        if (FPid > 0) {
+            ::kill(FPid, SIGTERM);
             int status;
-            ::waitpid(m_pid, &status, 0);
+            ::waitpid(FPid, &status, 0);
         }
-        if (m_out >= 0)
-            ::close(m_out);
-        if (m_err >= 0)
-            ::close(m_err);
+        if (FOut >= 0)
+            ::close(FOut);
+        if (FErr >= 0)
+            ::close(FErr);
     }
 
     // First stdout line (without the line feed), or "" when none came in time.
-    std::string firstLine() { return readLineFrom(m_out); }
+    std::string firstLine() { return readLineFrom(FOut); }
 
-    std::string readAllStdout() { return readAll(m_out); }
-    std::string readAllStderr() { return readAll(m_err); }
+    std::string readAllStdout() { return readAll(FOut); }
+    std::string readAllStderr() { return readAll(FErr); }
 
     // Exit code once the process ends, -1 on time-out or an abnormal end.
     int waitExit(std::chrono::milliseconds limit = patience)
@@ -65,9 +65,9 @@ public:
         const auto deadline = Clock::now() + limit;
         while (Clock::now() < deadline) {
             int status;
-            const pid_t r = ::waitpid(m_pid, &status, WNOHANG);
-            if (r == m_pid) {
-                m_pid = -1;
+            const pid_t r = ::waitpid(FPid, &status, WNOHANG);
+            if (r == FPid) {
+                FPid = -1;
                 return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
             }
             // Nothing to poll on for a child's end: check again shortly.
@@ -76,7 +76,7 @@ public:
         return -1;
     }
 
-    bool stop(int sig = SIGTERM) { return ::kill(m_pid, sig) == 0; }
+    bool stop(int sig = SIGTERM) { return ::kill(FPid, sig) == 0; }
 
 private:
     void start(std::vector<std::string> args, bool captureStderr)
@@ -94,12 +94,12 @@ private:
         for (auto &a : args)
             argv.push_back(a.data());
         argv.push_back(nullptr);
-        const int rc = ::posix_spawn(&m_pid, Q274_SIM_PATH, &fa, nullptr, argv.data(), environ);
+        const int rc = ::posix_spawn(&FPid, Q274_SIM_PATH, &fa, nullptr, argv.data(), environ);
         posix_spawn_file_actions_destroy(&fa);
         ::close(out[1]);
         ::close(err[1]);
-        m_out = out[0];
-        m_err = err[0];
+        FOut = out[0];
+        FErr = err[0];
         ASSERT_EQ(rc, 0) << Q274_SIM_PATH;
     }
 
@@ -138,8 +138,8 @@ private:
         return all;
     }
 
-    pid_t m_pid = -1;
-    int m_out = -1, m_err = -1;
+    pid_t FPid = -1;
+    int FOut = -1, FErr = -1;
 };
 
 // The slave side, opened as the program opens its port: raw, no echo.
@@ -148,25 +148,25 @@ class Line
 public:
     explicit Line(const std::string &path)
     {
-        m_fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (m_fd < 0)
+        FFd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (FFd < 0)
             return;
         termios t;
-        ::tcgetattr(m_fd, &t);
+        ::tcgetattr(FFd, &t);
         ::cfmakeraw(&t);
         t.c_cc[VMIN] = 1;
         t.c_cc[VTIME] = 0;
-        ::tcsetattr(m_fd, TCSANOW, &t);
+        ::tcsetattr(FFd, TCSANOW, &t);
     }
     ~Line()
     {
-        if (m_fd >= 0)
-            ::close(m_fd);
+        if (FFd >= 0)
+            ::close(FFd);
     }
-    bool ok() const { return m_fd >= 0; }
-    int fd() const { return m_fd; }
+    bool ok() const { return FFd >= 0; }
+    int fd() const { return FFd; }
 
-    void send(const std::string &bytes) { ASSERT_EQ(::write(m_fd, bytes.data(), bytes.size()), (ssize_t)bytes.size()); }
+    void send(const std::string &bytes) { ASSERT_EQ(::write(FFd, bytes.data(), bytes.size()), (ssize_t)bytes.size()); }
 
     // Reads until CR LF; every read is kept as one chunk, so the pieces of a
     // split reply can be told apart. Returns the bytes, "" on time-out.
@@ -175,11 +175,11 @@ public:
         std::string got;
         const auto deadline = Clock::now() + patience;
         while (got.find("\r\n") == std::string::npos && Clock::now() < deadline) {
-            pollfd p{m_fd, POLLIN, 0};
+            pollfd p{FFd, POLLIN, 0};
             if (::poll(&p, 1, msLeft(deadline)) <= 0)
                 break;
             char buf[256];
-            const ssize_t n = ::read(m_fd, buf, sizeof buf);
+            const ssize_t n = ::read(FFd, buf, sizeof buf);
             if (n <= 0)
                 break;
             got.append(buf, static_cast<std::size_t>(n));
@@ -198,12 +198,12 @@ public:
     // True when bytes arrive within the given time.
     bool anythingWithin(std::chrono::milliseconds limit)
     {
-        pollfd p{m_fd, POLLIN, 0};
+        pollfd p{FFd, POLLIN, 0};
         return ::poll(&p, 1, static_cast<int>(limit.count())) > 0;
     }
 
 private:
-    int m_fd = -1;
+    int FFd = -1;
 };
 
 // "-?digits.dd", as the board writes a temperature.

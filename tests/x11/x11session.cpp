@@ -165,37 +165,37 @@ Session::Session()
 {
     const XServer &x = Server();
     if (!x.error.empty()) {
-        unavailable_ = "Xvfb not available: " + x.error;
+        FUnavailable = "Xvfb not available: " + x.error;
         return;
     }
     ::setenv("DISPLAY", x.display.c_str(), 1);
     if (Xdotool().empty()) {
-        unavailable_ = "xdotool not available: not found on PATH (install the xdotool package)";
+        FUnavailable = "xdotool not available: not found on PATH (install the xdotool package)";
         return;
     }
     if (Run({Xdotool(), "getdisplaygeometry"}).code != 0) {
-        unavailable_ = "xdotool not available: it cannot reach the X server " + x.display;
+        FUnavailable = "xdotool not available: it cannot reach the X server " + x.display;
         return;
     }
     const char *tmp = std::getenv("TMPDIR");
     std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/q274-x11-XXXXXX";
     if (!::mkdtemp(pattern.data())) {
-        unavailable_ = "no temporary folder";
+        FUnavailable = "no temporary folder";
         return;
     }
-    dir_ = pattern;
+    FDir = pattern;
     // A private home: the log folder, Qt's settings and caches land there.
-    const std::string home = dir_ + "/home";
+    const std::string home = FDir + "/home";
     fs::create_directories(home + "/Documents");
-    fs::create_directories(dir_ + "/runtime");
-    fs::create_directories(dir_ + "/bin");
-    ::chmod((dir_ + "/runtime").c_str(), 0700);
+    fs::create_directories(FDir + "/runtime");
+    fs::create_directories(FDir + "/bin");
+    ::chmod((FDir + "/runtime").c_str(), 0700);
     ::setenv("HOME", home.c_str(), 1);
     ::setenv("XDG_CONFIG_HOME", (home + "/.config").c_str(), 1);
     ::setenv("XDG_DATA_HOME", (home + "/.local/share").c_str(), 1);
     ::setenv("XDG_CACHE_HOME", (home + "/.cache").c_str(), 1);
     ::setenv("XDG_STATE_HOME", (home + "/.local/state").c_str(), 1);
-    ::setenv("XDG_RUNTIME_DIR", (dir_ + "/runtime").c_str(), 1);
+    ::setenv("XDG_RUNTIME_DIR", (FDir + "/runtime").c_str(), 1);
     ::setenv("LANG", "en_US.UTF-8", 1);
     ::unsetenv("LC_ALL");
     ::unsetenv("LC_TIME");
@@ -209,53 +209,53 @@ Session::Session()
 Session::~Session()
 {
     const bool failed = ::testing::Test::HasFailure();
-    if (failed && !main_.empty()) {
+    if (failed && !FMain.empty()) {
         const std::string import = FindProgram("import");
-        if (!import.empty() && Run({import, "-window", "root", dir_ + "/failure.png"}).code == 0)
-            std::cerr << "Screen at the failure: " << dir_ << "/failure.png\n";
+        if (!import.empty() && Run({import, "-window", "root", FDir + "/failure.png"}).code == 0)
+            std::cerr << "Screen at the failure: " << FDir << "/failure.png\n";
     }
-    program_.reset();
-    board_.reset();
-    if (dir_.empty())
+    FProgram.reset();
+    FBoard.reset();
+    if (FDir.empty())
         return;
     if (failed) {
-        std::cerr << "Files of the failed test kept in " << dir_ << '\n';
+        std::cerr << "Files of the failed test kept in " << FDir << '\n';
     } else {
         std::error_code ignored;
-        fs::remove_all(dir_, ignored);
+        fs::remove_all(FDir, ignored);
     }
 }
 
 bool Session::StartBoard(const std::vector<std::string> &options)
 {
-    std::vector<std::string> args{"--link", BoardLink(), "--trace", dir_ + "/trace.txt"};
+    std::vector<std::string> args{"--link", BoardLink(), "--trace", FDir + "/trace.txt"};
     args.insert(args.end(), options.begin(), options.end());
-    board_ = std::make_unique<q274test::ChildProcess>(Q274_SIM_PATH, args);
+    FBoard = std::make_unique<q274test::ChildProcess>(Q274_SIM_PATH, args);
     // The device path comes first on standard output once the link exists.
-    device_ = board_->ReadLine(20000).value_or(std::string());
-    return !device_.empty();
+    FDevice = FBoard->ReadLine(20000).value_or(std::string());
+    return !FDevice.empty();
 }
 
 bool Session::StartProgram()
 {
-    const std::string copy = dir_ + "/bin/Q274TCstd";
+    const std::string copy = FDir + "/bin/Q274TCstd";
     std::error_code error;
     fs::copy_file(Q274_PROGRAM_PATH, copy, fs::copy_options::overwrite_existing, error);
     if (error)
         return false;
-    program_ = std::make_unique<q274test::ChildProcess>(copy, std::vector<std::string>{"--port", BoardLink()});
-    main_ = Await(kMainTitle, {}, 30s);
-    if (main_.empty())
+    FProgram = std::make_unique<q274test::ChildProcess>(copy, std::vector<std::string>{"--port", BoardLink()});
+    FMain = Await(kMainTitle, {}, 30s);
+    if (FMain.empty())
         return false;
-    const Result pid = Run({Xdotool(), "getwindowpid", main_});
+    const Result pid = Run({Xdotool(), "getwindowpid", FMain});
     if (pid.code == 0 && !pid.lines.empty())
-        programPid_ = std::stoi(pid.lines.front());
-    return programPid_ > 0;
+        FProgramPid = std::stoi(pid.lines.front());
+    return FProgramPid > 0;
 }
 
 std::vector<std::string> Session::Trace() const
 {
-    return ReadLines(dir_ + "/trace.txt");
+    return ReadLines(FDir + "/trace.txt");
 }
 
 std::vector<std::string> Session::Windows(const std::string &title) const
@@ -301,9 +301,9 @@ void Session::Type(const std::string &window, const std::string &text) const
 bool Session::PortOpen() const
 {
     std::error_code error;
-    for (const auto &fd : fs::directory_iterator("/proc/" + std::to_string(programPid_) + "/fd", error)) {
+    for (const auto &fd : fs::directory_iterator("/proc/" + std::to_string(FProgramPid) + "/fd", error)) {
         std::error_code ignored;
-        if (fs::read_symlink(fd.path(), ignored) == device_)
+        if (fs::read_symlink(fd.path(), ignored) == FDevice)
             return true;
     }
     return false;
@@ -323,7 +323,7 @@ bool Session::ChooseFile(const std::string &path) const
 std::optional<std::vector<std::string>> Session::SaveLog(const std::string &path) const
 {
     const auto known = Windows(kQuestionTitle);
-    Press(main_, "ctrl+s");
+    Press(FMain, "ctrl+s");
     const std::string ask = Await(kQuestionTitle, known);
     if (ask.empty())
         return std::nullopt;

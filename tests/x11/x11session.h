@@ -42,7 +42,7 @@ public:
     Session &operator=(const Session &) = delete;
 
     // Empty when the X server and xdotool work; otherwise why not.
-    const std::string &Unavailable() const { return unavailable_; }
+    const std::string &Unavailable() const { return FUnavailable; }
 
     // The simulator with its link at BoardLink() and a trace; the program
     // may already be running (it opens the port only on Connect).
@@ -51,11 +51,11 @@ public:
     // with --port BoardLink(); waits for the main window.
     bool StartProgram();
 
-    std::string Dir() const { return dir_; }
-    std::string BoardLink() const { return dir_ + "/board"; }
+    std::string Dir() const { return FDir; }
+    std::string BoardLink() const { return FDir + "/board"; }
     std::vector<std::string> Trace() const;
-    q274test::ChildProcess *Board() { return board_.get(); }
-    const std::string &Main() const { return main_; }
+    q274test::ChildProcess *Board() { return FBoard.get(); }
+    const std::string &Main() const { return FMain; }
 
     // Visible top-level windows with exactly this title.
     std::vector<std::string> Windows(const std::string &title) const;
@@ -82,13 +82,13 @@ public:
     std::optional<std::vector<std::string>> SaveLog(const std::string &path) const;
 
 private:
-    std::string unavailable_;
-    std::string dir_;
-    std::string main_;
-    std::string device_;
-    int programPid_ = -1;
-    std::unique_ptr<q274test::ChildProcess> board_;
-    std::unique_ptr<q274test::ChildProcess> program_;
+    std::string FUnavailable;
+    std::string FDir;
+    std::string FMain;
+    std::string FDevice;
+    int FProgramPid = -1;
+    std::unique_ptr<q274test::ChildProcess> FBoard;
+    std::unique_ptr<q274test::ChildProcess> FProgram;
 };
 
 // Lines of a text file without their CR LF ends.
