@@ -647,7 +647,8 @@ int TCustomComPort::PendingInput()
         throw EComPort(CError_ClearComFailed, e);
     }
     {
-        // Like the platform's status call this clears the pending line errors.
+        // Asking how much is waiting also takes the line-error counters as
+        // seen: errors already counted are not reported again by the next check.
         std::lock_guard<std::mutex> g(FErrorMutex);
         LineCounters c;
         if (FHaveCounters && !FHungUp.load() && ReadLineCounters(FHandle, c) == 0)

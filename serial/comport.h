@@ -74,7 +74,7 @@ inline constexpr TModemSignals msDSR = 0x02;
 inline constexpr TModemSignals msRing = 0x04;
 inline constexpr TModemSignals msRLSD = 0x08;
 
-// The platform's event mask bits (EV_*), used by EventsToMask/MaskToEvents.
+// Event mask bits (EV_*): TComEvents as one number, for EventsToMask/MaskToEvents.
 inline constexpr std::uint32_t EV_RXCHAR = 0x0001;
 inline constexpr std::uint32_t EV_RXFLAG = 0x0002;
 inline constexpr std::uint32_t EV_TXEMPTY = 0x0004;

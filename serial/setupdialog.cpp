@@ -77,7 +77,8 @@ SetupDialogRunner g_runner;
 void TComSetupFrm::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
-    // In the middle of the screen, as the port's own dialog.
+    // In the middle of the screen: a small modal box is found there at once,
+    // wherever the main window stands.
     if (QScreen *screen = this->screen()) {
         QRect r = frameGeometry();
         r.moveCenter(screen->availableGeometry().center());
