@@ -50,4 +50,20 @@ void CentreOnScreen(QWidget *window)
     window->move(r.topLeft());
 }
 
+void SetTextColor(QWidget *widget, const QColor &colour)
+{
+    QPalette p = widget->palette();
+    p.setColor(QPalette::WindowText, colour);
+    p.setColor(QPalette::Text, colour);
+    widget->setPalette(p);
+}
+
+QFrame *EtchedLine(QWidget *parent, const char *name, int x, int y, int w)
+{
+    auto *f = Make<QFrame>(parent, name, x, y, w, 2);
+    f->setFrameShape(QFrame::HLine);
+    f->setFrameShadow(QFrame::Sunken);
+    return f;
+}
+
 } // namespace q274

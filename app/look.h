@@ -7,7 +7,9 @@
 #include <QFont>
 #include <QPalette>
 
-class QWidget;
+#include <QFrame>
+#include <QString>
+#include <QWidget>
 
 namespace q274 {
 
@@ -24,5 +26,26 @@ QFont LayoutMonoFont(int pixels);
 
 // Moves a window that is about to be shown to the centre of its screen.
 void CentreOnScreen(QWidget *window);
+
+// Text colour of a label, box or edit.
+void SetTextColor(QWidget *widget, const QColor &colour);
+
+// A control of a fixed-geometry layout, named so it can be found by name.
+template <typename T> T *Make(QWidget *parent, const char *name, int x, int y, int w, int h)
+{
+    T *c = new T(parent);
+    c->setObjectName(QString::fromLatin1(name));
+    c->setGeometry(x, y, w, h);
+    return c;
+}
+
+// A 2-pixel etched horizontal line.
+QFrame *EtchedLine(QWidget *parent, const char *name, int x, int y, int w);
+
+// A per-channel control name: "edtSP" and 1 give "edtSP1".
+inline QString ChannelName(const char *base, int channel)
+{
+    return QString::fromLatin1(base) + QString::number(channel);
+}
 
 } // namespace q274

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "controls.h"
+#include "channelpanel.h"
 #include "channels.h"
 #include "datalines.h"
 #include "dmq274.h"
@@ -67,20 +68,8 @@ public:
 
     TPageControl *pgMain;
     QWidget *tabControl, *tabLog;
-    QGroupBox *gbRC1, *gbRC2, *gbRC3, *gbRC4;
-    QCheckBox *chkEnable1, *chkEnable2, *chkEnable3, *chkEnable4;
-    QLineEdit *edtSP1, *edtSp2, *edtSP3, *edtSP4;
-    TUpDown *UpDown1, *UpDown7, *UpDown5, *UpDown3;    // set point, panels 1..4
-    QLabel *lblSP1, *lblSP2, *lblSP3, *lblSP4;
-    QLineEdit *edtDrop1, *edtDrop2, *edtDrop3, *edtDrop4;
-    TUpDown *UpDown2, *UpDown8, *UpDown6, *UpDown4;    // dropout, panels 1..4
-    QLabel *lblDrop1, *lblDrop2, *lblDrop3, *lblDrop4;
-    QComboBox *cmbMode1, *cmbMode2, *cmbMode3, *cmbMode4;
-    QLabel *lblMode1, *lblMode2, *lblMode3, *lblMode4;
-    QFrame *Bevel1, *Bevel2, *Bevel3, *Bevel4;
-    QLabel *lblMan1, *lblMan2, *lblMan3, *lblMan4;
-    QCheckBox *chkM1, *chkM2, *chkM3, *chkM4;
-    QPushButton *btnR1, *btnR2, *btnR3, *btnR4;
+    // The four "Relay Control" panels, channels 1..4.
+    TChannelPanel &Panel(int channel) const;
 
     QFrame *pnlLog;
     QPlainTextEdit *memLog;
@@ -218,7 +207,7 @@ private:
     void FormCreate();
     void FormShow();
     // Runs a handler; an error goes to HandleAppException.
-    template <typename Fn> void Guarded(Fn &&fn);
+    void Guarded(const std::function<void()> &fn);
 
     bool shown_ = false;
 
@@ -230,6 +219,7 @@ private:
     bool dataLogging_ = false;   // between StartDataLogging and the stop
     DataLineClocks dataLineClocks_;
     std::unique_ptr<DataLineWorker> dataLineWorker_;
+    std::array<std::unique_ptr<TChannelPanel>, 4> panels_;
     std::unique_ptr<TdmQ274> ownedDm_;
 };
 

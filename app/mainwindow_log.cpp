@@ -1,21 +1,37 @@
-// The main window's data lines, log files and autosave: the first line of a
-// connection and the worker that paces the rest, saving the view by hand, on
-// Clear Log, at exit and every autosave interval.
+// The main window's log side: the log view with its banner, logging switch
+// and Clear Log; the data lines (the first line of a connection and the
+// worker that paces the rest); saving the view by hand, on Clear Log, at exit
+// and every autosave interval.
 #include "mainwindow.h"
 
 #include "dialogs.h"
 #include "logfiles.h"
 #include "rstrings.h"
+#include "shellrules.h"
+#include "storeditems.h"
+#include "timestamp.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QComboBox>
 #include <QScopeGuard>
+#include <QTextCursor>
 
 #include <stdexcept>
 
 namespace q274 {
+
+namespace {
+// Line ends as the view stores them (one per QPlainTextEdit block).
+QString ToViewText(QString text)
+{
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return text;
+}
+} // namespace
 
 // ---------------------------------------------------------------- data lines
 
@@ -131,6 +147,80 @@ void TfrmMain::LogTemperatures()
         CheckAutosave();
     if (lineError)
         std::rethrow_exception(lineError);
+}
+
+// ---------------------------------------------------------------- log view
+
+void TfrmMain::AppendLogLine(const QString &line)
+{
+    QTextCursor c = memLog->textCursor();
+    c.movePosition(QTextCursor::End);
+    memLog->setTextCursor(c);
+    memLog->insertPlainText(ToViewText(line + QStringLiteral("\r\n")));
+}
+
+void TfrmMain::LogMessage(const QString &text)
+{
+    const LogDecision d = LogMessageDecision(chkLog->isChecked(), text);
+    if (!d.write)
+        return;
+    const QString stamp =
+        FormatTimestamp(QDateTime::currentDateTime(), Locale, ShowMilliseconds && d.withMsAllowed);
+    AppendLogLine(LogLine(stamp, text));
+}
+
+QString TfrmMain::LogText() const
+{
+    QString t = memLog->toPlainText();
+    t.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+    return t;
+}
+
+void TfrmMain::ShowLogBanner()
+{
+    memLog->setUpdatesEnabled(false);
+    auto resume = qScopeGuard([this] { memLog->setUpdatesEnabled(true); });
+
+    memLog->clear();
+    const QStringList title = LoadStoredItem(QStringLiteral("a2"));
+    memLog->setPlainText(title.join(QLatin1Char('\n')));
+    const QString caption = title.value(0);
+    setWindowTitle(caption);
+    SetApplicationTitle(caption);
+    memLog->clear();
+
+    for (const QString &line : LoadStoredItem(QStringLiteral("a1")))
+        AppendLogLine(MessageIndent + line);
+    AppendLogLine(QString());
+    AppendLogLine(QString());
+
+    resume.dismiss();
+    memLog->setUpdatesEnabled(true);
+    LogLoggingState();
+}
+
+void TfrmMain::LogLoggingState()
+{
+    if (chkLog->isChecked())
+        LogMessage(MessageIndent + rs::sLoggingEnabledInDeg + QLatin1Char(' ') + cmbDeg->currentText());
+    else
+        LogMessage(MessageIndent + rs::sLoggingDisabled);
+}
+
+void TfrmMain::chkLogClick()
+{
+    LogLoggingState();
+}
+
+void TfrmMain::btnClearLogClick()
+{
+    // The user asked for the log to be kept: a failed save leaves the view as
+    // it was and is reported as any failed save. No, or a cancelled dialog,
+    // clears.
+    if (chkLog->isChecked())
+        AskSaveLog();
+    ShowLogBanner();
+    LogMessage(MessageIndent + rs::sLogCleared);
 }
 
 // ---------------------------------------------------------------- log files

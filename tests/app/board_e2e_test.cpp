@@ -245,7 +245,7 @@ TEST_F(BoardE2E, HeatControlSwitchesRelayOneOnAndOff)
     // Two degrees per real second while the relay heats; ambient well below the set point.
     Start({QStringLiteral("--time-scale"), QStringLiteral("60"), QStringLiteral("--ambient"), QStringLiteral("20"),
            QStringLiteral("--heat-rate"), QStringLiteral("2")});
-    w->chkEnable1->setChecked(true);
+    w->EnableBox(1)->setChecked(true);
     w->SetPointEdit(1)->setText(QStringLiteral("24"));
     w->DropoutEdit(1)->setText(QStringLiteral("2"));
     w->ApplySettings();
@@ -296,7 +296,7 @@ TEST_F(BoardE2E, HeatControlSwitchesRelayOneOnAndOff)
                 EXPECT_GE(i + 4, trace.size()) << t.toStdString();
         }
     }
-    EXPECT_TRUE(w->chkEnable1->isChecked());
+    EXPECT_TRUE(w->EnableBox(1)->isChecked());
 }
 
 TEST_F(BoardE2E, NoBoardEndsWithTheWatchdog)

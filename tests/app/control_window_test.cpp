@@ -195,7 +195,7 @@ TEST_F(ControlWindow, HeatThermostatRepeatsUntilTheStatusReplyComes)
     EXPECT_EQ(Messages(), QStringList{"Ch1: heat OFF  (33.00)"});
 
     // Disabled: nothing, whatever the reading.
-    w.chkEnable1->setChecked(false);
+    w.EnableBox(1)->setChecked(false);
     w.ApplySettings();
     w.dmQ274->Poller.CommandQueue.Clear();
     w.HandleTemperatureReply(QStringLiteral("T140.00"));
@@ -218,7 +218,7 @@ TEST_F(ControlWindow, CoolThermostatAndFahrenheitReadings)
     EXPECT_EQ(Messages().last(), QStringLiteral("Ch3: cool OFF  (-40.00)"));
 
     // Fahrenheit: 30 C reads 86.00, compared with the set point 86.
-    w.chkEnable3->setChecked(false);
+    w.EnableBox(3)->setChecked(false);
     Enable(1, 86, 3, ModeHeat);
     w.cmbDeg->setCurrentText(QStringLiteral("F"));
     w.dmQ274->Poller.CommandQueue.Clear();
@@ -271,11 +271,11 @@ TEST_F(ControlWindow, RelayStatusSetsFlagsAndFillsTogether)
 TEST_F(ControlWindow, ManualPressIsIgnoredWhileThePortIsClosed)
 {
     Enable(1);
-    w.btnR1->click();
+    w.RelayButton(1)->click();
     w.FormKeyDown(Qt::Key_1, Qt::ControlModifier);
     EXPECT_TRUE(Queue().empty());
     EXPECT_TRUE(Messages().isEmpty());
-    EXPECT_TRUE(w.chkEnable1->isChecked());
+    EXPECT_TRUE(w.EnableBox(1)->isChecked());
 }
 
 TEST_F(ControlWindow, ManualPressWithOverrideEndsAutomaticControl)
@@ -283,14 +283,14 @@ TEST_F(ControlWindow, ManualPressWithOverrideEndsAutomaticControl)
     w.portOpen = true;
     Enable(1);
     Polling();
-    w.btnR1->click();
-    EXPECT_FALSE(w.chkEnable1->isChecked());
+    w.RelayButton(1)->click();
+    EXPECT_FALSE(w.EnableBox(1)->isChecked());
     EXPECT_FALSE(w.Channels.Settings(1).Enabled);
     EXPECT_EQ(w.Indicator(1)->PenColor(), QColor(106, 106, 106));
     EXPECT_EQ(Queue(), Q{"N1"});
     EXPECT_EQ(Messages(), QStringList{"Manual - R1 - ON"});
     // No status reply yet: the same decision again.
-    w.btnR1->click();
+    w.RelayButton(1)->click();
     EXPECT_EQ(Queue(), (Q{"N1", "N1"}));
     // Automatic control has ended: a cold reading sends nothing.
     w.dmQ274->Poller.CommandQueue.Clear();
@@ -298,7 +298,7 @@ TEST_F(ControlWindow, ManualPressWithOverrideEndsAutomaticControl)
     EXPECT_TRUE(Queue().empty());
 
     w.ShowRelayStatus(QStringLiteral("1"));
-    w.btnR1->click();
+    w.RelayButton(1)->click();
     EXPECT_EQ(Queue(), Q{"F1"});
     EXPECT_EQ(Messages().last(), QStringLiteral("Manual - R1 - OFF"));
     // The relay state does not follow the press, only the status reply.
@@ -310,12 +310,12 @@ TEST_F(ControlWindow, ManualPressWithoutOverrideKeepsControl)
 {
     w.portOpen = true;
     Enable(2);
-    w.chkM2->setChecked(false);
+    w.OverrideBox(2)->setChecked(false);
     w.ApplySettings();
     Polling();
     w.ShowRelayStatus(QStringLiteral("2"));
-    w.btnR2->click();
-    EXPECT_TRUE(w.chkEnable2->isChecked());
+    w.RelayButton(2)->click();
+    EXPECT_TRUE(w.EnableBox(2)->isChecked());
     EXPECT_EQ(Queue(), Q{"F2"});
     EXPECT_EQ(Messages(), QStringList{"Manual - R2 - OFF"});
 

@@ -102,8 +102,8 @@ TEST_F(MainWindow, LayoutFollowsTheReferenceGeometry)
     EXPECT_EQ(w.gbCh3->mapTo(&w, QPoint(0, 0)).x(), 388);
     EXPECT_EQ(w.lblCh2->geometry(), QRect(2, 24, 135, 32));
     EXPECT_EQ(w.shp4->geometry(), QRect(115, 32, 16, 16));
-    EXPECT_EQ(w.gbRC2->geometry(), QRect(198, 8, 140, 392));
-    EXPECT_EQ(w.gbRC4->x(), 572);
+    EXPECT_EQ(w.Panel(2).Box->geometry(), QRect(198, 8, 140, 392));
+    EXPECT_EQ(w.Panel(4).Box->x(), 572);
 }
 
 TEST_F(MainWindow, EveryNamedControlIsFoundByItsName)
@@ -115,8 +115,8 @@ TEST_F(MainWindow, EveryNamedControlIsFoundByItsName)
                              "lblMan4", "chkM2", "btnR4", "shp1", "gbRC3", "cmbMode2", "chkEnable4"})
         EXPECT_NE(w.findChild<QWidget *>(QString::fromLatin1(name)), nullptr) << name;
     EXPECT_EQ(w.findChild<QWidget *>(QStringLiteral("UpDown7")), w.SetPointSpinner(2));
-    EXPECT_EQ(w.chkEnable3->property("Tag").toInt(), 3);
-    EXPECT_EQ(w.btnR2->property("Tag").toInt(), 2);
+    EXPECT_EQ(w.EnableBox(3)->property("Tag").toInt(), 3);
+    EXPECT_EQ(w.RelayButton(2)->property("Tag").toInt(), 2);
     EXPECT_EQ(w.shp1->toolTip(), QStringLiteral("Ch1  Relay"));
     EXPECT_EQ(w.lblCh4->toolTip(), QStringLiteral("Ch4  Temperature"));
     EXPECT_EQ(w.lblSaveCount->toolTip(), QStringLiteral("Autosave Log count"));
@@ -127,13 +127,13 @@ TEST_F(MainWindow, CaptionsComeFromTheMessageTable)
     w.ApplyCaptions();
     EXPECT_EQ(w.gbCh1->title(), QStringLiteral(" Ch 1 "));
     EXPECT_EQ(w.gbCh4->title(), QStringLiteral(" Ch 4 "));
-    EXPECT_EQ(w.gbRC3->title(), QStringLiteral(" Relay Control "));
-    EXPECT_EQ(w.chkEnable2->text(), QStringLiteral("Enabled"));
-    EXPECT_EQ(w.lblSP1->text(), QStringLiteral("SetPoint"));
-    EXPECT_EQ(w.lblDrop4->text(), QStringLiteral("Dropout"));
-    EXPECT_EQ(w.lblMode3->text(), QStringLiteral("Mode"));
-    EXPECT_EQ(w.lblMan2->text(), QStringLiteral("Manual Overrides Control"));
-    EXPECT_EQ(w.btnR3->text(), QStringLiteral("R3 Manual"));
+    EXPECT_EQ(w.Panel(3).Box->title(), QStringLiteral(" Relay Control "));
+    EXPECT_EQ(w.EnableBox(2)->text(), QStringLiteral("Enabled"));
+    EXPECT_EQ(w.Panel(1).SetPointLabel->text(), QStringLiteral("SetPoint"));
+    EXPECT_EQ(w.Panel(4).DropoutLabel->text(), QStringLiteral("Dropout"));
+    EXPECT_EQ(w.Panel(3).ModeLabel->text(), QStringLiteral("Mode"));
+    EXPECT_EQ(w.Panel(2).OverrideLabel->text(), QStringLiteral("Manual Overrides Control"));
+    EXPECT_EQ(w.RelayButton(3)->text(), QStringLiteral("R3 Manual"));
     EXPECT_EQ(w.lblTDisplay->text(), QStringLiteral("Temperature Display"));
     EXPECT_EQ(w.lblLogEnable->text(), QStringLiteral("Enable Logging"));
     EXPECT_EQ(w.pgMain->tabText(0), QStringLiteral("Control"));
@@ -174,39 +174,39 @@ TEST_F(MainWindow, StartsFromTheDefaults)
 
 TEST_F(MainWindow, PanelChangesAreReadBackAsAWhole)
 {
-    w.chkEnable3->click();
+    w.EnableBox(3)->click();
     EXPECT_TRUE(w.Channels.Settings(3).Enabled);
     EXPECT_EQ(w.shp3->PenColor(), QColor(255, 0, 0));
     EXPECT_EQ(w.shp2->PenColor(), QColor(106, 106, 106));
-    w.cmbMode2->setCurrentIndex(0);
+    w.ModeList(2)->setCurrentIndex(0);
     EXPECT_EQ(w.Channels.Settings(2).Mode, QStringLiteral("Cool"));
-    w.chkM4->click();
+    w.OverrideBox(4)->click();
     EXPECT_FALSE(w.Channels.Settings(4).ManualOverrides);
-    w.UpDown7->Click(true);
-    EXPECT_EQ(w.edtSp2->text(), QStringLiteral("31"));
+    w.SetPointSpinner(2)->Click(true);
+    EXPECT_EQ(w.SetPointEdit(2)->text(), QStringLiteral("31"));
     EXPECT_EQ(w.Channels.Settings(2).SetPoint, 31);
-    w.UpDown4->Click(false);
+    w.DropoutSpinner(4)->Click(false);
     EXPECT_EQ(w.Channels.Settings(4).Dropout, 2);
 }
 
 TEST_F(MainWindow, SpinnersStopAtTheirLimits)
 {
     for (int i = 0; i < 200; ++i)
-        w.UpDown1->Click(true);
-    EXPECT_EQ(w.edtSP1->text(), QStringLiteral("150"));
-    w.UpDown1->Click(true);
+        w.SetPointSpinner(1)->Click(true);
+    EXPECT_EQ(w.SetPointEdit(1)->text(), QStringLiteral("150"));
+    w.SetPointSpinner(1)->Click(true);
     EXPECT_EQ(w.Channels.Settings(1).SetPoint, 150);
     for (int i = 0; i < 200; ++i)
-        w.UpDown1->Click(false);
+        w.SetPointSpinner(1)->Click(false);
     EXPECT_EQ(w.Channels.Settings(1).SetPoint, -15);
-    EXPECT_EQ(w.edtSP1->text(), QStringLiteral("-15"));
+    EXPECT_EQ(w.SetPointEdit(1)->text(), QStringLiteral("-15"));
     for (int i = 0; i < 30; ++i)
-        w.UpDown8->Click(false);
+        w.DropoutSpinner(2)->Click(false);
     EXPECT_EQ(w.Channels.Settings(2).Dropout, 2);
     for (int i = 0; i < 30; ++i)
-        w.UpDown8->UpButton()->click();
+        w.DropoutSpinner(2)->UpButton()->click();
     EXPECT_EQ(w.Channels.Settings(2).Dropout, 25);
-    EXPECT_EQ(w.edtDrop2->text(), QStringLiteral("25"));
+    EXPECT_EQ(w.DropoutEdit(2)->text(), QStringLiteral("25"));
 }
 
 TEST_F(MainWindow, UnitSwitchLogsAndAppliesButConvertsNothing)
@@ -352,7 +352,7 @@ TEST_F(MainWindow, ShortcutsAlsoWorkFromAFocusedControl)
 {
     w.show();
     w.activateWindow();
-    w.edtSP1->setFocus();
+    w.SetPointEdit(1)->setFocus();
     Press(w, Qt::Key_2, Qt::ControlModifier);
     EXPECT_EQ(w.calls, QStringList{"relay 2"});
 }
