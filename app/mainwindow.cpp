@@ -78,6 +78,7 @@ TfrmMain::TfrmMain(TdmQ274 *dm, QWidget *parent) : QWidget(parent), dmQ274(dm)
     setFont(SansFont(12));
 
     BuildLayout();
+    FollowLog();
     FormCreate();
     dmQ274->SetHost(this);
 }
@@ -109,9 +110,10 @@ void TfrmMain::FormCreate()
     dmQ274->Poller.TemperaturesEnabled = false;
     FirstSamplePending = false;
     UseFahrenheit = false;
-    ShowMilliseconds = false;
+    Log.ShowMilliseconds = false;
     Channels.ClearRelays();
-    LastAutosaveTime = QDateTime::currentDateTime();
+    Log.LastAutosaveTime = QDateTime::currentDateTime();
+    Log.AutosaveCount = 0;
     lblSaveCount->setText(QStringLiteral("0"));
 
     LogFolder = LogFolderPath();
@@ -157,7 +159,7 @@ void TfrmMain::ApplySettings()
 
 void TfrmMain::SetAutosaveInterval(const QString &name)
 {
-    AutosaveInterval = AutosaveIntervalDays(name);
+    Log.AutosaveInterval = AutosaveIntervalDays(name);
 }
 
 void TfrmMain::ShowEnabledChannels()
@@ -233,7 +235,7 @@ bool TfrmMain::FormKeyDown(int key, Qt::KeyboardModifiers modifiers, quint32 nat
     case ShortcutAction::SaveLog: btnLogSaveClick(); break;
     case ShortcutAction::ShowControlPage: pgMain->setCurrentWidget(tabControl); break;
     case ShortcutAction::ShowLogPage: pgMain->setCurrentWidget(tabLog); break;
-    case ShortcutAction::ToggleMilliseconds: ShowMilliseconds = !ShowMilliseconds; break;
+    case ShortcutAction::ToggleMilliseconds: Log.ShowMilliseconds = !Log.ShowMilliseconds; break;
     }
     return true;
 }
@@ -308,7 +310,7 @@ void TfrmMain::ShowConnected()
     btnConn->setText(rs::sDisconnect);
     LogMessage(MessageIndent + rs::sComPortOpened);
     ColourReadouts(PortIsOpen());
-    LastAutosaveTime = AutosaveNow();
+    Log.LastAutosaveTime = AutosaveNow();
 }
 
 void TfrmMain::ShowDisconnected()

@@ -11,6 +11,7 @@
 #include "channelpanel.h"
 #include "channels.h"
 #include "datalines.h"
+#include "logmodel.h"
 #include "dmq274.h"
 
 #include <QDateTime>
@@ -80,13 +81,10 @@ public:
     QString DecimalSeparatorText;
     QString DateSeparatorText;
     bool FirstSamplePending = false;
-    bool ShowMilliseconds = false;
     bool UseFahrenheit = false;
-    QDateTime LastAutosaveTime;
     QString LogFolder;
     // Settings, read-out values and relay flags of the four channels.
     TChannels Channels;
-    double AutosaveInterval = 1.0;   // days
     int DataLineInterval = 60000;    // ms
 
     // --- Per-channel access (channel 1..4) ---
@@ -151,6 +149,8 @@ public:
     QDateTime AutosaveNow() const;
 
     // --- Log view ---
+    // The log's lines, filter, timestamps and autosave; memLog shows it.
+    TLogModel Log;
     void LogMessage(const QString &text) override;
     void ShowLogBanner();
     void LogLoggingState();
@@ -204,6 +204,8 @@ private:
     void BuildReadoutStrip();
     void BuildControlPage();
     void BuildLogPage();
+    // Makes memLog show what the log model holds.
+    void FollowLog();
     void FormCreate();
     void FormShow();
     // Runs a handler; an error goes to HandleAppException.

@@ -23,15 +23,6 @@
 
 namespace q274 {
 
-namespace {
-// Line ends as the view stores them (one per QPlainTextEdit block).
-QString ToViewText(QString text)
-{
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    return text;
-}
-} // namespace
 
 // ---------------------------------------------------------------- data lines
 
@@ -74,7 +65,7 @@ void TfrmMain::StartDataLogging()
     worker.AlignFirstLine();
     ReferenceMillisecond = DataLineWorker::AlignedMillisecond;
     worker.SetReferenceMillisecond(ReferenceMillisecond);
-    if (ShowMilliseconds)
+    if (Log.ShowMilliseconds)
         LogMessage(MessageIndent + QStringLiteral("RefMS:  ") + QString::number(ReferenceMillisecond));
     worker.TakeReferenceTick();
 
@@ -153,27 +144,37 @@ void TfrmMain::LogTemperatures()
 
 void TfrmMain::AppendLogLine(const QString &line)
 {
-    QTextCursor c = memLog->textCursor();
-    c.movePosition(QTextCursor::End);
-    memLog->setTextCursor(c);
-    memLog->insertPlainText(ToViewText(line + QStringLiteral("\r\n")));
+    Log.AppendLine(line);
+}
+
+void TfrmMain::FollowLog()
+{
+    // Appending always goes to the end of the whole text, wherever the user
+    // put the caret.
+    Log.OnAppend = [this](const QString &line) {
+        QTextCursor c = memLog->textCursor();
+        c.movePosition(QTextCursor::End);
+        memLog->setTextCursor(c);
+        memLog->insertPlainText(line + QLatin1Char('\n'));
+    };
+    Log.OnRestart = [this] {
+        memLog->clear();
+        if (!Log.Lines().isEmpty())
+            memLog->setPlainText(Log.Lines().join(QLatin1Char('\n')) + QLatin1Char('\n'));
+        memLog->moveCursor(QTextCursor::End);
+    };
 }
 
 void TfrmMain::LogMessage(const QString &text)
 {
-    const LogDecision d = LogMessageDecision(chkLog->isChecked(), text);
-    if (!d.write)
-        return;
-    const QString stamp =
-        FormatTimestamp(QDateTime::currentDateTime(), Locale, ShowMilliseconds && d.withMsAllowed);
-    AppendLogLine(LogLine(stamp, text));
+    Log.Enabled = chkLog->isChecked();
+    Log.Locale = Locale;
+    Log.LogMessage(text);
 }
 
 QString TfrmMain::LogText() const
 {
-    QString t = memLog->toPlainText();
-    t.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
-    return t;
+    return Log.Text();
 }
 
 void TfrmMain::ShowLogBanner()
@@ -181,18 +182,11 @@ void TfrmMain::ShowLogBanner()
     memLog->setUpdatesEnabled(false);
     auto resume = qScopeGuard([this] { memLog->setUpdatesEnabled(true); });
 
-    memLog->clear();
-    const QStringList title = LoadStoredItem(QStringLiteral("a2"));
-    memLog->setPlainText(title.join(QLatin1Char('\n')));
-    const QString caption = title.value(0);
+    // The first line of the title item is the window's caption.
+    const QString caption = LoadStoredItem(QStringLiteral("a2")).value(0);
     setWindowTitle(caption);
     SetApplicationTitle(caption);
-    memLog->clear();
-
-    for (const QString &line : LoadStoredItem(QStringLiteral("a1")))
-        AppendLogLine(MessageIndent + line);
-    AppendLogLine(QString());
-    AppendLogLine(QString());
+    Log.Restart(LoadStoredItem(QStringLiteral("a1")), MessageIndent);
 
     resume.dismiss();
     memLog->setUpdatesEnabled(true);
@@ -268,13 +262,13 @@ void TfrmMain::SaveLogAndClear(const QString &path)
 void TfrmMain::CheckAutosave()
 {
     const QDateTime now = AutosaveNow();
-    if (!AutosaveDue(now, LastAutosaveTime, AutosaveInterval))
+    if (!Log.AutosaveDue(now))
         return;
     // Counted and re-armed even when the save fails, so a broken folder is
     // retried after the next interval and not at every data line.
     auto count = qScopeGuard([this] {
-        LastAutosaveTime = AutosaveNow();
-        lblSaveCount->setText(QString::number(lblSaveCount->text().toInt() + 1));
+        Log.AutosaveDone(AutosaveNow());
+        lblSaveCount->setText(QString::number(Log.AutosaveCount));
     });
     SaveLogAndClear(AutosaveFileName(LogFolder, now.date(), now.time(), Locale));
 }

@@ -181,7 +181,7 @@ TEST_F(WindowLog, DataLineCarriesTheReadoutsAsShownAndTheShortFieldForNoReading)
     EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\S+( \\S.*)?$")).match(stamp).hasMatch()) << stamp.toStdString();
     EXPECT_FALSE(stamp.contains(u'\t'));
 
-    w.ShowMilliseconds = true;
+    w.Log.ShowMilliseconds = true;
     w.LogTemperatures();
     EXPECT_TRUE(QRegularExpression(QStringLiteral("  \\(\\d{3}\\)\t24\\.06\t22\\.12\t  -\t  -$"))
                     .match(Lines(w).last()).hasMatch())
@@ -239,7 +239,7 @@ TEST_F(WindowLog, StartHoldsEarlyAndLateRepliesAndLogsTheReferenceMillisecond)
         fake.SetWallMs(c.wallMs);
         win.DataLineInterval = 3600000;   // no worker line during the test
         win.SetDataLineClocks(fake.Clocks());
-        win.ShowMilliseconds = true;
+        win.Log.ShowMilliseconds = true;
         win.FirstSamplePending = true;
         win.ShowLogBanner();
         win.StartDataLogging();
@@ -430,7 +430,7 @@ TEST_F(WindowLog, SaveLogAnsweredNoOrCancelledChangesNothing)
 {
     w.LogMessage(kIndent + QStringLiteral("keep me"));
     const QString before = w.LogText();
-    const QDateTime lastAutosave = w.LastAutosaveTime;
+    const QDateTime lastAutosave = w.Log.LastAutosaveTime;
 
     dialogs.answers = {false};
     w.btnLogSave->click();
@@ -442,7 +442,7 @@ TEST_F(WindowLog, SaveLogAnsweredNoOrCancelledChangesNothing)
     EXPECT_EQ(dialogs.Kinds(), (QStringList{"question", "question", "save"}));
 
     EXPECT_EQ(w.LogText(), before);
-    EXPECT_EQ(w.LastAutosaveTime, lastAutosave);
+    EXPECT_EQ(w.Log.LastAutosaveTime, lastAutosave);
     EXPECT_EQ(w.lblSaveCount->text(), QStringLiteral("0"));
     EXPECT_TRUE(LogFilesIn(folder.path()).isEmpty());
 }
@@ -558,7 +558,7 @@ TEST_F(WindowLog, FailedSaveAtCloseKeepsTheWindowOpen)
 TEST_F(WindowLog, AutosaveAfterTheIntervalCountsRestartsAndNamesTheFile)
 {
     SetReadouts(w, QStringLiteral("20.5"), QStringLiteral("21.5"), QStringLiteral("22.5"), QStringLiteral("23.5"));
-    const QDateTime start = w.LastAutosaveTime;
+    const QDateTime start = w.Log.LastAutosaveTime;
     QDateTime now = start.addSecs(24 * 3600 - 60);
     w.AutosaveClock = [&now] { return now; };
 
@@ -569,7 +569,7 @@ TEST_F(WindowLog, AutosaveAfterTheIntervalCountsRestartsAndNamesTheFile)
     now = start.addSecs(24 * 3600 + 1);
     w.LogTemperatures();
     EXPECT_EQ(w.lblSaveCount->text(), QStringLiteral("1"));
-    EXPECT_EQ(w.LastAutosaveTime, now);
+    EXPECT_EQ(w.Log.LastAutosaveTime, now);
     const QStringList files = LogFilesIn(folder.path());
     ASSERT_EQ(files.size(), 1);
     EXPECT_EQ(files[0], ManualLogName(now.date(), now.time(), w.Locale) + QStringLiteral(".log"));
@@ -590,7 +590,7 @@ TEST_F(WindowLog, AutosaveAfterTheIntervalCountsRestartsAndNamesTheFile)
 TEST_F(WindowLog, OpeningThePortRestartsTheAutosaveClock)
 {
     SetReadouts(w, QStringLiteral("20.5"), QStringLiteral("21.5"), QStringLiteral("22.5"), QStringLiteral("23.5"));
-    const QDateTime start = w.LastAutosaveTime;
+    const QDateTime start = w.Log.LastAutosaveTime;
     QDateTime now = start.addSecs(23 * 3600 + 59 * 60);
     w.AutosaveClock = [&now] { return now; };
 
@@ -609,9 +609,9 @@ TEST_F(WindowLog, OpeningThePortRestartsTheAutosaveClock)
 TEST_F(WindowLog, AutosaveIntervalNamesAreExact)
 {
     w.SetAutosaveInterval(QStringLiteral("6h"));
-    EXPECT_DOUBLE_EQ(w.AutosaveInterval, 0.25);
+    EXPECT_DOUBLE_EQ(w.Log.AutosaveInterval, 0.25);
     w.SetAutosaveInterval(QStringLiteral("6H"));
-    EXPECT_DOUBLE_EQ(w.AutosaveInterval, 1.0);
+    EXPECT_DOUBLE_EQ(w.Log.AutosaveInterval, 1.0);
 }
 
 } // namespace

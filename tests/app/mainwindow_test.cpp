@@ -144,11 +144,11 @@ TEST_F(MainWindow, CaptionsComeFromTheMessageTable)
 TEST_F(MainWindow, StartsFromTheDefaults)
 {
     EXPECT_FALSE(w.UseFahrenheit);
-    EXPECT_FALSE(w.ShowMilliseconds);
+    EXPECT_FALSE(w.Log.ShowMilliseconds);
     EXPECT_FALSE(w.FirstSamplePending);
     EXPECT_EQ(w.dmQ274->Poller.NextChannel(), 1);
     EXPECT_EQ(w.MessageIndent, kIndent);
-    EXPECT_EQ(w.AutosaveInterval, 1.0);
+    EXPECT_EQ(w.Log.AutosaveInterval, 1.0);
     EXPECT_EQ(w.DataLineInterval, 60000);
     EXPECT_EQ(w.dmQ274->ComPort->Port(), QStringLiteral("COM1"));
     EXPECT_TRUE(w.chkLog->isChecked());
@@ -227,7 +227,7 @@ TEST_F(MainWindow, UnitSwitchLogsAndAppliesButConvertsNothing)
 TEST_F(MainWindow, LogMessageWhileLoggingIsDisabledPassesOnlyTheDisabledLine)
 {
     w.chkLog->setChecked(false);
-    w.ShowMilliseconds = true;
+    w.Log.ShowMilliseconds = true;
     w.LogMessage(kIndent + QStringLiteral("Q274 found"));
     EXPECT_EQ(w.LogText(), QString());
     w.LogMessage(kIndent + QStringLiteral("Logging disabled"));
@@ -341,7 +341,7 @@ TEST_F(MainWindow, ShortcutsReachTheirTargetsOnceEach)
     EXPECT_EQ(w.pgMain->currentWidget(), w.tabControl);
     const int lines = Lines(w).size();
     Press(w, Qt::Key_M, Qt::ControlModifier);
-    EXPECT_TRUE(w.ShowMilliseconds);
+    EXPECT_TRUE(w.Log.ShowMilliseconds);
     EXPECT_EQ(Lines(w).size(), lines);
     w.calls.clear();
     Press(w, Qt::Key_R, Qt::ControlModifier);

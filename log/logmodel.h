@@ -1,0 +1,56 @@
+// The log view's content apart from any widget: its lines, the filter that
+// drops messages while logging is off, the timestamps, the restart with the
+// banner, and the autosave bookkeeping. A view follows it through the two
+// notifications.
+#pragma once
+
+#include <QDateTime>
+#include <QLocale>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+namespace q274 {
+
+class TLogModel {
+public:
+    bool Enabled = true;            // "Enable Logging"
+    bool ShowMilliseconds = false;  // timestamps carry "(047)"
+    QLocale Locale;
+    // The clock of the timestamps; empty: the system clock.
+    std::function<QDateTime()> Clock;
+
+    const QStringList &Lines() const { return FLines; }
+    // The lines with CR LF after every one, as a log file holds them.
+    QString Text() const;
+
+    // A message (or data) line with its timestamp; while logging is off only
+    // a "Logging disabled" text gets through, without milliseconds. Returns
+    // whether a line was written.
+    bool LogMessage(const QString &text);
+    // One line as it stands, whatever the logging state.
+    void AppendLine(const QString &line);
+    // Starts over: each banner line after the indent, then two empty lines.
+    void Restart(const QStringList &banner, const QString &indent);
+
+    // Every line appended, and every restart, for the view.
+    std::function<void(const QString &line)> OnAppend;
+    std::function<void()> OnRestart;
+
+    // Autosave: due once the interval (in days) has passed since the last
+    // one or since the connection opened.
+    QDateTime LastAutosaveTime;
+    double AutosaveInterval = 1.0;
+    int AutosaveCount = 0;
+    bool AutosaveDue(const QDateTime &now) const;
+    // Counted and re-armed whether or not the save worked, so a broken folder
+    // is tried again after the next interval, not at every data line.
+    void AutosaveDone(const QDateTime &now);
+
+private:
+    QDateTime Now() const { return Clock ? Clock() : QDateTime::currentDateTime(); }
+    QStringList FLines;
+};
+
+} // namespace q274

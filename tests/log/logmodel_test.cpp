@@ -1,0 +1,39 @@
+// The log model without a widget: what gets in, how it reads as a file, what
+// a view is told, and the autosave count.
+#include "logmodel.h"
+
+#include <gtest/gtest.h>
+
+using namespace q274;
+
+TEST(LogModel, FilterTimestampsRestartAndAutosave)
+{
+    TLogModel log;
+    log.Locale = QLocale(QLocale::English, QLocale::UnitedStates);
+    log.Clock = [] { return QDateTime(QDate(2008, 10, 25), QTime(15, 49, 29, 47)); };
+    QStringList seen;
+    int restarts = 0;
+    log.OnAppend = [&](const QString &l) { seen << l; };
+    log.OnRestart = [&] { ++restarts; };
+
+    log.Restart({QStringLiteral("Q274"), QStringLiteral("(C)")}, QStringLiteral(">"));
+    EXPECT_EQ(restarts, 1);
+    log.ShowMilliseconds = true;
+    EXPECT_TRUE(log.LogMessage(QStringLiteral(" on")));
+    log.Enabled = false;
+    EXPECT_FALSE(log.LogMessage(QStringLiteral(" dropped")));
+    EXPECT_TRUE(log.LogMessage(QStringLiteral(" Logging disabled")));   // never with milliseconds
+    log.AppendLine(QStringLiteral("a\rb"));
+    EXPECT_EQ(log.Text(), QStringLiteral(">Q274\r\n>(C)\r\n\r\n\r\n"
+                                         "10/25/2008 3:49:29 PM  (047) on\r\n"
+                                         "10/25/2008 3:49:29 PM Logging disabled\r\n"
+                                         "a\r\nb\r\n"));
+    EXPECT_EQ(seen.size(), 4);
+
+    log.LastAutosaveTime = log.Clock();
+    EXPECT_FALSE(log.AutosaveDue(log.Clock().addSecs(86399)));
+    EXPECT_TRUE(log.AutosaveDue(log.Clock().addDays(1)));
+    log.AutosaveDone(log.Clock().addDays(1));
+    EXPECT_EQ(log.AutosaveCount, 1);
+    EXPECT_FALSE(log.AutosaveDue(log.Clock().addDays(1)));
+}
