@@ -88,7 +88,7 @@ protected:
 
 } // namespace
 
-TEST_F(MainWindow, LayoutFollowsTheReferenceGeometry)
+TEST_F(MainWindow, ControlsSitWhereTheLayoutPutsThem)
 {
     EXPECT_EQ(w.size(), QSize(852, 523));
     EXPECT_EQ(w.minimumSize(), w.maximumSize());
