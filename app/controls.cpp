@@ -16,16 +16,16 @@ TShape::TShape(QWidget *parent) : QWidget(parent)
 
 void TShape::SetPenColor(const QColor &c)
 {
-    if (pen_ != c) {
-        pen_ = c;
+    if (FPen != c) {
+        FPen = c;
         update();
     }
 }
 
 void TShape::SetBrushColor(const QColor &c)
 {
-    if (brush_ != c) {
-        brush_ = c;
+    if (FBrush != c) {
+        FBrush = c;
         update();
     }
 }
@@ -34,36 +34,36 @@ void TShape::paintEvent(QPaintEvent *)
 {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
-    QPen pen(pen_);
+    QPen pen(FPen);
     pen.setWidth(PenWidth());
     p.setPen(pen);
-    p.setBrush(brush_);
+    p.setBrush(FBrush);
     // Keep the whole 2-pixel outline inside the 16 x 16 area.
     p.drawEllipse(QRectF(1, 1, width() - 2, height() - 2));
 }
 
 TUpDown::TUpDown(int min, int max, int position, QLineEdit *associate, QWidget *parent)
-    : QWidget(parent), min_(min), max_(max), pos_(std::clamp(position, min, max)), associate_(associate)
+    : QWidget(parent), FMin(min), FMax(max), FPos(std::clamp(position, min, max)), FAssociate(associate)
 {
-    up_ = new QToolButton(this);
-    down_ = new QToolButton(this);
-    up_->setArrowType(Qt::UpArrow);
-    down_->setArrowType(Qt::DownArrow);
-    for (QToolButton *b : {up_, down_}) {
+    FUp = new QToolButton(this);
+    FDown = new QToolButton(this);
+    FUp->setArrowType(Qt::UpArrow);
+    FDown->setArrowType(Qt::DownArrow);
+    for (QToolButton *b : {FUp, FDown}) {
         b->setAutoRepeat(true);
         b->setFocusPolicy(Qt::NoFocus);
         b->setIconSize(QSize(7, 5));
     }
-    connect(up_, &QToolButton::clicked, this, [this] { Click(true); });
-    connect(down_, &QToolButton::clicked, this, [this] { Click(false); });
+    connect(FUp, &QToolButton::clicked, this, [this] { Click(true); });
+    connect(FDown, &QToolButton::clicked, this, [this] { Click(false); });
     WriteAssociate();
 }
 
 void TUpDown::Click(bool up)
 {
-    const int next = std::clamp(pos_ + (up ? 1 : -1), min_, max_);
-    if (next != pos_) {
-        pos_ = next;
+    const int next = std::clamp(FPos + (up ? 1 : -1), FMin, FMax);
+    if (next != FPos) {
+        FPos = next;
         WriteAssociate();
     }
     emit clicked(up);
@@ -72,14 +72,14 @@ void TUpDown::Click(bool up)
 void TUpDown::resizeEvent(QResizeEvent *)
 {
     const int half = height() / 2;
-    up_->setGeometry(0, 0, width(), half);
-    down_->setGeometry(0, half, width(), height() - half);
+    FUp->setGeometry(0, 0, width(), half);
+    FDown->setGeometry(0, half, width(), height() - half);
 }
 
 void TUpDown::WriteAssociate()
 {
-    if (associate_)
-        associate_->setText(QString::number(pos_));
+    if (FAssociate)
+        FAssociate->setText(QString::number(FPos));
 }
 
 QSize TTabBar::tabSizeHint(int) const

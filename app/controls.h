@@ -21,16 +21,16 @@ public:
     explicit TShape(QWidget *parent = nullptr);
     void SetPenColor(const QColor &c);
     void SetBrushColor(const QColor &c);
-    QColor PenColor() const { return pen_; }
-    QColor BrushColor() const { return brush_; }
+    QColor PenColor() const { return FPen; }
+    QColor BrushColor() const { return FBrush; }
     int PenWidth() const { return 2; }
 
 protected:
     void paintEvent(QPaintEvent *) override;
 
 private:
-    QColor pen_{0, 0, 0};
-    QColor brush_{192, 192, 192};
+    QColor FPen{0, 0, 0};
+    QColor FBrush{192, 192, 192};
 };
 
 // Up-down spinner: the only writer of its associated edit's text. Clicks
@@ -40,13 +40,13 @@ class TUpDown : public QWidget {
     Q_OBJECT
 public:
     TUpDown(int min, int max, int position, QLineEdit *associate, QWidget *parent = nullptr);
-    int Min() const { return min_; }
-    int Max() const { return max_; }
-    int Position() const { return pos_; }
+    int Min() const { return FMin; }
+    int Max() const { return FMax; }
+    int Position() const { return FPos; }
     // One click on the up (true) or down (false) arrow.
     void Click(bool up);
-    QToolButton *UpButton() const { return up_; }
-    QToolButton *DownButton() const { return down_; }
+    QToolButton *UpButton() const { return FUp; }
+    QToolButton *DownButton() const { return FDown; }
 
 signals:
     void clicked(bool up);
@@ -56,10 +56,10 @@ protected:
 
 private:
     void WriteAssociate();
-    int min_, max_, pos_;
-    QLineEdit *associate_;
-    QToolButton *up_;
-    QToolButton *down_;
+    int FMin, FMax, FPos;
+    QLineEdit *FAssociate;
+    QToolButton *FUp;
+    QToolButton *FDown;
 };
 
 class TTabBar : public QTabBar {

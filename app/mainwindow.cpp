@@ -56,8 +56,8 @@ QFont SansFont(int pixels, bool bold = false) { return LayoutFont(pixels, bold);
 TfrmMain::TfrmMain(TdmQ274 *dm, QWidget *parent) : QWidget(parent), dmQ274(dm)
 {
     if (!dmQ274) {
-        ownedDm_ = std::make_unique<TdmQ274>();
-        dmQ274 = ownedDm_.get();
+        FOwnedDm = std::make_unique<TdmQ274>();
+        dmQ274 = FOwnedDm.get();
     }
     // Polling stops with every disconnect; the data lines end with it.
     dmQ274->Poller.OnPollingStopped = [this] { StopDataLogging(); };
@@ -130,9 +130,9 @@ void TfrmMain::FormCreate()
 void TfrmMain::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
-    if (shown_)
+    if (FShown)
         return;
-    shown_ = true;
+    FShown = true;
     if (const QScreen *s = screen())
         move(s->availableGeometry().center() - rect().center());
     Guarded([this] { FormShow(); });

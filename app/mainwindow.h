@@ -211,18 +211,18 @@ private:
     // Runs a handler; an error goes to HandleAppException.
     void Guarded(const std::function<void()> &fn);
 
-    bool shown_ = false;
+    bool FShown = false;
 
     // Runs on the UI thread for each line the worker hands over.
     void DataLineDue();
     void DataLineFailed(std::exception_ptr error);
     // Stops the worker and waits for it, running its hand-offs meanwhile.
     void EndDataLineWorker();
-    bool dataLogging_ = false;   // between StartDataLogging and the stop
-    DataLineClocks dataLineClocks_;
-    std::unique_ptr<DataLineWorker> dataLineWorker_;
-    std::array<std::unique_ptr<TChannelPanel>, 4> panels_;
-    std::unique_ptr<TdmQ274> ownedDm_;
+    bool FDataLogging = false;   // between StartDataLogging and the stop
+    DataLineClocks FDataLineClocks;
+    std::unique_ptr<DataLineWorker> FDataLineWorker;
+    std::array<std::unique_ptr<TChannelPanel>, 4> FPanels;
+    std::unique_ptr<TdmQ274> FOwnedDm;
 };
 
 } // namespace q274

@@ -154,7 +154,7 @@ void TfrmMain::BuildControlPage()
 {
     const int xs[] = {12, 198, 385, 572};
     for (int ch = 1; ch <= 4; ++ch) {
-        auto &panel = panels_[std::size_t(ch - 1)];
+        auto &panel = FPanels[std::size_t(ch - 1)];
         panel = std::make_unique<TChannelPanel>(tabControl, ch, xs[ch - 1]);
         const TChannelPanel &p = *panel;
         // Like controls of the four panels share one handler per kind.
@@ -245,7 +245,7 @@ TChannelPanel &TfrmMain::Panel(int ch) const
 {
     if (ch < 1 || ch > 4)
         throw std::out_of_range("channel number must be 1 to 4");
-    return *panels_[std::size_t(ch - 1)];
+    return *FPanels[std::size_t(ch - 1)];
 }
 
 QLabel *TfrmMain::Readout(int ch) const { return Pick(ch, lblCh1, lblCh2, lblCh3, lblCh4); }

@@ -31,27 +31,27 @@ void TfrmMain::SetDataLineClocks(DataLineClocks clocks)
 {
     // The worker reads its clocks without locks, so they change only while
     // no worker thread exists.
-    if (dataLineWorker_ && dataLineWorker_->Running())
+    if (FDataLineWorker && FDataLineWorker->Running())
         throw std::logic_error("The data-line clocks cannot change while the worker runs");
-    dataLineWorker_.reset();
-    dataLineClocks_ = std::move(clocks);
+    FDataLineWorker.reset();
+    FDataLineClocks = std::move(clocks);
 }
 
 DataLineWorker &TfrmMain::DataLines()
 {
-    if (!dataLineWorker_) {
+    if (!FDataLineWorker) {
         DataLineClocks clocks = SystemClocks();
-        if (dataLineClocks_.tickCount)
-            clocks.tickCount = dataLineClocks_.tickCount;
-        if (dataLineClocks_.wallMillisecond)
-            clocks.wallMillisecond = dataLineClocks_.wallMillisecond;
-        if (dataLineClocks_.sleep)
-            clocks.sleep = dataLineClocks_.sleep;
-        dataLineWorker_ = std::make_unique<DataLineWorker>(
+        if (FDataLineClocks.tickCount)
+            clocks.tickCount = FDataLineClocks.tickCount;
+        if (FDataLineClocks.wallMillisecond)
+            clocks.wallMillisecond = FDataLineClocks.wallMillisecond;
+        if (FDataLineClocks.sleep)
+            clocks.sleep = FDataLineClocks.sleep;
+        FDataLineWorker = std::make_unique<DataLineWorker>(
             [this] { DataLineDue(); },
             [this](std::exception_ptr error) { DataLineFailed(error); }, std::move(clocks));
     }
-    return *dataLineWorker_;
+    return *FDataLineWorker;
 }
 
 void TfrmMain::StartDataLogging()
@@ -73,7 +73,7 @@ void TfrmMain::StartDataLogging()
     // A worker stopped at the last disconnect may still be ending; its last
     // hand-off must find logging off.
     worker.Start();
-    dataLogging_ = true;
+    FDataLogging = true;
 
     // The first line goes out before the pending mark is cleared; a failure
     // in it must not leave the mark set for the rest of the connection.
@@ -85,29 +85,29 @@ void TfrmMain::StopDataLogging()
 {
     // Checked on this thread before every line, so even a line the worker
     // handed over just before the stop is not written.
-    dataLogging_ = false;
-    if (dataLineWorker_)
-        dataLineWorker_->Stop();
+    FDataLogging = false;
+    if (FDataLineWorker)
+        FDataLineWorker->Stop();
 }
 
 void TfrmMain::EndDataLineWorker()
 {
-    dataLogging_ = false;
-    if (!dataLineWorker_)
+    FDataLogging = false;
+    if (!FDataLineWorker)
         return;
-    dataLineWorker_->Stop();
-    dataLineWorker_->WaitStopped();   // runs the worker's hand-offs meanwhile
-    dataLineWorker_.reset();
+    FDataLineWorker->Stop();
+    FDataLineWorker->WaitStopped();   // runs the worker's hand-offs meanwhile
+    FDataLineWorker.reset();
 }
 
 void TfrmMain::DataLineDue()
 {
-    if (!dataLogging_ || FirstSamplePending)
+    if (!FDataLogging || FirstSamplePending)
         return;
     // Settings changes rewrite the interval on this thread; the worker reads
     // its own copy.
-    if (dataLineWorker_)
-        dataLineWorker_->SetDataLineInterval(DataLineInterval);
+    if (FDataLineWorker)
+        FDataLineWorker->SetDataLineInterval(DataLineInterval);
     LogTemperatures();
 }
 

@@ -33,8 +33,8 @@ bool CommandSender::Tick(bool connected, bool &readyToSend,
 
 std::string TemperatureRotation::Next()
 {
-    std::string command = "T" + std::to_string(nextChannel_);
-    nextChannel_ = nextChannel_ >= 4 ? 1 : nextChannel_ + 1;
+    std::string command = "T" + std::to_string(FNextChannel);
+    FNextChannel = FNextChannel >= 4 ? 1 : FNextChannel + 1;
     return command;
 }
 

@@ -37,13 +37,13 @@ std::string TrimCommand(const std::string &command);
 // The polling rotation "T1", "T2", "T3", "T4", "T1", ...
 class TemperatureRotation {
 public:
-    int NextChannel() const { return nextChannel_; }
+    int NextChannel() const { return FNextChannel; }
     // The query for NextChannel; advances the rotation.
     std::string Next();
-    void Reset() { nextChannel_ = 1; }
+    void Reset() { FNextChannel = 1; }
 
 private:
-    int nextChannel_ = 1;
+    int FNextChannel = 1;
 };
 
 } // namespace q274

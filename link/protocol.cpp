@@ -4,19 +4,19 @@ namespace q274 {
 
 ReplyAssembler::Result ReplyAssembler::feed(const std::string &bytes)
 {
-    buffer_ += QString::fromLatin1(bytes.data(), qsizetype(bytes.size()));
+    FBuffer += QString::fromLatin1(bytes.data(), qsizetype(bytes.size()));
     Result result;
-    if (buffer_.contains(QChar('\r')) || buffer_.contains(QChar('\n'))) {
-        QString line = buffer_;
-        buffer_.clear();
+    if (FBuffer.contains(QChar('\r')) || FBuffer.contains(QChar('\n'))) {
+        QString line = FBuffer;
+        FBuffer.clear();
         line.remove(QChar('\r'));
         line.remove(QChar('\n'));
         result.status = Result::Line;
         result.line = TrimLine(line);
-    } else if (buffer_.size() > MaxLength) {
+    } else if (FBuffer.size() > MaxLength) {
         // Without a line end the buffer would grow for as long as noise
         // arrives; drop it and let the next line start clean.
-        buffer_.clear();
+        FBuffer.clear();
         result.status = Result::Overflow;
     }
     return result;

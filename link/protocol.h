@@ -35,11 +35,11 @@ public:
     // (buffer dropped) when it grew past MaxLength without one; else Waiting.
     Result feed(const std::string &bytes);
 
-    void clear() { buffer_.clear(); }
-    const QString &buffer() const { return buffer_; }
+    void clear() { FBuffer.clear(); }
+    const QString &buffer() const { return FBuffer; }
 
 private:
-    QString buffer_;
+    QString FBuffer;
 };
 
 // Identification reply: the line contains "?Temperature".

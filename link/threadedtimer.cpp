@@ -9,59 +9,59 @@
 namespace q274 {
 
 TThreadedTimer::TThreadedTimer(unsigned intervalMs, TThreadPriority priority)
-    : interval_(intervalMs), priority_(priority)
+    : FInterval(intervalMs), FPriority(priority)
 {
-    worker_ = std::thread([this] { run(); });
+    FWorker = std::thread([this] { run(); });
 }
 
 TThreadedTimer::~TThreadedTimer()
 {
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        stop_ = true;
-        enabled_ = false;
+        std::lock_guard<std::mutex> lock(FMutex);
+        FStop = true;
+        FEnabled = false;
     }
-    wake_.notify_all();
+    FWake.notify_all();
     // The worker may be waiting to hand a tick to this very thread: keep
     // running hand-offs until it has left.
     if (UiSync::isMainThread())
-        UiSync::waitUntil([this] { return finished_.load(); });
-    worker_.join();
+        UiSync::waitUntil([this] { return FFinished.load(); });
+    FWorker.join();
 }
 
 void TThreadedTimer::SetInterval(unsigned ms)
 {
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (interval_.load() == ms)
+        std::lock_guard<std::mutex> lock(FMutex);
+        if (FInterval.load() == ms)
             return;
-        interval_ = ms;
-        start_ = std::chrono::steady_clock::now();
-        ++generation_;
+        FInterval = ms;
+        FStart = std::chrono::steady_clock::now();
+        ++FGeneration;
     }
-    wake_.notify_all();
+    FWake.notify_all();
 }
 
 void TThreadedTimer::SetEnabled(bool enabled)
 {
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (enabled_.load() == enabled)
+        std::lock_guard<std::mutex> lock(FMutex);
+        if (FEnabled.load() == enabled)
             return;
-        enabled_ = enabled;
-        start_ = std::chrono::steady_clock::now();
-        ++generation_;
+        FEnabled = enabled;
+        FStart = std::chrono::steady_clock::now();
+        ++FGeneration;
     }
-    wake_.notify_all();
+    FWake.notify_all();
 }
 
 void TThreadedTimer::SetPriority(TThreadPriority priority)
 {
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        priority_ = priority;
+        std::lock_guard<std::mutex> lock(FMutex);
+        FPriority = priority;
     }
-    wake_.notify_all();
+    FWake.notify_all();
 }
 
 void TThreadedTimer::applyPriority()
@@ -69,7 +69,7 @@ void TThreadedTimer::applyPriority()
     // A nicer value raises the priority under the normal scheduler; an
     // unprivileged process may not lower it below 0, so failures are
     // expected and ignored.
-    const int nice = priority_.load() == tpHigher ? -5 : 0;
+    const int nice = FPriority.load() == tpHigher ? -5 : 0;
     const auto tid = static_cast<id_t>(::syscall(SYS_gettid));
     (void)::setpriority(PRIO_PROCESS, tid, nice);
 }
@@ -80,9 +80,9 @@ void TThreadedTimer::deliver(std::uint64_t generation)
         UiSync::synchronize([this, generation] {
             // Disabled, restarted or stopping since the worker queued this
             // tick: it is stale.
-            if (stop_.load() || !enabled_.load() || generation_.load() != generation)
+            if (FStop.load() || !FEnabled.load() || FGeneration.load() != generation)
                 return;
-            ++ticks_;
+            ++FTicks;
             if (!OnTimer)
                 return;
             try {
@@ -110,37 +110,37 @@ std::chrono::steady_clock::time_point NextTickDeadline(std::chrono::steady_clock
 void TThreadedTimer::run()
 {
     using Clock = std::chrono::steady_clock;
-    TThreadPriority applied = priority_.load();
+    TThreadPriority applied = FPriority.load();
     applyPriority();
 
-    std::unique_lock<std::mutex> lock(mutex_);
-    while (!stop_.load()) {
-        if (!enabled_.load()) {
-            wake_.wait(lock, [this] { return stop_.load() || enabled_.load(); });
+    std::unique_lock<std::mutex> lock(FMutex);
+    while (!FStop.load()) {
+        if (!FEnabled.load()) {
+            FWake.wait(lock, [this] { return FStop.load() || FEnabled.load(); });
             continue;
         }
         // A fresh run: deadlines are counted from the moment of enabling, so
         // time spent handing over or in the handler never shifts later
         // ticks.
-        const std::uint64_t generation = generation_.load();
-        const auto interval = std::chrono::milliseconds(interval_.load());
+        const std::uint64_t generation = FGeneration.load();
+        const auto interval = std::chrono::milliseconds(FInterval.load());
         if (interval.count() <= 0) {
             // Like a message-loop timer, an interval of 0 never ticks.
-            wake_.wait(lock, [&] { return stop_.load() || generation_.load() != generation; });
+            FWake.wait(lock, [&] { return FStop.load() || FGeneration.load() != generation; });
             continue;
         }
-        auto deadline = start_ + interval;
-        while (!stop_.load() && enabled_.load() && generation_.load() == generation) {
-            if (priority_.load() != applied) {
-                applied = priority_.load();
+        auto deadline = FStart + interval;
+        while (!FStop.load() && FEnabled.load() && FGeneration.load() == generation) {
+            if (FPriority.load() != applied) {
+                applied = FPriority.load();
                 lock.unlock();
                 applyPriority();
                 lock.lock();
                 continue;
             }
-            if (wake_.wait_until(lock, deadline, [&] {
-                    return stop_.load() || generation_.load() != generation
-                        || priority_.load() != applied;
+            if (FWake.wait_until(lock, deadline, [&] {
+                    return FStop.load() || FGeneration.load() != generation
+                        || FPriority.load() != applied;
                 }))
                 continue;
             lock.unlock();
@@ -150,7 +150,7 @@ void TThreadedTimer::run()
         }
     }
     lock.unlock();
-    finished_ = true;
+    FFinished = true;
     UiSync::wake();
 }
 

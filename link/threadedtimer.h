@@ -29,17 +29,17 @@ public:
     TThreadedTimer(const TThreadedTimer &) = delete;
     TThreadedTimer &operator=(const TThreadedTimer &) = delete;
 
-    unsigned Interval() const { return interval_.load(); }
+    unsigned Interval() const { return FInterval.load(); }
     // A new interval while enabled starts a fresh full interval.
     void SetInterval(unsigned ms);
 
-    bool Enabled() const { return enabled_.load(); }
+    bool Enabled() const { return FEnabled.load(); }
     // Enabling starts a full interval: the first tick comes one interval
     // later. Disabling drops any tick that falls due meanwhile, also one
     // already waiting for the user-interface thread.
     void SetEnabled(bool enabled);
 
-    TThreadPriority Priority() const { return priority_.load(); }
+    TThreadPriority Priority() const { return FPriority.load(); }
     // Best effort: a priority the system refuses is silently kept normal.
     void SetPriority(TThreadPriority priority);
 
@@ -49,26 +49,26 @@ public:
     std::function<void()> OnTimer;
 
     // Ticks delivered to OnTimer so far.
-    std::uint64_t TickCount() const { return ticks_.load(); }
+    std::uint64_t TickCount() const { return FTicks.load(); }
 
 private:
     void run();
     void deliver(std::uint64_t generation);
     void applyPriority();
 
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::atomic<unsigned> interval_;
-    std::atomic<bool> enabled_{false};
-    std::atomic<TThreadPriority> priority_;
+    std::mutex FMutex;
+    std::condition_variable FWake;
+    std::atomic<unsigned> FInterval;
+    std::atomic<bool> FEnabled{false};
+    std::atomic<TThreadPriority> FPriority;
     // Bumped by every enable and interval change; a tick of an older
     // generation is stale and dropped.
-    std::atomic<std::uint64_t> generation_{0};
-    std::chrono::steady_clock::time_point start_; // guarded by mutex_
-    std::atomic<bool> stop_{false};
-    std::atomic<bool> finished_{false};
-    std::atomic<std::uint64_t> ticks_{0};
-    std::thread worker_;
+    std::atomic<std::uint64_t> FGeneration{0};
+    std::chrono::steady_clock::time_point FStart; // guarded by FMutex
+    std::atomic<bool> FStop{false};
+    std::atomic<bool> FFinished{false};
+    std::atomic<std::uint64_t> FTicks{0};
+    std::thread FWorker;
 };
 
 } // namespace q274

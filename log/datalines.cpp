@@ -85,7 +85,7 @@ DataLineClocks SystemClocks()
 DataLineWorker::DataLineWorker(std::function<void()> onLine,
                                std::function<void(std::exception_ptr)> onError,
                                DataLineClocks clocks)
-    : onLine_(std::move(onLine)), onError_(std::move(onError)), clocks_(std::move(clocks))
+    : FOnLine(std::move(onLine)), FOnError(std::move(onError)), FClocks(std::move(clocks))
 {
 }
 
@@ -97,36 +97,36 @@ DataLineWorker::~DataLineWorker()
 
 int DataLineWorker::AlignFirstLine()
 {
-    const int held = StartAlignmentSleepMs(clocks_.wallMillisecond());
+    const int held = StartAlignmentSleepMs(FClocks.wallMillisecond());
     if (held > 0) {
-        if (clocks_.sleep)
-            clocks_.sleep(held);
+        if (FClocks.sleep)
+            FClocks.sleep(held);
         else
             std::this_thread::sleep_for(std::chrono::milliseconds(held));
     }
-    referenceMs_.store(AlignedMillisecond);
+    FReferenceMs.store(AlignedMillisecond);
     return held;
 }
 
 void DataLineWorker::TakeReferenceTick()
 {
-    referenceTick_.store(clocks_.tickCount());
+    FReferenceTick.store(FClocks.tickCount());
 }
 
 void DataLineWorker::Start()
 {
-    if (running_.load() && !stop_.load())
+    if (FRunning.load() && !FStop.load())
         return;
-    if (inHandOff_.load()) {
+    if (FInHandOff.load()) {
         // The worker waits for this very call and tests its mark only
         // afterwards: clearing the mark keeps it running.
-        stop_.store(false);
+        FStop.store(false);
         return;
     }
     WaitStopped();
-    stop_.store(false);
-    running_.store(true);
-    thread_ = std::thread([this] { run(); });
+    FStop.store(false);
+    FRunning.store(true);
+    FThread = std::thread([this] { run(); });
 }
 
 void DataLineWorker::Stop()
@@ -134,28 +134,28 @@ void DataLineWorker::Stop()
     {
         // Taken so a worker between its stop test and its wait cannot miss
         // the wake-up.
-        std::lock_guard<std::mutex> lock(sleepMutex_);
-        stop_.store(true);
+        std::lock_guard<std::mutex> lock(FSleepMutex);
+        FStop.store(true);
     }
-    sleepWake_.notify_all();
+    FSleepWake.notify_all();
 }
 
 void DataLineWorker::WaitStopped()
 {
-    if (!thread_.joinable() || inHandOff_.load())
+    if (!FThread.joinable() || FInHandOff.load())
         return;
-    UiSync::waitUntil([this] { return !running_.load(); });
-    thread_.join();
+    UiSync::waitUntil([this] { return !FRunning.load(); });
+    FThread.join();
 }
 
 void DataLineWorker::pause(int ms)
 {
-    if (clocks_.sleep) {
-        clocks_.sleep(ms);
+    if (FClocks.sleep) {
+        FClocks.sleep(ms);
         return;
     }
-    std::unique_lock<std::mutex> lock(sleepMutex_);
-    sleepWake_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stop_.load(); });
+    std::unique_lock<std::mutex> lock(FSleepMutex);
+    FSleepWake.wait_for(lock, std::chrono::milliseconds(ms), [this] { return FStop.load(); });
 }
 
 void DataLineWorker::callOnUi(const std::function<void()> &fn)
@@ -165,7 +165,7 @@ void DataLineWorker::callOnUi(const std::function<void()> &fn)
             std::atomic<bool> &flag;
             explicit Mark(std::atomic<bool> &f) : flag(f) { flag.store(true); }
             ~Mark() { flag.store(false); }
-        } mark(inHandOff_);
+        } mark(FInHandOff);
         fn();
     });
 }
@@ -173,16 +173,16 @@ void DataLineWorker::callOnUi(const std::function<void()> &fn)
 void DataLineWorker::handOver()
 {
     try {
-        callOnUi(onLine_);
-        ++lines_;
+        callOnUi(FOnLine);
+        ++FLines;
     } catch (...) {
         // A failed line or autosave must not end the pacing: report and go on.
-        ++errors_;
-        if (!onError_)
+        ++FErrors;
+        if (!FOnError)
             return;
         const std::exception_ptr error = std::current_exception();
         try {
-            callOnUi([this, error] { onError_(error); });
+            callOnUi([this, error] { FOnError(error); });
         } catch (...) {
             // The report itself failed; nothing is left to tell it to.
         }
@@ -191,21 +191,21 @@ void DataLineWorker::handOver()
 
 void DataLineWorker::run()
 {
-    while (!stop_.load()) {
+    while (!FStop.load()) {
         pause(PassMs);
-        if (!DataLineDue(clocks_.tickCount(), referenceTick_.load(), interval_.load()))
+        if (!DataLineDue(FClocks.tickCount(), FReferenceTick.load(), FInterval.load()))
             continue;
-        const int wait = DataLineAlignmentMs(clocks_.wallMillisecond(), referenceMs_.load());
+        const int wait = DataLineAlignmentMs(FClocks.wallMillisecond(), FReferenceMs.load());
         if (wait > 0)
             pause(wait);
-        referenceTick_.store(clocks_.tickCount());
+        FReferenceTick.store(FClocks.tickCount());
         // The port may have closed meanwhile: no line after a stop.
-        if (stop_.load())
+        if (FStop.load())
             break;
-        if (!firstSamplePending_.load() && onLine_)
+        if (!FFirstSamplePending.load() && FOnLine)
             handOver();
     }
-    running_.store(false);
+    FRunning.store(false);
     UiSync::wake();
 }
 

@@ -76,14 +76,14 @@ public:
     DataLineWorker &operator=(const DataLineWorker &) = delete;
 
     // Values the worker reads on every pass.
-    std::int32_t DataLineInterval() const { return interval_.load(); }
-    void SetDataLineInterval(std::int32_t ms) { interval_.store(ms); }
-    int ReferenceMillisecond() const { return referenceMs_.load(); }
-    void SetReferenceMillisecond(int ms) { referenceMs_.store(ms); }
-    bool FirstSamplePending() const { return firstSamplePending_.load(); }
-    void SetFirstSamplePending(bool pending) { firstSamplePending_.store(pending); }
-    std::uint32_t ReferenceTick() const { return referenceTick_.load(); }
-    void SetReferenceTick(std::uint32_t tick) { referenceTick_.store(tick); }
+    std::int32_t DataLineInterval() const { return FInterval.load(); }
+    void SetDataLineInterval(std::int32_t ms) { FInterval.store(ms); }
+    int ReferenceMillisecond() const { return FReferenceMs.load(); }
+    void SetReferenceMillisecond(int ms) { FReferenceMs.store(ms); }
+    bool FirstSamplePending() const { return FFirstSamplePending.load(); }
+    void SetFirstSamplePending(bool pending) { FFirstSamplePending.store(pending); }
+    std::uint32_t ReferenceTick() const { return FReferenceTick.load(); }
+    void SetReferenceTick(std::uint32_t tick) { FReferenceTick.store(tick); }
 
     // The first line of a connection: holds the calling thread by
     // StartAlignmentSleepMs and sets ReferenceMillisecond to 350. Returns the
@@ -100,15 +100,15 @@ public:
     // handed over after this.
     void Stop();
     // True from Start until the worker thread has left its loop.
-    bool Running() const { return running_.load(); }
+    bool Running() const { return FRunning.load(); }
     // Waits for a stopped worker to end, running hand-offs meanwhile. From
     // inside the worker's own hand-off it returns at once (the worker is
     // waiting for that very call); the thread is joined later.
     void WaitStopped();
 
     // Lines handed over and hand-off errors since construction.
-    int LinesHandedOver() const { return lines_.load(); }
-    int HandOffErrors() const { return errors_.load(); }
+    int LinesHandedOver() const { return FLines.load(); }
+    int HandOffErrors() const { return FErrors.load(); }
 
 private:
     void run();
@@ -116,24 +116,24 @@ private:
     void handOver();
     void callOnUi(const std::function<void()> &fn);
 
-    const std::function<void()> onLine_;
-    const std::function<void(std::exception_ptr)> onError_;
-    const DataLineClocks clocks_;
+    const std::function<void()> FOnLine;
+    const std::function<void(std::exception_ptr)> FOnError;
+    const DataLineClocks FClocks;
 
-    std::atomic<std::int32_t> interval_{DefaultInterval};
-    std::atomic<int> referenceMs_{0};
-    std::atomic<bool> firstSamplePending_{false};
-    std::atomic<std::uint32_t> referenceTick_{0};
+    std::atomic<std::int32_t> FInterval{DefaultInterval};
+    std::atomic<int> FReferenceMs{0};
+    std::atomic<bool> FFirstSamplePending{false};
+    std::atomic<std::uint32_t> FReferenceTick{0};
 
-    std::atomic<bool> stop_{false};
-    std::atomic<bool> running_{false};
-    std::atomic<int> lines_{0};
-    std::atomic<int> errors_{0};
-    std::atomic<bool> inHandOff_{false}; // a hand-off of this worker is running
+    std::atomic<bool> FStop{false};
+    std::atomic<bool> FRunning{false};
+    std::atomic<int> FLines{0};
+    std::atomic<int> FErrors{0};
+    std::atomic<bool> FInHandOff{false}; // a hand-off of this worker is running
 
-    std::mutex sleepMutex_; // only for the stop wake-up
-    std::condition_variable sleepWake_;
-    std::thread thread_;
+    std::mutex FSleepMutex; // only for the stop wake-up
+    std::condition_variable FSleepWake;
+    std::thread FThread;
 };
 
 } // namespace q274
