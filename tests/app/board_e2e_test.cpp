@@ -2,7 +2,6 @@
 // pseudo-terminal: the window (offscreen) connects, identifies the board,
 // polls, switches a relay by its thermostat and ends the connection in each
 // of the ways a user meets.
-#include "dialogs.h"
 #include "dmq274.h"
 #include "mainwindow.h"
 #include "rstrings.h"
@@ -10,8 +9,6 @@
 #include "uisync.h"
 
 #include <QCheckBox>
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -20,24 +17,19 @@
 #include <QTemporaryDir>
 
 #include "childprocess.h"
+#include "dialogs.h"
+#include "support/support.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <memory>
 #include <optional>
-#include <ostream>
-
-QT_BEGIN_NAMESPACE
-inline void PrintTo(const QString &s, std::ostream *os) { *os << '"' << s.toStdString() << '"'; }
-QT_END_NAMESPACE
 
 using namespace q274;
+using namespace q274test;
 
 namespace {
-
-// Generous: the suite also runs under the sanitizers on a busy machine.
-constexpr int kPatienceMs = 20000;
 
 // One simulator process with its link and trace in a temporary folder;
 // terminated when the object goes.
@@ -53,7 +45,7 @@ public:
             args.push_back(o.toStdString());
         process = std::make_unique<q274test::ChildProcess>(Q274_SIM_PATH, args);
         // The device path comes first on standard output once the link exists.
-        devicePath = QString::fromStdString(process->ReadLine(kPatienceMs).value_or(std::string()));
+        devicePath = QString::fromStdString(process->ReadLine(int(kPatience.count())).value_or(std::string()));
     }
 
     struct Event {
@@ -128,35 +120,8 @@ protected:
         sim.reset();
     }
 
-    // Runs the event loop and the hand-offs until pred holds or time is up.
-    bool RunUntil(const std::function<bool()> &pred, int ms = kPatienceMs)
-    {
-        QElapsedTimer t;
-        t.start();
-        while (!pred()) {
-            if (t.elapsed() > ms)
-                return false;
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-            UiSync::processPending();
-        }
-        return true;
-    }
-
     // Event messages, without timestamp and indent.
-    QStringList Messages() const
-    {
-        QStringList out;
-        for (const QString &line : w->memLog->toPlainText().split(QLatin1Char('\n'))) {
-            const qsizetype tab = line.indexOf(QLatin1Char('\t'));
-            if (tab < 0)
-                continue;
-            QString text = line.mid(tab);
-            if (text.startsWith(w->MessageIndent))
-                text = text.mid(w->MessageIndent.size());
-            out << text;
-        }
-        return out;
-    }
+    QStringList Messages() const { return q274test::Messages(w->memLog->toPlainText(), w->MessageIndent); }
     bool Logged(const QString &text) const { return Messages().contains(text); }
     bool LoggedStart(const QString &prefix) const
     {
@@ -265,7 +230,7 @@ TEST_F(BoardE2E, HeatControlSwitchesRelayOneOnAndOff)
             backAfterRed = true;
         }
         return backAfterRed && LoggedStart(QStringLiteral("Ch1: heat OFF  ("));
-    }, 40000)) << Messages().join(QLatin1Char('|')).toStdString();
+    }, 40s)) << Messages().join(QLatin1Char('|')).toStdString();
 
     const QStringList m = Messages();
     qsizetype on = -1, off = -1;

@@ -4,6 +4,8 @@
 #include "protocol.h"
 #include "rstrings.h"
 
+#include "support/support.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -12,13 +14,6 @@
 #include <QPushButton>
 
 #include <gtest/gtest.h>
-
-#include <ostream>
-
-QT_BEGIN_NAMESPACE
-// Readable failure messages.
-inline void PrintTo(const QString &s, std::ostream *os) { *os << '"' << s.toStdString() << '"'; }
-QT_END_NAMESPACE
 
 using namespace q274;
 
@@ -45,20 +40,7 @@ protected:
     }
 
     // The event messages of the log view, without timestamp and indent.
-    QStringList Messages() const
-    {
-        QStringList out;
-        for (const QString &line : w.memLog->toPlainText().split(QLatin1Char('\n'))) {
-            const qsizetype tab = line.indexOf(QLatin1Char('\t'));
-            if (tab < 0)
-                continue;
-            QString text = line.mid(tab);
-            if (text.startsWith(w.MessageIndent))
-                text = text.mid(w.MessageIndent.size());
-            out << text;
-        }
-        return out;
-    }
+    QStringList Messages() const { return q274test::Messages(w.memLog->toPlainText(), w.MessageIndent); }
 
     std::vector<std::string> Queue() const
     {

@@ -1,10 +1,12 @@
 // The window's data lines, log files and autosave, driven through the window
 // with a scripted dialog seam, a fake port state and fake clocks.
-#include "dialogs.h"
 #include "logfiles.h"
 #include "mainwindow.h"
 #include "protocol.h"
 #include "uisync.h"
+
+#include "dialogs.h"
+#include "support/support.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -26,6 +28,7 @@
 #include <vector>
 
 using namespace q274;
+using namespace q274test;
 
 namespace {
 
@@ -49,7 +52,6 @@ struct TemporaryHome {
     }
 } temporaryHome;
 
-const QString kIndent = QStringLiteral("\t   \t   \t   \t\t  ");
 const QString kSaved = QStringLiteral("Previous Log contents saved, Log screen cleared");
 
 // Monotonic fake ticks; the wall-clock millisecond follows them. Only the
@@ -103,32 +105,14 @@ public:
     }
 };
 
-QStringList Lines(const TfrmMain &w)
-{
-    QStringList l = w.LogText().split(QStringLiteral("\r\n"));
-    l.removeLast();
-    return l;
-}
-
 // Data lines carry four TABs; messages and banner lines five.
 QStringList DataLines(const TfrmMain &w)
 {
     QStringList out;
-    for (const QString &l : Lines(w))
+    for (const QString &l : Lines(w.LogText()))
         if (l.count(u'\t') == 4)
             out << l;
     return out;
-}
-
-bool WaitFor(const std::function<bool()> &done, int deadlineMs = 20000)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(deadlineMs);
-    bool ok = false;
-    UiSync::waitUntil([&] {
-        ok = done();
-        return ok || std::chrono::steady_clock::now() > deadline;
-    }, std::chrono::milliseconds(10));
-    return ok;
 }
 
 QByteArray ReadFile(const QString &path)
@@ -173,7 +157,7 @@ TEST_F(WindowLog, DataLineCarriesTheReadoutsAsShownAndTheShortFieldForNoReading)
 {
     SetReadouts(w, QStringLiteral("24.06"), QStringLiteral("22.12"), QStringLiteral("?"), QStringLiteral("?"));
     w.LogTemperatures();
-    const QString last = Lines(w).last();
+    const QString last = Lines(w.LogText()).last();
     const QString fields = QStringLiteral("\t24.06\t22.12\t  -\t  -");
     ASSERT_TRUE(last.endsWith(fields)) << last.toStdString();
     // Nothing but the timestamp in front: date, blank, time.
@@ -184,8 +168,8 @@ TEST_F(WindowLog, DataLineCarriesTheReadoutsAsShownAndTheShortFieldForNoReading)
     w.Log.ShowMilliseconds = true;
     w.LogTemperatures();
     EXPECT_TRUE(QRegularExpression(QStringLiteral("  \\(\\d{3}\\)\t24\\.06\t22\\.12\t  -\t  -$"))
-                    .match(Lines(w).last()).hasMatch())
-        << Lines(w).last().toStdString();
+                    .match(Lines(w.LogText()).last()).hasMatch())
+        << Lines(w.LogText()).last().toStdString();
 }
 
 TEST_F(WindowLog, DataLinesFollowTheUnitSwitch)
@@ -198,7 +182,7 @@ TEST_F(WindowLog, DataLinesFollowTheUnitSwitch)
     w.LogTemperatures();
     const QString expected = QStringLiteral("\t75") + sep + QStringLiteral("31\t22") + sep +
                              QStringLiteral("10\t  -\t212") + sep + QStringLiteral("00");
-    EXPECT_TRUE(Lines(w).last().endsWith(expected)) << Lines(w).last().toStdString();
+    EXPECT_TRUE(Lines(w.LogText()).last().endsWith(expected)) << Lines(w.LogText()).last().toStdString();
 }
 
 TEST_F(WindowLog, NoDataLineWhileLoggingIsDisabledAndNoAutosaveEither)
@@ -216,9 +200,9 @@ TEST_F(WindowLog, NoDataLineWhileLoggingIsDisabledAndNoAutosaveEither)
 TEST_F(WindowLog, ClosedPortWritesNoLineButStillChecksTheAutosave)
 {
     w.portOpen = false;
-    const int before = int(Lines(w).size());
+    const int before = int(Lines(w.LogText()).size());
     w.LogTemperatures();
-    EXPECT_EQ(int(Lines(w).size()), before);
+    EXPECT_EQ(int(Lines(w.LogText()).size()), before);
 
     w.AutosaveClock = [] { return QDateTime::currentDateTime().addDays(2); };
     w.LogTemperatures();
@@ -248,7 +232,7 @@ TEST_F(WindowLog, StartHoldsEarlyAndLateRepliesAndLogsTheReferenceMillisecond)
         EXPECT_EQ(win.ReferenceMillisecond, 350);
         EXPECT_FALSE(win.FirstSamplePending);
         EXPECT_EQ(win.DataLines().ReferenceTick(), std::uint32_t(c.held.empty() ? 0 : c.held[0]));
-        const QStringList l = Lines(win);
+        const QStringList l = Lines(win.LogText());
         ASSERT_GE(l.size(), 2);
         EXPECT_TRUE(l[l.size() - 2].endsWith(kIndent + QStringLiteral("RefMS:  350"))) << l[l.size() - 2].toStdString();
         EXPECT_EQ(l.last().count(u'\t'), 4) << "the first data line follows";
@@ -261,9 +245,9 @@ TEST_F(WindowLog, StartWithoutMillisecondsWritesOnlyTheDataLine)
     clock.SetWallMs(500);
     w.DataLineInterval = 3600000;
     w.SetDataLineClocks(clock.Clocks());
-    const int before = int(Lines(w).size());
+    const int before = int(Lines(w.LogText()).size());
     w.StartDataLogging();
-    const QStringList l = Lines(w);
+    const QStringList l = Lines(w.LogText());
     ASSERT_EQ(int(l.size()), before + 1);
     EXPECT_EQ(l.last().count(u'\t'), 4);
     EXPECT_FALSE(w.LogText().contains(QStringLiteral("RefMS")));
@@ -279,9 +263,9 @@ TEST_F(WindowLog, WorkerPacesLinesAtTheAlignedMillisecondAcrossTheTickWrap)
     w.SetDataLineClocks(clock.Clocks());
     w.StartDataLogging();
 
-    ASSERT_TRUE(WaitFor([&] { return DataLines(w).size() >= 7; })) << DataLines(w).size();
+    ASSERT_TRUE(WaitFor([&] { return DataLines(w).size() >= 7; }, kPatience)) << DataLines(w).size();
     w.StopDataLogging();
-    ASSERT_TRUE(WaitFor([&] { return !w.DataLines().Running(); }));
+    ASSERT_TRUE(WaitFor([&] { return !w.DataLines().Running(); }, kPatience));
 
     const auto clocks = w.lineClocks;
     ASSERT_GE(clocks.size(), 7u);
@@ -302,17 +286,17 @@ TEST_F(WindowLog, NoLineAfterTheStopEvenWithThePortStillReportedOpen)
     w.DataLineInterval = 200;
     w.SetDataLineClocks(clock.Clocks());
     w.StartDataLogging();
-    ASSERT_TRUE(WaitFor([&] { return DataLines(w).size() >= 3; }));
+    ASSERT_TRUE(WaitFor([&] { return DataLines(w).size() >= 3; }, kPatience));
 
     w.StopDataLogging();
     const int count = int(DataLines(w).size());
-    ASSERT_TRUE(WaitFor([&] { return !w.DataLines().Running(); }));
+    ASSERT_TRUE(WaitFor([&] { return !w.DataLines().Running(); }, kPatience));
     UiSync::processPending();
     EXPECT_EQ(int(DataLines(w).size()), count);
 
     // A new connection starts a fresh worker.
     w.StartDataLogging();
-    ASSERT_TRUE(WaitFor([&] { return int(DataLines(w).size()) >= count + 3; }));
+    ASSERT_TRUE(WaitFor([&] { return int(DataLines(w).size()) >= count + 3; }, kPatience));
 }
 
 TEST_F(WindowLog, NoWorkerLineBetweenIdentificationAndTheFirstReading)
@@ -321,12 +305,12 @@ TEST_F(WindowLog, NoWorkerLineBetweenIdentificationAndTheFirstReading)
     w.DataLineInterval = 100;
     w.SetDataLineClocks(clock.Clocks());
     w.StartDataLogging();
-    ASSERT_TRUE(WaitFor([&] { return DataLines(w).size() >= 2; }));
+    ASSERT_TRUE(WaitFor([&] { return DataLines(w).size() >= 2; }, kPatience));
     w.FirstSamplePending = true;   // the board was identified again
     const std::uint32_t from = clock.tick.load();
     const int count = int(DataLines(w).size());
     // Several intervals pass on the fake clock without a line.
-    ASSERT_TRUE(WaitFor([&] { return clock.tick.load() - from > 1000; }));
+    ASSERT_TRUE(WaitFor([&] { return clock.tick.load() - from > 1000; }, kPatience));
     UiSync::processPending();
     EXPECT_EQ(int(DataLines(w).size()), count);
 }
@@ -338,12 +322,12 @@ TEST_F(WindowLog, FailedAutosaveFromTheWorkerIsLoggedWithoutABoxAndPacingGoesOn)
     w.SetDataLineClocks(clock.Clocks());
     w.LogFolder = folder.path() + QStringLiteral("/missing");   // no such folder
     w.StartDataLogging();
-    ASSERT_TRUE(WaitFor([&] { return DataLines(w).size() >= 2; }));
+    ASSERT_TRUE(WaitFor([&] { return DataLines(w).size() >= 2; }, kPatience));
 
     w.AutosaveClock = [] { return QDateTime::currentDateTime().addDays(2); };
-    ASSERT_TRUE(WaitFor([&] { return w.LogText().contains(QStringLiteral("Application ERROR:")); }));
+    ASSERT_TRUE(WaitFor([&] { return w.LogText().contains(QStringLiteral("Application ERROR:")); }, kPatience));
     const int count = int(DataLines(w).size());
-    ASSERT_TRUE(WaitFor([&] { return int(DataLines(w).size()) >= count + 2; })) << "the pacing went on";
+    ASSERT_TRUE(WaitFor([&] { return int(DataLines(w).size()) >= count + 2; }, kPatience)) << "the pacing went on";
     w.StopDataLogging();
 
     EXPECT_FALSE(dialogs.Kinds().contains(QStringLiteral("error"))) << "no box for the worker's errors";
@@ -360,7 +344,7 @@ TEST_F(WindowLog, DestroyingTheWindowEndsARunningWorker)
     win->SetDataLineClocks(clock.Clocks());
     win->ShowLogBanner();
     win->StartDataLogging();
-    ASSERT_TRUE(WaitFor([&] { return DataLines(*win).size() >= 3; }));
+    ASSERT_TRUE(WaitFor([&] { return DataLines(*win).size() >= 3; }, kPatience));
     win.reset();   // must not hang or touch the window afterwards
     UiSync::processPending();
     SUCCEED();
@@ -419,7 +403,7 @@ TEST_F(WindowLog, SavedFileHoldsExactlyTheViewWithCrLfAndNoByteOrderMark)
     EXPECT_FALSE(bytes.startsWith("\xEF\xBB\xBF"));
     EXPECT_EQ(bytes.count("\r\n"), bytes.count('\n')) << "every line ends in CR LF";
 
-    const QStringList l = Lines(w);
+    const QStringList l = Lines(w.LogText());
     ASSERT_EQ(l.size(), 8);
     EXPECT_TRUE(l[6].endsWith(QStringLiteral("Logging enabled in Deg C")));
     EXPECT_TRUE(l[7].endsWith(kIndent + kSaved));
@@ -455,7 +439,7 @@ TEST_F(WindowLog, SaveLogWithLoggingDisabledStillSavesAndDropsTheSavedLine)
     dialogs.saveAnswers = {path};
     w.FormKeyDown(Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
     EXPECT_TRUE(ReadFile(path).contains("Logging disabled"));
-    const QStringList l = Lines(w);
+    const QStringList l = Lines(w.LogText());
     ASSERT_EQ(l.size(), 7);
     EXPECT_TRUE(l[6].endsWith(kIndent + QStringLiteral("Logging disabled")));
 }
@@ -468,7 +452,7 @@ TEST_F(WindowLog, ClearLogSavesOnYesAndRestartsInEveryCase)
     dialogs.saveAnswers = {path};
     w.btnClearLog->click();
     EXPECT_TRUE(ReadFile(path).contains("before clear"));
-    QStringList l = Lines(w);
+    QStringList l = Lines(w.LogText());
     ASSERT_EQ(l.size(), 8);
     EXPECT_TRUE(l[7].endsWith(kIndent + QStringLiteral("Log contents have been cleared")));
 
@@ -477,7 +461,7 @@ TEST_F(WindowLog, ClearLogSavesOnYesAndRestartsInEveryCase)
         w.LogMessage(kIndent + QStringLiteral("again"));
         dialogs.answers = {yes};
         w.btnClearLog->click();
-        l = Lines(w);
+        l = Lines(w.LogText());
         ASSERT_EQ(l.size(), 8);
         EXPECT_FALSE(w.LogText().contains(QStringLiteral("again")));
     }
@@ -491,7 +475,7 @@ TEST_F(WindowLog, ClearLogWhoseSaveFailsKeepsTheLog)
     dialogs.answers = {true};
     dialogs.saveAnswers = {folder.path()};   // a folder: the write fails
     w.btnClearLog->click();
-    const QStringList l = Lines(w);
+    const QStringList l = Lines(w.LogText());
     EXPECT_TRUE(w.LogText().startsWith(before));
     EXPECT_FALSE(w.LogText().contains(QStringLiteral("Log contents have been cleared")));
     EXPECT_TRUE(l.last().contains(kIndent + QStringLiteral("Application ERROR: "))) << l.last().toStdString();
@@ -549,7 +533,7 @@ TEST_F(WindowLog, FailedSaveAtCloseKeepsTheWindowOpen)
     dialogs.saveAnswers = {folder.path()};
     EXPECT_FALSE(w.close());
     EXPECT_TRUE(w.isVisible());
-    EXPECT_TRUE(Lines(w).last().contains(QStringLiteral("Application ERROR: ")));
+    EXPECT_TRUE(Lines(w.LogText()).last().contains(QStringLiteral("Application ERROR: ")));
     EXPECT_TRUE(dialogs.Kinds().contains(QStringLiteral("error")));
 }
 
@@ -576,7 +560,7 @@ TEST_F(WindowLog, AutosaveAfterTheIntervalCountsRestartsAndNamesTheFile)
     const QByteArray saved = ReadFile(folder.filePath(files[0]));
     EXPECT_EQ(saved.count("\t20.5\t21.5\t22.5\t23.5\r\n"), 2) << "both data lines went into the file";
 
-    const QStringList l = Lines(w);
+    const QStringList l = Lines(w.LogText());
     ASSERT_EQ(l.size(), 8) << "the view restarted";
     EXPECT_TRUE(l[7].endsWith(kIndent + kSaved));
 

@@ -1,12 +1,14 @@
 #include "about.h"
 #include "application.h"
-#include "dialogs.h"
 #include "look.h"
 #include "mainwindow.h"
 #include "rstrings.h"
 #include "setupdialog.h"
 #include "shellrules.h"
 #include "uisync.h"
+
+#include "dialogs.h"
+#include "support/support.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -30,10 +32,9 @@
 #include <stdexcept>
 
 using namespace q274;
+using namespace q274test;
 
 namespace {
-
-const QString kIndent = QStringLiteral("\t   \t   \t   \t\t  ");
 
 // Records what the shortcuts and the close sequence reach.
 class RecordingWindow : public TfrmMain {
@@ -63,14 +64,6 @@ public:
     void btnLogSaveClick() override { calls << QStringLiteral("save"); }
     void btnR1Click(int channel) override { calls << QStringLiteral("relay %1").arg(channel); }
 };
-
-QStringList Lines(const TfrmMain &w)
-{
-    QStringList l = w.LogText().split(QStringLiteral("\r\n"));
-    EXPECT_EQ(l.last(), QString()) << "every line ends with CR LF";
-    l.removeLast();
-    return l;
-}
 
 void Press(TfrmMain &w, int key, Qt::KeyboardModifiers mods)
 {
@@ -214,14 +207,14 @@ TEST_F(MainWindow, UnitSwitchLogsAndAppliesButConvertsNothing)
     w.ShowLogBanner();
     w.cmbDeg->setCurrentIndex(1);
     EXPECT_TRUE(w.UseFahrenheit);
-    EXPECT_TRUE(Lines(w).last().endsWith(kIndent + QStringLiteral("Logging in Deg F")));
+    EXPECT_TRUE(Lines(w.LogText()).last().endsWith(kIndent + QStringLiteral("Logging in Deg F")));
     EXPECT_EQ(w.Channels.Settings(1).SetPoint, 30);
 
     w.chkLog->click();   // logging off: the unit still changes, the line is dropped
-    const int before = Lines(w).size();
+    const int before = Lines(w.LogText()).size();
     w.cmbDeg->setCurrentIndex(0);
     EXPECT_FALSE(w.UseFahrenheit);
-    EXPECT_EQ(Lines(w).size(), before);
+    EXPECT_EQ(Lines(w.LogText()).size(), before);
 }
 
 TEST_F(MainWindow, LogMessageWhileLoggingIsDisabledPassesOnlyTheDisabledLine)
@@ -231,14 +224,14 @@ TEST_F(MainWindow, LogMessageWhileLoggingIsDisabledPassesOnlyTheDisabledLine)
     w.LogMessage(kIndent + QStringLiteral("Q274 found"));
     EXPECT_EQ(w.LogText(), QString());
     w.LogMessage(kIndent + QStringLiteral("Logging disabled"));
-    const QStringList l = Lines(w);
+    const QStringList l = Lines(w.LogText());
     ASSERT_EQ(l.size(), 1);
     EXPECT_TRUE(l[0].endsWith(kIndent + QStringLiteral("Logging disabled")));
     EXPECT_FALSE(l[0].contains(QRegularExpression(QStringLiteral("  \\(\\d{3}\\)"))));
 
     w.chkLog->setChecked(true);
     w.LogMessage(kIndent + QStringLiteral("Q274 found"));
-    EXPECT_TRUE(Lines(w).last().contains(QRegularExpression(QStringLiteral("  \\(\\d{3}\\)\t"))));
+    EXPECT_TRUE(Lines(w.LogText()).last().contains(QRegularExpression(QStringLiteral("  \\(\\d{3}\\)\t"))));
 }
 
 TEST_F(MainWindow, AppendingAlwaysGoesToTheEndWhereverTheCaretIs)
@@ -250,7 +243,7 @@ TEST_F(MainWindow, AppendingAlwaysGoesToTheEndWhereverTheCaretIs)
     w.memLog->setTextCursor(c);
     w.LogMessage(kIndent + QStringLiteral("three"));
     w.AppendLogLine(QStringLiteral(" "));
-    const QStringList l = Lines(w);
+    const QStringList l = Lines(w.LogText());
     ASSERT_EQ(l.size(), 4);
     EXPECT_TRUE(l[2].endsWith(QStringLiteral("three")));
     EXPECT_EQ(l[3], QStringLiteral(" "));
@@ -260,7 +253,7 @@ TEST_F(MainWindow, BannerRestartsTheViewAndSetsTheTitles)
 {
     w.LogMessage(kIndent + QStringLiteral("old line"));
     w.ShowLogBanner();
-    const QStringList l = Lines(w);
+    const QStringList l = Lines(w.LogText());
     ASSERT_EQ(l.size(), 7);
     EXPECT_EQ(l[0], kIndent + QStringLiteral("Q274 Temperature Controller Standard for Linux"));
     for (int i = 0; i < 4; ++i)
@@ -276,11 +269,11 @@ TEST_F(MainWindow, BannerRestartsTheViewAndSetsTheTitles)
 TEST_F(MainWindow, ShowingTheWindowWritesTheBanner)
 {
     w.show();
-    EXPECT_EQ(Lines(w).size(), 7);
+    EXPECT_EQ(Lines(w.LogText()).size(), 7);
     EXPECT_EQ(w.windowTitle(), QStringLiteral("Veltrona - Q274 Temperature Controller Standard"));
     w.hide();
     w.show();   // only the first show restarts the view
-    EXPECT_EQ(Lines(w).size(), 7);
+    EXPECT_EQ(Lines(w.LogText()).size(), 7);
 }
 
 TEST_F(MainWindow, ClearLogWhileLoggingAsksToSaveThenRestarts)
@@ -291,7 +284,7 @@ TEST_F(MainWindow, ClearLogWhileLoggingAsksToSaveThenRestarts)
     EXPECT_EQ(dialogs.requests[0].text, QStringLiteral("Save the Log?"));
     EXPECT_EQ(dialogs.requests[0].title, QStringLiteral("Confirm"));
     EXPECT_EQ(dialogs.requests[0].icon, DialogIcon::Question);
-    const QStringList l = Lines(w);
+    const QStringList l = Lines(w.LogText());
     ASSERT_EQ(l.size(), 8);
     EXPECT_TRUE(l[6].endsWith(QStringLiteral("Logging enabled in Deg C")));
     EXPECT_TRUE(l[7].endsWith(kIndent + QStringLiteral("Log contents have been cleared")));
@@ -302,7 +295,7 @@ TEST_F(MainWindow, ClearLogWhileNotLoggingAsksNothing)
     w.chkLog->click();
     w.btnClearLog->click();
     EXPECT_TRUE(dialogs.requests.empty());
-    const QStringList l = Lines(w);
+    const QStringList l = Lines(w.LogText());
     ASSERT_EQ(l.size(), 7);
     EXPECT_TRUE(l[6].endsWith(kIndent + QStringLiteral("Logging disabled")));
 }
@@ -314,7 +307,7 @@ TEST_F(MainWindow, CtrlETwiceReturnsTheBoxAndWritesTwoStateLines)
     EXPECT_FALSE(w.chkLog->isChecked());
     Press(w, Qt::Key_E, Qt::ControlModifier);
     EXPECT_TRUE(w.chkLog->isChecked());
-    const QStringList l = Lines(w);
+    const QStringList l = Lines(w.LogText());
     ASSERT_EQ(l.size(), 9);
     EXPECT_TRUE(l[7].endsWith(kIndent + QStringLiteral("Logging disabled")));
     EXPECT_TRUE(l[8].endsWith(kIndent + QStringLiteral("Logging enabled in Deg C")));
@@ -339,10 +332,10 @@ TEST_F(MainWindow, ShortcutsReachTheirTargetsOnceEach)
     EXPECT_EQ(w.pgMain->currentWidget(), w.tabLog);
     Press(w, Qt::Key_T, Qt::ControlModifier);
     EXPECT_EQ(w.pgMain->currentWidget(), w.tabControl);
-    const int lines = Lines(w).size();
+    const int lines = Lines(w.LogText()).size();
     Press(w, Qt::Key_M, Qt::ControlModifier);
     EXPECT_TRUE(w.Log.ShowMilliseconds);
-    EXPECT_EQ(Lines(w).size(), lines);
+    EXPECT_EQ(Lines(w.LogText()).size(), lines);
     w.calls.clear();
     Press(w, Qt::Key_R, Qt::ControlModifier);
     EXPECT_EQ(w.calls, QStringList{"ask save"});
@@ -399,7 +392,7 @@ TEST_F(MainWindow, AgreeingToDisconnectClosesThePortBeforeTheSaveQuestion)
     EXPECT_TRUE(w.close());
     EXPECT_EQ(w.calls, (QStringList{"close port", "ask save"}));
     EXPECT_EQ(dialogs.Texts(), (QStringList{DisconnectQuestion(), "Save the Log?"}));
-    EXPECT_TRUE(Lines(w).last().endsWith(kIndent + QStringLiteral("Disconnected")));
+    EXPECT_TRUE(Lines(w.LogText()).last().endsWith(kIndent + QStringLiteral("Disconnected")));
 }
 
 TEST_F(MainWindow, AFailedSaveEndsTheCloseAttempt)
@@ -415,7 +408,7 @@ TEST_F(MainWindow, HandleAppExceptionLogsAndShowsTheErrorBox)
 {
     SetApplicationTitle(QStringLiteral("Q274 Temperature Controller Standard"));
     w.HandleAppException(std::runtime_error("Port busy"));
-    EXPECT_TRUE(Lines(w).last().endsWith(kIndent + QStringLiteral("Application ERROR: Port busy")));
+    EXPECT_TRUE(Lines(w.LogText()).last().endsWith(kIndent + QStringLiteral("Application ERROR: Port busy")));
     ASSERT_EQ(dialogs.requests.size(), 1u);
     EXPECT_EQ(dialogs.requests[0].kind, QStringLiteral("error"));
     EXPECT_EQ(dialogs.requests[0].title, QStringLiteral("Q274 Temperature Controller Standard"));
@@ -425,7 +418,7 @@ TEST_F(MainWindow, HandleAppExceptionLogsAndShowsTheErrorBox)
     EXPECT_EQ(dialogs.requests.size(), 1u);
     w.chkLog->setChecked(false);
     w.HandleAppException(std::runtime_error("Done."));
-    EXPECT_FALSE(Lines(w).last().contains(QStringLiteral("Done")));
+    EXPECT_FALSE(Lines(w.LogText()).last().contains(QStringLiteral("Done")));
     EXPECT_EQ(dialogs.requests.back().text, QStringLiteral("Done."));
 }
 
@@ -435,12 +428,12 @@ TEST_F(MainWindow, ErrorsFromHandlersAndPostedCallsReachTheHandler)
         void btnCOMClick() override { throw std::runtime_error("Registry error"); }
     } t;
     t.btnCOM->click();
-    EXPECT_TRUE(Lines(t).last().endsWith(QStringLiteral("Application ERROR: Registry error")));
+    EXPECT_TRUE(Lines(t.LogText()).last().endsWith(QStringLiteral("Application ERROR: Registry error")));
     EXPECT_EQ(dialogs.requests.back().text, QStringLiteral("Registry error."));
 
     UiSync::post([] { throw std::runtime_error("posted failure"); });
     UiSync::processPending();
-    EXPECT_TRUE(Lines(t).last().endsWith(QStringLiteral("Application ERROR: posted failure")));
+    EXPECT_TRUE(Lines(t.LogText()).last().endsWith(QStringLiteral("Application ERROR: posted failure")));
 }
 
 // Real modal boxes, each closed with Esc as a user would: every shortcut that
@@ -472,7 +465,7 @@ TEST(MainWindowModal, ShortcutsThatOpenAModalBoxActOnce)
             Press(w, key, Qt::ControlModifier);   // returns once every box it opened is closed
             EXPECT_EQ(boxes, 1) << QKeySequence(key).toString().toStdString();
         }
-        EXPECT_EQ(Lines(w).filter(QStringLiteral("Log contents have been cleared")).size(), 1);
+        EXPECT_EQ(Lines(w.LogText()).filter(QStringLiteral("Log contents have been cleared")).size(), 1);
     }
     qputenv("HOME", oldHome);
 }

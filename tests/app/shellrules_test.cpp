@@ -1,5 +1,7 @@
 #include "shellrules.h"
 
+#include "support/support.h"
+
 #include <gtest/gtest.h>
 
 using namespace q274;

@@ -4,6 +4,7 @@
 #include <QTemporaryDir>
 
 #include "childprocess.h"
+#include "support/support.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>

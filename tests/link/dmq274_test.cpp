@@ -5,9 +5,9 @@
 #include "timestamp.h"
 #include "uisync.h"
 
-#include <QCoreApplication>
+#include "support/support.h"
+
 #include <QDir>
-#include <QElapsedTimer>
 #include <QTemporaryDir>
 
 #include <atomic>
@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 using namespace q274;
+using namespace q274test;
 
 namespace {
 
@@ -190,20 +191,6 @@ protected:
         BoardTest::TearDown();
     }
 
-    // Runs the event loop and the hand-offs until pred or the deadline.
-    bool runUntil(const std::function<bool()> &pred, int ms = 5000)
-    {
-        QElapsedTimer t;
-        t.start();
-        while (!pred()) {
-            if (t.elapsed() > ms)
-                return false;
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-            UiSync::processPending();
-        }
-        return true;
-    }
-
     std::string readMaster(int ms = 2000)
     {
         std::string got;
@@ -235,11 +222,11 @@ TEST_F(PtyBoardTest, ConnectIdentifiesTheBoard)
 
     // The reply arrives in three pieces; only the last holds the line end.
     writeMaster("?Tempera");
-    runUntil([&] { return !dm->ReplyBuffer().buffer().isEmpty(); });
+    RunUntil([&] { return !dm->ReplyBuffer().buffer().isEmpty(); }, 5s);
     EXPECT_FALSE(dm->Poller.ReadyToSend) << "a piece of a reply must not let the next command go";
     writeMaster("ture Monitor & Controller v2.1");
     writeMaster("\r\n");
-    ASSERT_TRUE(runUntil([&] { return host.identified == 1; }));
+    ASSERT_TRUE(RunUntil([&] { return host.identified == 1; }, 5s));
     EXPECT_EQ(host.log, (QStringList{QStringLiteral("<connected>"), M(rs::sConnecting),
                                      M(QStringLiteral("Temperature Monitor & Controller v2.1")),
                                      M(rs::sQ274Found)}));
@@ -262,7 +249,7 @@ TEST_F(PtyBoardTest, SilentBoardEndsWithTheWatchdog)
 {
     dm->tmrTimeout.setInterval(200);
     dm->ToggleConnection();
-    ASSERT_TRUE(runUntil([&] { return host.disconnected == 1; }));
+    ASSERT_TRUE(RunUntil([&] { return host.disconnected == 1; }, 5s));
     EXPECT_EQ(host.log, (QStringList{QStringLiteral("<connected>"), M(rs::sConnecting), M(rs::sCouldNotConnect),
                                      M(rs::sClosingPort), QStringLiteral("<disconnected>")}));
     EXPECT_FALSE(dm->ComPort->Connected());
@@ -274,7 +261,7 @@ TEST_F(PtyBoardTest, BoardSilentAfterItsFirstLineEndsWithTheWatchdog)
     dm->ToggleConnection();
     readMaster();
     writeMaster("?Temperature X\r\n");
-    ASSERT_TRUE(runUntil([&] { return host.disconnected == 1; }));
+    ASSERT_TRUE(RunUntil([&] { return host.disconnected == 1; }, 5s));
     EXPECT_EQ(host.identified, 1);
     EXPECT_EQ(host.log.mid(host.log.size() - 3),
               (QStringList{M(rs::sCouldNotConnect), M(rs::sClosingPort), QStringLiteral("<disconnected>")}));
@@ -310,13 +297,13 @@ TEST_F(PtyBoardTest, LineErrorsFromTheDriverCountersFollowThePolicy)
     // Parity is not checked on this port: only the overrun is reported.
     port->parity += 1;
     port->overrun += 1;
-    ASSERT_TRUE(runUntil([&] { return host.log.contains(prefix + rs::sErrOverrun); }));
+    ASSERT_TRUE(RunUntil([&] { return host.log.contains(prefix + rs::sErrOverrun); }, 5s));
     EXPECT_EQ(host.log.filter(rs::sComPortPrefix).size(), 1);
     EXPECT_TRUE(dm->ComPort->Connected());
 
     dm->ErrorPolicy = ErrorPolicyStop;
     port->frame += 1;
-    ASSERT_TRUE(runUntil([&] { return host.disconnected == 1; }));
+    ASSERT_TRUE(RunUntil([&] { return host.disconnected == 1; }, 5s));
     EXPECT_EQ(host.log.filter(rs::sComPortPrefix).last(), prefix + rs::sErrFrame);
 }
 
@@ -330,9 +317,9 @@ TEST_F(PtyBoardTest, AFailingLineIsReportedAndReceivingGoesOn)
     dm->ToggleConnection();
     readMaster();
     writeMaster("T1bad\r");
-    ASSERT_TRUE(runUntil([&] { return host.log.contains(M(rs::sDataError)); }));
+    ASSERT_TRUE(RunUntil([&] { return host.log.contains(M(rs::sDataError)); }, 5s));
     writeMaster("T224.00\r");
-    ASSERT_TRUE(runUntil([&] { return host.temperatures.size() == 2; }));
+    ASSERT_TRUE(RunUntil([&] { return host.temperatures.size() == 2; }, 5s));
     EXPECT_TRUE(dm->ComPort->Connected());
     EXPECT_TRUE(dm->tmrTimeout.isActive());
 }
@@ -344,10 +331,10 @@ TEST_F(PtyBoardTest, EndlessLineWithoutLineEndIsDropped)
     const std::string junk(1000, 'x');
     for (int i = 0; i < 5; ++i)
         writeMaster(junk);
-    ASSERT_TRUE(runUntil([&] { return host.log.contains(M(rs::sDataError)); }));
+    ASSERT_TRUE(RunUntil([&] { return host.log.contains(M(rs::sDataError)); }, 5s));
     EXPECT_LE(dm->ReplyBuffer().buffer().size(), ReplyAssembler::MaxLength);
     writeMaster("?Temperature X\n");
-    ASSERT_TRUE(runUntil([&] { return host.identified == 1; }));
+    ASSERT_TRUE(RunUntil([&] { return host.identified == 1; }, 5s));
 }
 
 TEST_F(PtyBoardTest, UnfinishedLineDoesNotSurviveAReconnect)
@@ -355,13 +342,13 @@ TEST_F(PtyBoardTest, UnfinishedLineDoesNotSurviveAReconnect)
     dm->ToggleConnection();
     readMaster();
     writeMaster("S0"); // no line end
-    ASSERT_TRUE(runUntil([&] { return !dm->ReplyBuffer().buffer().isEmpty(); }));
+    ASSERT_TRUE(RunUntil([&] { return !dm->ReplyBuffer().buffer().isEmpty(); }, 5s));
     dm->ToggleConnection();
     dm->ToggleConnection();
     EXPECT_TRUE(dm->ReplyBuffer().buffer().isEmpty());
     readMaster();
     writeMaster("?Temperature X\r\n");
-    ASSERT_TRUE(runUntil([&] { return host.identified == 1; }));
+    ASSERT_TRUE(RunUntil([&] { return host.identified == 1; }, 5s));
     EXPECT_TRUE(host.relayStatus.isEmpty());
 }
 
@@ -373,7 +360,7 @@ TEST_F(PtyBoardTest, HangUpIsAnIoErrorThatStopsTheConnection)
     keeper = -1;
     ::close(master);
     master = -1;
-    ASSERT_TRUE(runUntil([&] { return host.disconnected == 1; }));
+    ASSERT_TRUE(RunUntil([&] { return host.disconnected == 1; }, 5s));
     EXPECT_TRUE(host.log.contains(M(QStringLiteral("  COM port:  ") + rs::sErrIO)));
     EXPECT_LT(host.log.indexOf(M(QStringLiteral("  COM port:  ") + rs::sErrIO)),
               host.log.indexOf(QStringLiteral("<disconnected>")));
@@ -389,7 +376,7 @@ TEST_F(PtyBoardTest, LogPolicyKeepsTheConnectionAfterAHangUp)
     keeper = -1;
     ::close(master);
     master = -1;
-    ASSERT_TRUE(runUntil([&] { return host.log.contains(M(QStringLiteral("  COM port:  ") + rs::sErrIO)); }));
+    ASSERT_TRUE(RunUntil([&] { return host.log.contains(M(QStringLiteral("  COM port:  ") + rs::sErrIO)); }, 5s));
     EXPECT_TRUE(dm->ComPort->Connected());
     EXPECT_EQ(host.disconnected, 0);
     dm->ToggleConnection();

@@ -4,6 +4,8 @@
 
 #include "uisync.h"
 
+#include "support/support.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -12,27 +14,9 @@
 #include <vector>
 
 using namespace q274;
+using namespace q274test;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
-namespace {
-
-// Runs hand-offs until pred holds; false when the generous deadline passed.
-bool waitFor(const std::function<bool()> &pred, std::chrono::milliseconds limit = 10s)
-{
-    const auto end = Clock::now() + limit;
-    UiSync::waitUntil([&] { return pred() || Clock::now() >= end; }, 10ms);
-    return pred();
-}
-
-// Keeps running hand-offs for a while (to see that nothing more arrives).
-void pump(std::chrono::milliseconds span)
-{
-    const auto end = Clock::now() + span;
-    UiSync::waitUntil([&] { return Clock::now() >= end; }, 5ms);
-}
-
-} // namespace
 
 TEST(NextTickDeadline, StaysOnTheGridAndSkipsMissedTicks)
 {
@@ -57,11 +41,11 @@ TEST(TThreadedTimer, FirstTickOneIntervalAfterEnablingOnUiThread)
             ranOn = std::this_thread::get_id();
         }
     };
-    pump(30ms);
+    Pump(30ms);
     EXPECT_EQ(ticks, 0); // disabled at creation
     const auto start = Clock::now();
     timer.SetEnabled(true);
-    ASSERT_TRUE(waitFor([&] { return ticks >= 1; }));
+    ASSERT_TRUE(WaitFor([&] { return ticks >= 1; }));
     EXPECT_GE(first - start, 95ms);
     EXPECT_EQ(ranOn, std::this_thread::get_id());
 }
@@ -79,7 +63,7 @@ TEST(TThreadedTimer, TicksDoNotDriftWithHandlerTime)
     };
     const auto start = Clock::now();
     timer.SetEnabled(true);
-    ASSERT_TRUE(waitFor([&] { return at.size() >= 10; }));
+    ASSERT_TRUE(WaitFor([&] { return at.size() >= 10; }));
     timer.SetEnabled(false);
     EXPECT_GE(at[9] - start, 395ms);
     for (size_t i = 1; i < at.size(); ++i)
@@ -99,16 +83,16 @@ TEST(TThreadedTimer, DisableDropsTicksAndReenableStartsFullInterval)
     int ticks = 0;
     timer.OnTimer = [&] { ++ticks; };
     timer.SetEnabled(true);
-    ASSERT_TRUE(waitFor([&] { return ticks >= 2; }));
+    ASSERT_TRUE(WaitFor([&] { return ticks >= 2; }));
     timer.SetEnabled(false);
     const int seen = ticks;
-    pump(150ms);
+    Pump(150ms);
     EXPECT_EQ(ticks, seen);
 
     timer.SetInterval(200);
     const auto start = Clock::now();
     timer.SetEnabled(true);
-    ASSERT_TRUE(waitFor([&] { return ticks > seen; }));
+    ASSERT_TRUE(WaitFor([&] { return ticks > seen; }));
     EXPECT_GE(Clock::now() - start, 195ms);
 }
 
@@ -121,7 +105,7 @@ TEST(TThreadedTimer, TickQueuedForHandOffIsDroppedWhenDisabledMeanwhile)
     // Not running hand-offs: the worker's tick waits for this thread.
     std::this_thread::sleep_for(60ms);
     timer.SetEnabled(false);
-    pump(100ms);
+    Pump(100ms);
     EXPECT_EQ(ticks, 0);
 }
 
@@ -135,7 +119,7 @@ TEST(TThreadedTimer, RestartWhileTickPendingDropsItAndWaitsAFullInterval)
     timer.SetEnabled(false);
     const auto restart = Clock::now();
     timer.SetEnabled(true);
-    ASSERT_TRUE(waitFor([&] { return !at.empty(); }));
+    ASSERT_TRUE(WaitFor([&] { return !at.empty(); }));
     EXPECT_GE(at.front() - restart, 95ms);
 }
 
@@ -148,8 +132,8 @@ TEST(TThreadedTimer, OneShotDisablesItself)
         ++ticks;
     };
     timer.SetEnabled(true);
-    ASSERT_TRUE(waitFor([&] { return ticks >= 1; }));
-    pump(120ms);
+    ASSERT_TRUE(WaitFor([&] { return ticks >= 1; }));
+    Pump(120ms);
     EXPECT_EQ(ticks, 1);
     EXPECT_FALSE(timer.Enabled());
 }
@@ -162,9 +146,9 @@ TEST(TThreadedTimer, HandlerMayStopAnotherTimer)
     b.OnTimer = [&] { ++bTicks; };
     a.SetEnabled(true);
     b.SetEnabled(true);
-    ASSERT_TRUE(waitFor([&] { return aTicks == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return aTicks == 1; }));
     const int bSeen = bTicks;
-    pump(100ms);
+    Pump(100ms);
     EXPECT_EQ(bTicks, bSeen);
 }
 
@@ -177,7 +161,7 @@ TEST(TThreadedTimer, HandlerExceptionIsSwallowedAndTicksGoOn)
         throw std::runtime_error("handler failed");
     };
     timer.SetEnabled(true);
-    EXPECT_TRUE(waitFor([&] { return ticks >= 3; }));
+    EXPECT_TRUE(WaitFor([&] { return ticks >= 3; }));
 }
 
 TEST(TThreadedTimer, DestroyWhileHandOffPendingDoesNotDeadlock)
@@ -202,7 +186,7 @@ TEST(TThreadedTimer, ManyTimersCreatedAndDestroyedWhileTicking)
             timers.back()->OnTimer = [&] { ++ticks; };
             timers.back()->SetEnabled(true);
         }
-        pump(20ms);
+        Pump(20ms);
     }
     EXPECT_GT(ticks, 0);
 }

@@ -2,6 +2,8 @@
 
 #include "uisync.h"
 
+#include "support/support.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -11,18 +13,9 @@
 #include <vector>
 
 using namespace q274;
+using namespace q274test;
 
 namespace {
-
-// Waits on the user-interface thread (running hand-offs) until done() or a
-// generous deadline; returns done().
-bool waitFor(const std::function<bool()> &done, std::chrono::seconds limit = std::chrono::seconds(20))
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    UiSync::waitUntil([&] { return done() || std::chrono::steady_clock::now() > deadline; },
-                      std::chrono::milliseconds(5));
-    return done();
-}
 
 // Virtual time: only the worker's sleeps move it, so every reading is exact.
 struct FakeClock {
@@ -86,7 +79,7 @@ TEST(DataLineWorker, LinesArrivePacedAndAlignedAcrossTickWrap)
     worker.TakeReferenceTick();
     const std::uint32_t start = worker.ReferenceTick();
     worker.Start();
-    ASSERT_TRUE(waitFor([&] { return lines.size() >= 8; }));
+    ASSERT_TRUE(WaitFor([&] { return lines.size() >= 8; }, kPatience));
     worker.Stop();
     worker.WaitStopped();
 
@@ -113,7 +106,7 @@ TEST(DataLineWorker, StopEndsTheWorkerAndRestartWorks)
     DataLineWorker worker([&] { ++count; }, nullptr, clock.clocks());
     worker.SetDataLineInterval(200);
     worker.Start();
-    ASSERT_TRUE(waitFor([&] { return count.load() >= 3; }));
+    ASSERT_TRUE(WaitFor([&] { return count.load() >= 3; }, kPatience));
     worker.Start(); // already running: nothing happens
     worker.Stop();
     worker.WaitStopped();
@@ -125,7 +118,7 @@ TEST(DataLineWorker, StopEndsTheWorkerAndRestartWorks)
     EXPECT_EQ(clock.now.load(), frozen); // no pass runs any more
 
     worker.Start();
-    EXPECT_TRUE(waitFor([&] { return count.load() >= stoppedAt + 3; }));
+    EXPECT_TRUE(WaitFor([&] { return count.load() >= stoppedAt + 3; }, kPatience));
     worker.Stop();
     worker.WaitStopped();
 }
@@ -146,7 +139,7 @@ TEST(DataLineWorker, NoLineAfterStopEvenWhenDue)
     worker.SetDataLineInterval(100);
     worker.SetReferenceMillisecond(999);
     worker.Start();
-    ASSERT_TRUE(waitFor([&] { return !worker.Running(); }));
+    ASSERT_TRUE(WaitFor([&] { return !worker.Running(); }, kPatience));
     worker.WaitStopped();
     EXPECT_EQ(count.load(), 0);
 }
@@ -159,11 +152,11 @@ TEST(DataLineWorker, NothingWrittenWhileFirstSamplePending)
     worker.SetDataLineInterval(100);
     worker.SetFirstSamplePending(true);
     worker.Start();
-    ASSERT_TRUE(waitFor([&] { return clock.now.load() > 1000; }));
+    ASSERT_TRUE(WaitFor([&] { return clock.now.load() > 1000; }, kPatience));
     EXPECT_EQ(count.load(), 0);
     EXPECT_NE(worker.ReferenceTick(), 0u); // pacing went on meanwhile
     worker.SetFirstSamplePending(false);
-    EXPECT_TRUE(waitFor([&] { return count.load() >= 2; }));
+    EXPECT_TRUE(WaitFor([&] { return count.load() >= 2; }, kPatience));
 }
 
 TEST(DataLineWorker, FailingLineIsReportedAndPacingGoesOn)
@@ -188,7 +181,7 @@ TEST(DataLineWorker, FailingLineIsReportedAndPacingGoesOn)
         clock.clocks());
     worker.SetDataLineInterval(100);
     worker.Start();
-    ASSERT_TRUE(waitFor([&] { return calls.load() >= 5; }));
+    ASSERT_TRUE(WaitFor([&] { return calls.load() >= 5; }, kPatience));
     EXPECT_TRUE(worker.Running());
     worker.Stop();
     worker.WaitStopped();
@@ -207,7 +200,7 @@ TEST(DataLineWorker, SystemClocksStopWakesTheSleepingWorker)
     worker.Start();
     EXPECT_TRUE(worker.Running());
     worker.Stop();
-    EXPECT_TRUE(waitFor([&] { return !worker.Running(); }));
+    EXPECT_TRUE(WaitFor([&] { return !worker.Running(); }, kPatience));
     worker.WaitStopped();
     EXPECT_EQ(count.load(), 0);
 }
@@ -220,7 +213,7 @@ TEST(DataLineWorker, DestructionStopsARunningWorker)
         DataLineWorker worker([&] { ++count; }, nullptr, clock.clocks());
         worker.SetDataLineInterval(100);
         worker.Start();
-        ASSERT_TRUE(waitFor([&] { return count.load() >= 1; }));
+        ASSERT_TRUE(WaitFor([&] { return count.load() >= 1; }, kPatience));
     }
     const int after = count.load();
     UiSync::processPending();
@@ -240,7 +233,7 @@ TEST(DataLineWorker, StopAndWaitFromInsideTheLineDoNotDeadlock)
     self = &worker;
     worker.SetDataLineInterval(100);
     worker.Start();
-    ASSERT_TRUE(waitFor([&] { return !worker.Running(); }));
+    ASSERT_TRUE(WaitFor([&] { return !worker.Running(); }, kPatience));
     worker.WaitStopped();
     EXPECT_EQ(count.load(), 1);
 }
@@ -259,6 +252,6 @@ TEST(DataLineWorker, RestartFromInsideTheLineKeepsTheWorker)
     self = &worker;
     worker.SetDataLineInterval(100);
     worker.Start();
-    ASSERT_TRUE(waitFor([&] { return count.load() >= 3; }));
+    ASSERT_TRUE(WaitFor([&] { return count.load() >= 3; }, kPatience));
     EXPECT_TRUE(worker.Running());
 }

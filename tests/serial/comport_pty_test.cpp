@@ -5,6 +5,8 @@
 #include "termiosmap.h"
 #include "uisync.h"
 
+#include "support/support.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -23,6 +25,7 @@
 #include <vector>
 
 using namespace q274;
+using namespace q274test;
 using namespace std::chrono_literals;
 
 namespace {
@@ -65,14 +68,6 @@ struct Pty {
         return out;
     }
 };
-
-// Waits on the user-interface thread (running hand-offs) for a condition.
-bool waitFor(const std::function<bool()> &cond, std::chrono::milliseconds limit = 10s)
-{
-    const auto end = std::chrono::steady_clock::now() + limit;
-    UiSync::waitUntil([&] { return cond() || std::chrono::steady_clock::now() >= end; }, 10ms);
-    return cond();
-}
 
 int countEntries(const char *dir)
 {
@@ -265,7 +260,7 @@ TEST(ComPortPty, WriteAndReadExactBytes)
 
     const std::string reply("25.5\r\n\0\xfe", 8);
     pty.send(reply);
-    ASSERT_TRUE(waitFor([&] { return port->PendingInput() == 8; }));
+    ASSERT_TRUE(WaitFor([&] { return port->PendingInput() == 8; }));
     s = "junk";
     EXPECT_EQ(port->ReadText(s, 0), 0);
     EXPECT_TRUE(s.empty());
@@ -277,7 +272,7 @@ TEST(ComPortPty, WriteAndReadExactBytes)
     EXPECT_EQ(port->PendingInput(), 0);
 
     pty.send("xyz");
-    ASSERT_TRUE(waitFor([&] { return port->PendingInput() == 3; }));
+    ASSERT_TRUE(WaitFor([&] { return port->PendingInput() == 3; }));
     port->PurgeBuffers(true, true);
     EXPECT_EQ(port->PendingInput(), 0);
     EXPECT_EQ(port->ModemSignals(), 0); // a pty has no modem lines
@@ -319,7 +314,7 @@ TEST(ComPortPty, DeliverEventsInFixedOrder)
     EXPECT_EQ(log, (Log{"TxEmpty", "Break", "Ring", "CTS", "DSR", "RxFlag", "RLSD", "Rx80Full"}));
 
     pty.send("abcd");
-    ASSERT_TRUE(waitFor([&] { return port->PendingInput() == 4; }));
+    ASSERT_TRUE(WaitFor([&] { return port->PendingInput() == 4; }));
     log.clear();
     port->DeliverEvents(ComEventBit(evRxChar) | ComEventBit(evError) | ComEventBit(evBreak));
     EXPECT_EQ(log, (Log{"Rx4", "Break"}));
@@ -335,7 +330,7 @@ TEST(ComPortPty, DeliverEventsInFixedOrder)
     };
     port->DeliverEvents(ComEventBit(evRxChar) | ComEventBit(evBreak));
     EXPECT_EQ(log, (Log{"Rx", "still open"}));
-    ASSERT_TRUE(waitFor([&] { return afterClose; }));
+    ASSERT_TRUE(WaitFor([&] { return afterClose; }));
     EXPECT_FALSE(port->Connected());
 }
 
@@ -355,7 +350,7 @@ TEST(ComPortPty, RxCharReachesHandlerOnUiThread)
     };
     port->OpenPort();
     pty.send("?Temperature\r\n");
-    ASSERT_TRUE(waitFor([&] { return got.size() >= 14; }));
+    ASSERT_TRUE(WaitFor([&] { return got.size() >= 14; }));
     EXPECT_EQ(got, "?Temperature\r\n");
     EXPECT_TRUE(onUi);
     EXPECT_GE(calls, 1);
@@ -365,11 +360,11 @@ TEST(ComPortPty, RxCharReachesHandlerOnUiThread)
     int lastCount = 0;
     port->OnRxChar = [&](TCustomComPort &, int count) { ++counts; lastCount = count; };
     pty.send("ab");
-    ASSERT_TRUE(waitFor([&] { return counts >= 1; }));
+    ASSERT_TRUE(WaitFor([&] { return counts >= 1; }));
     EXPECT_EQ(lastCount, 2);
     const int after = counts;
     pty.send("c");
-    ASSERT_TRUE(waitFor([&] { return counts > after; }));
+    ASSERT_TRUE(WaitFor([&] { return counts > after; }));
     EXPECT_EQ(lastCount, 3);
     port->ClosePort();
 }
@@ -387,17 +382,17 @@ TEST(ComPortPty, ThrowingHandlerEndsThreadUntilReopen)
     };
     port->OpenPort();
     pty.send("1");
-    ASSERT_TRUE(waitFor([&] { return calls == 1; }));
-    ASSERT_TRUE(waitFor([&] { return port->EventThread()->Finished(); }));
+    ASSERT_TRUE(WaitFor([&] { return calls == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return port->EventThread()->Finished(); }));
     EXPECT_TRUE(port->EventThread()->EndedByError());
     pty.send("2");
-    EXPECT_FALSE(waitFor([&] { return calls > 1; }, 200ms)); // no more events
+    EXPECT_FALSE(WaitFor([&] { return calls > 1; }, 200ms)); // no more events
     EXPECT_TRUE(port->Connected());
 
     port->ClosePort();
     port->OpenPort();
     pty.send("3");
-    ASSERT_TRUE(waitFor([&] { return calls == 2; }));
+    ASSERT_TRUE(WaitFor([&] { return calls == 2; }));
     port->ClosePort();
 }
 
@@ -431,12 +426,12 @@ TEST(ComPortPty, HangUpReportsOneIoErrorThenStaysQuiet)
     };
     port->OpenPort();
     pty.closeMaster();
-    ASSERT_TRUE(waitFor([&] { return ioErrors >= 1; }));
+    ASSERT_TRUE(WaitFor([&] { return ioErrors >= 1; }));
 
     struct rusage before {}, after {};
     getrusage(RUSAGE_SELF, &before);
     const auto wallStart = std::chrono::steady_clock::now();
-    waitFor([] { return false; }, 1s);
+    WaitFor([] { return false; }, 1s);
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
     getrusage(RUSAGE_SELF, &after);
     auto sec = [](const timeval &t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
@@ -468,7 +463,7 @@ TEST(ComPortPty, CloseRequestedFromOnErrorCompletes)
     port->OpenPort();
     log.clear();
     pty.closeMaster();
-    ASSERT_TRUE(waitFor([&] { return !port->Connected(); }));
+    ASSERT_TRUE(WaitFor([&] { return !port->Connected(); }));
     EXPECT_EQ(log, (Log{"Error", "CTS-", "DSR-", "RLSD-", "BeforeClose", "AfterClose"}));
     EXPECT_EQ(port->EventThread(), nullptr);
 
@@ -513,7 +508,7 @@ TEST(ComPortPty, HangUpWhileDeliveryWaitsIsOneIoErrorAndCloses)
         ASSERT_TRUE(handedOver(*port));
         if (!readInHandler)
             pty.closeMaster();
-        EXPECT_TRUE(waitFor([&] { return !port->Connected(); }));
+        EXPECT_TRUE(WaitFor([&] { return !port->Connected(); }));
         UiSync::setErrorHandler(nullptr);
         EXPECT_EQ(ioErrors, 1);
         EXPECT_EQ(otherErrors, 0);
@@ -538,7 +533,7 @@ TEST(ComPortPty, DeferredCloseNeverHitsALaterSession)
     };
     port->OpenPort();
     pty.send("x");
-    ASSERT_TRUE(waitFor([&] { return port->PendingInput() == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return port->PendingInput() == 1; }));
     port->DeliverEvents(ComEventBit(evRxChar));
     EXPECT_TRUE(port->Connected());
     // The button closes and reopens before the deferred close got its turn.
@@ -565,7 +560,7 @@ TEST(ComPortPty, ManyOpenCloseCyclesLeakNothing)
         port->ClosePort();
     }
     EXPECT_EQ(countEntries("/proc/self/fd"), fds);
-    EXPECT_TRUE(waitFor([&] { return countEntries("/proc/self/task") <= tasks; }, 5s));
+    EXPECT_TRUE(WaitFor([&] { return countEntries("/proc/self/task") <= tasks; }, 5s));
 }
 
 TEST(ComPortPty, WindowSyncQueuesEventsAndSkipsThemAfterClose)
@@ -582,7 +577,7 @@ TEST(ComPortPty, WindowSyncQueuesEventsAndSkipsThemAfterClose)
     };
     port->OpenPort();
     pty.send("hello");
-    ASSERT_TRUE(waitFor([&] { return got.size() >= 5; }));
+    ASSERT_TRUE(WaitFor([&] { return got.size() >= 5; }));
     EXPECT_EQ(got, "hello");
     port->ClosePort();
 }
@@ -613,7 +608,7 @@ TEST(ComPortPty, EventThreadDiscardsQueuedInputWhenItEnds)
     port->OnRxChar = [&](TCustomComPort &, int) { ++reported; }; // reads nothing
     port->OpenPort();
     pty.send("abc");
-    ASSERT_TRUE(waitFor([&] { return reported > 0; }));
+    ASSERT_TRUE(WaitFor([&] { return reported > 0; }));
     port->ClosePort();
     // A pty keeps its input queue across opens: only a purge empties it.
     port->SetEvents(0);

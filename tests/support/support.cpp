@@ -1,0 +1,67 @@
+#include "support.h"
+
+#include "uisync.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <gtest/gtest.h>
+
+namespace q274test {
+
+using q274::UiSync;
+
+bool WaitFor(const std::function<bool()> &done, std::chrono::milliseconds limit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    bool ok = false;
+    UiSync::waitUntil([&] {
+        ok = done();
+        return ok || std::chrono::steady_clock::now() >= deadline;
+    }, 5ms);
+    return ok;
+}
+
+void Pump(std::chrono::milliseconds span)
+{
+    const auto end = std::chrono::steady_clock::now() + span;
+    UiSync::waitUntil([&] { return std::chrono::steady_clock::now() >= end; }, 5ms);
+}
+
+bool RunUntil(const std::function<bool()> &done, std::chrono::milliseconds limit)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > limit.count())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        UiSync::processPending();
+    }
+    return true;
+}
+
+QStringList Lines(const QString &logText)
+{
+    QStringList l = logText.split(QStringLiteral("\r\n"));
+    EXPECT_TRUE(l.last().isEmpty()) << "every line ends with CR LF";
+    l.removeLast();
+    return l;
+}
+
+QStringList Messages(const QString &viewText, const QString &indent)
+{
+    QStringList out;
+    for (const QString &line : viewText.split(QLatin1Char('\n'))) {
+        const qsizetype tab = line.indexOf(QLatin1Char('\t'));
+        if (tab < 0)
+            continue;
+        QString text = line.mid(tab);
+        if (text.startsWith(indent))
+            text = text.mid(indent.size());
+        out << text;
+    }
+    return out;
+}
+
+} // namespace q274test
