@@ -1,16 +1,13 @@
 // The one way modal dialogs are shown: Yes/No questions, the save-file
 // dialog, the error box, the plain message box and any prepared dialog (the
 // about box, the port setup dialog). The default implementation uses Qt's
-// standard dialogs; tests install a ScriptedDialogs that records every
-// request and answers from a script instead of blocking.
+// standard dialogs; tests install their own that answer from a script
+// instead of blocking.
 #pragma once
 
 #include <QString>
-#include <QStringList>
 
-#include <deque>
 #include <optional>
-#include <vector>
 
 class QDialog;
 class QWidget;
@@ -52,40 +49,6 @@ void InstallDialogs(Dialogs *dialogs);
 
 class QtDialogs : public Dialogs {
 public:
-    bool AskYesNo(QWidget *parent, const QString &title, const QString &text, DialogIcon icon) override;
-    std::optional<QString> AskSaveFileName(QWidget *parent, const SaveFileRequest &req) override;
-    void ShowError(QWidget *parent, const QString &title, const QString &text) override;
-    void ShowMessage(QWidget *parent, const QString &title, const QString &text) override;
-    int RunDialog(QDialog &dialog, const QString &kind) override;
-};
-
-// For tests: records every request and answers from queues. With an empty
-// queue a question is answered No, a save dialog is cancelled and a prepared
-// dialog is rejected. Installs itself on construction and restores the Qt
-// dialogs on destruction.
-class ScriptedDialogs : public Dialogs {
-public:
-    struct Request {
-        QString kind;   // "question", "save", "error", "message" or the RunDialog kind
-        QString title;
-        QString text;   // for "save": the suggested file name
-        DialogIcon icon = DialogIcon::None;
-        SaveFileRequest save;
-    };
-
-    ScriptedDialogs();
-    ~ScriptedDialogs() override;
-    ScriptedDialogs(const ScriptedDialogs &) = delete;
-    ScriptedDialogs &operator=(const ScriptedDialogs &) = delete;
-
-    std::deque<bool> answers;                    // for AskYesNo
-    std::deque<std::optional<QString>> saveAnswers;
-    std::deque<int> dialogResults;               // for RunDialog
-    std::vector<Request> requests;
-
-    QStringList Kinds() const;
-    QStringList Texts() const;
-
     bool AskYesNo(QWidget *parent, const QString &title, const QString &text, DialogIcon icon) override;
     std::optional<QString> AskSaveFileName(QWidget *parent, const SaveFileRequest &req) override;
     void ShowError(QWidget *parent, const QString &title, const QString &text) override;

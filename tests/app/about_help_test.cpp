@@ -1,8 +1,9 @@
 // The about box (version note, texts, closing) and the help document.
 #include "about.h"
-#include "dialogs.h"
 #include "help.h"
 #include "shellrules.h"
+
+#include "support/scripteddialogs.h"
 
 #include <gtest/gtest.h>
 

@@ -17,7 +17,7 @@
 #include <QTemporaryDir>
 
 #include "childprocess.h"
-#include "dialogs.h"
+#include "support/scripteddialogs.h"
 #include "support/support.h"
 
 #include <gtest/gtest.h>

@@ -5,7 +5,7 @@
 #include "protocol.h"
 #include "uisync.h"
 
-#include "dialogs.h"
+#include "support/scripteddialogs.h"
 #include "support/support.h"
 
 #include <QCheckBox>

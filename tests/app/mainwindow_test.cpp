@@ -7,7 +7,7 @@
 #include "shellrules.h"
 #include "uisync.h"
 
-#include "dialogs.h"
+#include "support/scripteddialogs.h"
 #include "support/support.h"
 
 #include <QApplication>
