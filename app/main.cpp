@@ -103,6 +103,7 @@ int main(int argc, char **argv)
 
     q274::TfrmMain frmMain(&dmQ274);
     frmMain.show();
+    frmMain.StartJournal(q274::TJournal::DefaultFolder());
     if (options.logPage)
         frmMain.pgMain->setCurrentWidget(frmMain.tabLog);
 

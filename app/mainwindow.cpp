@@ -87,10 +87,12 @@ TfrmMain::~TfrmMain()
 {
     EndDataLineWorker();
     // Nothing may reach a window that is being taken apart: the connection
-    // loses its host, and the timers stop (dropping ticks already waiting)
-    // before they go, ahead of the widgets their handlers touch.
+    // loses its host and polling its stop callback.
     dmQ274->SetHost(nullptr);
     dmQ274->Poller.OnPollingStopped = nullptr;
+    // A normal end: the log's journal is not needed any more.
+    if (FJournal)
+        FJournal->Remove();
     // The handler captures this window.
     SetAppExceptionHandler({});
 }

@@ -11,6 +11,7 @@
 #include "channelpanel.h"
 #include "channels.h"
 #include "datalines.h"
+#include "journal.h"
 #include "logmodel.h"
 #include "dmq274.h"
 
@@ -32,6 +33,7 @@ class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
+class QTimer;
 
 namespace q274 {
 
@@ -151,6 +153,10 @@ public:
     // --- Log view ---
     // The log's lines, filter, timestamps and autosave; memLog shows it.
     TLogModel Log;
+    // Keeps a journal of the log in folder from now on, after saving the
+    // journals of programs that ended without a normal exit into the log
+    // folder. A normal end of the window removes the journal.
+    void StartJournal(const QString &folder);
     void LogMessage(const QString &text) override;
     void ShowLogBanner();
     void LogLoggingState();
@@ -222,6 +228,14 @@ private:
     DataLineClocks FDataLineClocks;
     std::unique_ptr<DataLineWorker> FDataLineWorker;
     std::array<std::unique_ptr<TChannelPanel>, 4> FPanels;
+    std::unique_ptr<TJournal> FJournal;
+    bool FJournalBroken = false;     // no writing until the next restart
+    bool FJournalReported = false;   // its failure was logged once
+    QTimer *FJournalSync = nullptr;
+    void JournalAppend(const QString &line);
+    void JournalRestart();
+    void JournalFailed(const std::exception &error);
+    void RecoverJournals(const QString &folder);
     std::unique_ptr<TdmQ274> FOwnedDm;
 };
 

@@ -16,6 +16,10 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QTimer>
 #include <QScopeGuard>
 #include <QTextCursor>
 
@@ -152,12 +156,14 @@ void TfrmMain::FollowLog()
     // Appending always goes to the end of the whole text, wherever the user
     // put the caret.
     Log.OnAppend = [this](const QString &line) {
+        JournalAppend(line);
         QTextCursor c = memLog->textCursor();
         c.movePosition(QTextCursor::End);
         memLog->setTextCursor(c);
         memLog->insertPlainText(line + QLatin1Char('\n'));
     };
     Log.OnRestart = [this] {
+        JournalRestart();
         memLog->clear();
         if (!Log.Lines().isEmpty())
             memLog->setPlainText(Log.Lines().join(QLatin1Char('\n')) + QLatin1Char('\n'));
@@ -215,6 +221,96 @@ void TfrmMain::btnClearLogClick()
         AskSaveLog();
     ShowLogBanner();
     LogMessage(MessageIndent + rs::sLogCleared);
+}
+
+// ---------------------------------------------------------------- journal
+
+void TfrmMain::StartJournal(const QString &folder)
+{
+    RecoverJournals(folder);
+    FJournal = std::make_unique<TJournal>(folder, QCoreApplication::applicationPid());
+    FJournalSync = new QTimer(this);
+    FJournalSync->setSingleShot(true);
+    // At most one trip to the disk a second: a power cut costs at most the
+    // last second of the log.
+    FJournalSync->setInterval(1000);
+    connect(FJournalSync, &QTimer::timeout, this, [this] {
+        if (!FJournal || FJournalBroken)
+            return;
+        try {
+            FJournal->Sync();
+        } catch (const std::exception &e) {
+            JournalFailed(e);
+        }
+    });
+    JournalRestart();
+}
+
+void TfrmMain::JournalAppend(const QString &line)
+{
+    if (!FJournal || FJournalBroken)
+        return;
+    try {
+        FJournal->Append(line);
+        if (!FJournalSync->isActive())
+            FJournalSync->start();
+    } catch (const std::exception &e) {
+        JournalFailed(e);
+    }
+}
+
+void TfrmMain::JournalRestart()
+{
+    if (!FJournal)
+        return;
+    // The view starts over only after its save worked, so the journal may too.
+    try {
+        FJournal->Restart(Log.Lines());
+        FJournalBroken = false;
+    } catch (const std::exception &e) {
+        JournalFailed(e);
+    }
+}
+
+void TfrmMain::JournalFailed(const std::exception &error)
+{
+    // Logging goes on without the journal; one line says so, not one per line.
+    FJournalBroken = true;
+    if (FJournalReported)
+        return;
+    FJournalReported = true;
+    HandleAppException(error, false);
+}
+
+void TfrmMain::RecoverJournals(const QString &folder)
+{
+    for (const QString &orphan : TJournal::Orphans(folder, QCoreApplication::applicationPid())) {
+        QFile file(orphan);
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray bytes = file.readAll();
+        file.close();
+        if (bytes.isEmpty()) {
+            QFile::remove(orphan);
+            continue;
+        }
+        // Named after the journal's last line: when that session ended.
+        const QDateTime ended = QFileInfo(orphan).lastModified();
+        const QString stem = LogFolder + QStringLiteral("/Q274TC_recovered_") + LogFileDatePart(ended.date(), Locale) +
+                             QLatin1Char('_') + LogFileTimePart(ended.time());
+        QString path = stem + QStringLiteral(".log");
+        for (int n = 2; QFileInfo::exists(path); ++n)
+            path = stem + QStringLiteral("-%1.log").arg(n);
+        try {
+            WriteLogFileBytes(path, bytes);
+            QFile::remove(orphan);
+            LogMessage(MessageIndent + QStringLiteral("Log of an earlier session that ended unexpectedly saved as ") +
+                       path);
+        } catch (const std::exception &e) {
+            // The journal stays for the next start.
+            HandleAppException(e, false);
+        }
+    }
 }
 
 // ---------------------------------------------------------------- log files

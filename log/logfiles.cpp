@@ -193,8 +193,11 @@ bool writeAll(int fd, const char *data, qsizetype size)
 
 void WriteLogFile(const QString &path, const QString &viewText)
 {
-    const QByteArray bytes = LogFileBytes(viewText);
+    WriteLogFileBytes(path, LogFileBytes(viewText));
+}
 
+void WriteLogFileBytes(const QString &path, const QByteArray &bytes)
+{
     SaveTarget resolved;
     if (const int error = resolveTarget(QFile::encodeName(path), resolved))
         fail("Cannot create file", path, error);

@@ -62,5 +62,7 @@ public:
 // file keeps its permission bits. Throws LogFileError naming the path and the
 // reason.
 void WriteLogFile(const QString &path, const QString &viewText);
+// The same safe save for bytes already in log file form.
+void WriteLogFileBytes(const QString &path, const QByteArray &bytes);
 
 } // namespace q274

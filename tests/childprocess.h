@@ -119,6 +119,14 @@ public:
         return false;
     }
 
+    int Pid() const { return FPid; }
+    // Sends sig (SIGKILL: the power cut) without waiting.
+    void Signal(int sig)
+    {
+        if (FPid > 0)
+            ::kill(FPid, sig);
+    }
+
     // SIGTERM, then SIGKILL if it does not end within ten seconds.
     void Terminate()
     {
