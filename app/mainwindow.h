@@ -232,6 +232,7 @@ private:
     bool FJournalBroken = false;     // no writing until the next restart
     bool FJournalReported = false;   // its failure was logged once
     QTimer *FJournalSync = nullptr;
+    QTimer *FRepeatFlush = nullptr;
     void JournalAppend(const QString &line);
     void JournalRestart();
     void JournalFailed(const std::exception &error);

@@ -6,6 +6,7 @@
 
 #include "dialogs.h"
 #include "logfiles.h"
+#include "protocol.h"
 #include "rstrings.h"
 #include "shellrules.h"
 #include "storeditems.h"
@@ -153,6 +154,12 @@ void TfrmMain::AppendLogLine(const QString &line)
 
 void TfrmMain::FollowLog()
 {
+    // Repeats of a flooding message held back are counted a second later.
+    FRepeatFlush = new QTimer(this);
+    FRepeatFlush->setSingleShot(true);
+    FRepeatFlush->setInterval(1000);
+    connect(FRepeatFlush, &QTimer::timeout, this, [this] { Log.FlushRepeats(); });
+
     // Appending always goes to the end of the whole text, wherever the user
     // put the caret.
     Log.OnAppend = [this](const QString &line) {
@@ -175,7 +182,10 @@ void TfrmMain::LogMessage(const QString &text)
 {
     Log.Enabled = chkLog->isChecked();
     Log.Locale = Locale;
-    Log.LogMessage(text);
+    Log.RepeatLimited = MessageIndent + DataErrorText;
+    const bool held = !Log.LogMessage(text) && Log.RepeatsPending() > 0;
+    if (held && !FRepeatFlush->isActive())
+        FRepeatFlush->start();
 }
 
 QString TfrmMain::LogText() const

@@ -13,11 +13,15 @@ ReplyAssembler::Result ReplyAssembler::feed(const std::string &bytes)
         line.remove(QChar('\n'));
         result.status = Result::Line;
         result.line = TrimLine(line);
+        FOverflowed = false;
     } else if (FBuffer.size() > MaxLength) {
         // Without a line end the buffer would grow for as long as noise
-        // arrives; drop it and let the next line start clean.
+        // arrives; drop it and let the next line start clean. One report
+        // for one overlong line, not one per piece of it.
         FBuffer.clear();
-        result.status = Result::Overflow;
+        if (!FOverflowed)
+            result.status = Result::Overflow;
+        FOverflowed = true;
     }
     return result;
 }

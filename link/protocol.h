@@ -32,14 +32,20 @@ public:
 
     // Appends bytes (one byte, one character). Returns Line with the reply and
     // empties the buffer when the buffer holds a CR or LF anywhere; Overflow
-    // (buffer dropped) when it grew past MaxLength without one; else Waiting.
+    // (buffer dropped) when it grew past MaxLength without one, once for the
+    // whole overlong line however long it goes on; else Waiting.
     Result feed(const std::string &bytes);
 
-    void clear() { FBuffer.clear(); }
+    void clear()
+    {
+        FBuffer.clear();
+        FOverflowed = false;
+    }
     const QString &buffer() const { return FBuffer; }
 
 private:
     QString FBuffer;
+    bool FOverflowed = false;   // the line now arriving was already reported too long
 };
 
 // Identification reply: the line contains "?Temperature".

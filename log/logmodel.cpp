@@ -24,8 +24,38 @@ bool TLogModel::LogMessage(const QString &text)
     const LogDecision d = LogMessageDecision(Enabled, text);
     if (!d.write)
         return false;
-    AppendLine(LogLine(FormatTimestamp(Now(), Locale, ShowMilliseconds && d.withMsAllowed), text));
+    if (!RepeatLimited.isEmpty() && text == RepeatLimited) {
+        const QDateTime now = Now();
+        if (FRepeatWritten.isValid() && FRepeatWritten.msecsTo(now) < 1000 && FRepeatWritten <= now) {
+            ++FRepeats;
+            return false;
+        }
+        FRepeatWritten = now;
+        if (FRepeats > 0) {
+            const int n = FRepeats + 1;
+            FRepeats = 0;
+            WriteMessage(text + QStringLiteral(" (repeated %1 times)").arg(n), d.withMsAllowed);
+            return true;
+        }
+    }
+    WriteMessage(text, d.withMsAllowed);
     return true;
+}
+
+void TLogModel::FlushRepeats()
+{
+    if (FRepeats == 0)
+        return;
+    const int n = FRepeats;
+    FRepeats = 0;
+    FRepeatWritten = Now();
+    if (LogMessageDecision(Enabled, RepeatLimited).write)
+        WriteMessage(RepeatLimited + QStringLiteral(" (repeated %1 times)").arg(n), true);
+}
+
+void TLogModel::WriteMessage(const QString &text, bool withMs)
+{
+    AppendLine(LogLine(FormatTimestamp(Now(), Locale, ShowMilliseconds && withMs), text));
 }
 
 void TLogModel::AppendLine(const QString &line)

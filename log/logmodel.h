@@ -29,6 +29,16 @@ public:
     // a "Logging disabled" text gets through, without milliseconds. Returns
     // whether a line was written.
     bool LogMessage(const QString &text);
+    // A message that can come in floods (a babbling line): written once, then
+    // at most once a second with " (repeated N times)" counting the ones in
+    // between. Empty: none.
+    QString RepeatLimited;
+    // The repeats held back since the last written one.
+    int RepeatsPending() const { return FRepeats; }
+    // Writes the count of held-back repeats now (the owner calls it a second
+    // after holding one back, so a flood that stops is still counted).
+    void FlushRepeats();
+
     // One line as it stands, whatever the logging state.
     void AppendLine(const QString &line);
     // Starts over: each banner line after the indent, then two empty lines.
@@ -50,7 +60,10 @@ public:
 
 private:
     QDateTime Now() const { return Clock ? Clock() : QDateTime::currentDateTime(); }
+    void WriteMessage(const QString &text, bool withMs);
     QStringList FLines;
+    QDateTime FRepeatWritten;   // when RepeatLimited was last written
+    int FRepeats = 0;
 };
 
 } // namespace q274

@@ -7,6 +7,7 @@
 #include "support/support.h"
 
 #include <QCheckBox>
+#include <QDateTime>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -37,6 +38,9 @@ protected:
     {
         w.DecimalSeparatorText = QStringLiteral(".");
         w.memLog->clear();
+        // A second between log lines: each rejected line here is its own
+        // event, not part of a flood.
+        w.Log.Clock = [t = QDateTime::currentDateTime()]() mutable { return t = t.addSecs(1); };
     }
 
     // The event messages of the log view, without timestamp and indent.

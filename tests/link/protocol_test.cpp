@@ -58,10 +58,15 @@ TEST(ReplyAssembler, OverflowDropsBufferPast4096)
     EXPECT_EQ(a.buffer().size(), 4096);
     EXPECT_EQ(a.feed("y").status, ReplyAssembler::Result::Overflow);
     EXPECT_TRUE(a.buffer().isEmpty());
-    // The next reply arrives clean.
+    // The same overlong line going on is not reported again.
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(a.feed(std::string(4097, 'x')).status, ReplyAssembler::Result::Waiting);
+    EXPECT_LE(a.buffer().size(), ReplyAssembler::MaxLength);
+    // The next reply arrives clean, and a later overlong line counts again.
     auto r = a.feed("S00\r");
     ASSERT_EQ(r.status, ReplyAssembler::Result::Line);
     EXPECT_EQ(r.line, "S00");
+    EXPECT_EQ(a.feed(std::string(4097, 'x')).status, ReplyAssembler::Result::Overflow);
 }
 
 TEST(ReplyAssembler, ClearDropsUnfinishedLine)

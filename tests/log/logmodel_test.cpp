@@ -37,3 +37,32 @@ TEST(LogModel, FilterTimestampsRestartAndAutosave)
     EXPECT_EQ(log.AutosaveCount, 1);
     EXPECT_FALSE(log.AutosaveDue(log.Clock().addDays(1)));
 }
+
+TEST(LogModel, AFloodOfOneMessageIsWrittenOnceASecondWithItsCount)
+{
+    TLogModel log;
+    QDateTime now(QDate(2026, 12, 8), QTime(9, 0, 0));
+    log.Clock = [&] { return now; };
+    log.RepeatLimited = QStringLiteral(" Data error");
+    auto step = [&](int ms) { now = now.addMSecs(ms); };
+
+    EXPECT_TRUE(log.LogMessage(QStringLiteral(" Data error")));   // the first is written
+    step(300);
+    EXPECT_FALSE(log.LogMessage(QStringLiteral(" Data error")));
+    EXPECT_TRUE(log.LogMessage(QStringLiteral(" other")));        // other lines are not held
+    step(699);
+    EXPECT_FALSE(log.LogMessage(QStringLiteral(" Data error")));
+    EXPECT_EQ(log.RepeatsPending(), 2);
+    step(1);   // a second after the written one
+    EXPECT_TRUE(log.LogMessage(QStringLiteral(" Data error")));
+    EXPECT_TRUE(log.Lines().last().endsWith(QStringLiteral(" Data error (repeated 3 times)")));
+
+    step(500);
+    EXPECT_FALSE(log.LogMessage(QStringLiteral(" Data error")));
+    log.FlushRepeats();   // the flood stopped: its count still shows
+    EXPECT_TRUE(log.Lines().last().endsWith(QStringLiteral(" Data error (repeated 1 times)")));
+    step(1000);   // after a quiet second the message is plain again
+    EXPECT_TRUE(log.LogMessage(QStringLiteral(" Data error")));
+    EXPECT_TRUE(log.Lines().last().endsWith(QStringLiteral(" Data error")));
+    EXPECT_EQ(log.Lines().size(), 5);
+}
