@@ -257,8 +257,9 @@ TEST_F(BoardE2E, HeatControlSwitchesRelayOneOnAndOff)
         if (trace[i].dir == "RX" && (t.startsWith('N') || t.startsWith('F'))) {
             const auto status = Simulator::Find(trace, "RX", "S0", i + 1);
             // Only the last command may still wait for its query.
-            if (!status)
+            if (!status) {
                 EXPECT_GE(i + 4, trace.size()) << t.toStdString();
+            }
         }
     }
     EXPECT_TRUE(w->EnableBox(1)->isChecked());
