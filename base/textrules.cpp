@@ -82,7 +82,8 @@ QString FormatTwoDecimals(double value, QChar decimalSep)
     // once; then padded to exactly two decimals.
     const double magnitude = std::fabs(value);
     int intDigits = 0;
-    if (magnitude >= 1.0)
+    // Infinity has no digit count; it keeps Qt's "inf" text.
+    if (magnitude >= 1.0 && std::isfinite(magnitude))
         intDigits = int(std::floor(std::log10(magnitude))) + 1;
     const int decimals = intDigits > 5 ? 2 : std::clamp(5 - intDigits, 0, 2);
     QString text = QString::number(value, 'f', decimals);

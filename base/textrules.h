@@ -27,6 +27,7 @@ std::optional<double> ParseLocaleFloat(const QString &text, QChar decimalSep);
 // Fixed-point text with two decimals, at most five significant digits, with
 // the given decimal separator and always ASCII digits (75.308 -> "75.31"),
 // so the board's text and converted values read alike in every locale.
+// Infinity and NaN give "inf", "-inf" and "nan".
 QString FormatTwoDecimals(double value, QChar decimalSep);
 
 } // namespace q274

@@ -1,5 +1,7 @@
 #include "protocol.h"
 
+#include <cmath>
+
 namespace q274 {
 
 ReplyAssembler::Result ReplyAssembler::feed(const std::string &bytes)
@@ -104,7 +106,11 @@ std::optional<QString> ReadoutText(const QString &value, bool useFahrenheit, QCh
     const std::optional<double> celsius = ParseLocaleFloat(v, decimalSep);
     if (!celsius)
         return std::nullopt;
-    return QLatin1Char(' ') + FormatTwoDecimals(CelsiusToFahrenheit(*celsius), decimalSep);
+    // A Celsius value near the top of the double range has no Fahrenheit one.
+    const double fahrenheit = CelsiusToFahrenheit(*celsius);
+    if (!std::isfinite(fahrenheit))
+        return std::nullopt;
+    return QLatin1Char(' ') + FormatTwoDecimals(fahrenheit, decimalSep);
 }
 
 std::optional<unsigned> ParseRelayStatus(const QString &text)

@@ -81,7 +81,7 @@ std::array<QString, 4> SplitAllChannels(const QString &line);
 // ("?" in a single-channel reply, "-" in an all-channel field); otherwise a
 // blank and the value, with its first "." turned into "," for a ","
 // separator, or converted to Fahrenheit with two decimals. nullopt when the
-// Fahrenheit conversion cannot read the value.
+// Fahrenheit conversion cannot read the value or its result is not finite.
 std::optional<QString> ReadoutText(const QString &value, bool useFahrenheit, QChar decimalSep,
                                    const QString &noSensor = QStringLiteral("?"));
 

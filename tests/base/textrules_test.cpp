@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 using namespace q274;
 
 TEST(TrimLine, DropsBlanksAndControlCharactersAtTheEndsOnly)
@@ -23,6 +25,14 @@ TEST(Fahrenheit, ConversionAndTwoDecimals)
     // Five significant digits at most.
     EXPECT_EQ(FormatTwoDecimals(1234.567, '.'), "1234.60");
     EXPECT_EQ(FormatTwoDecimals(302.0, '.'), "302.00");
+}
+
+TEST(Fahrenheit, InfinityHasNoDigitsToCount)
+{
+    // Counting its digits converted infinity to int (undefined behaviour).
+    const double inf = std::numeric_limits<double>::infinity();
+    EXPECT_EQ(FormatTwoDecimals(inf, '.'), "inf");
+    EXPECT_EQ(FormatTwoDecimals(-inf, ','), "-inf");
 }
 
 TEST(ParseLocaleFloat, AcceptsNumbersInTheLocaleForm)

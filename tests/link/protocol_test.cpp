@@ -173,6 +173,14 @@ TEST(ReadoutText, FahrenheitWithTwoDecimals)
     EXPECT_FALSE(ReadoutText("2x", true, '.'));
 }
 
+TEST(ReadoutText, FahrenheitBeyondTheDoubleRangeIsNoNumber)
+{
+    // 1e308 C is a double, its Fahrenheit value is not: it read " inf".
+    EXPECT_FALSE(ReadoutText("1e308", true, '.'));
+    EXPECT_FALSE(ReadoutText("-1e308", true, ','));
+    EXPECT_TRUE(ReadoutText("1e307", true, '.'));
+}
+
 // Locales whose separator is neither "." nor ",": Celsius shows the board's
 // text, Fahrenheit the locale's separator with ASCII digits; both read back.
 TEST(ReadoutText, EveryLocaleReadsBackWhatItShows)
