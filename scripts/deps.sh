@@ -3,7 +3,7 @@
 # those that are missing, so running it again needs no network.
 set -euo pipefail
 packages=(
-  cmake ninja-build g++ pkg-config
+  cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev zlib1g-dev
   libgtest-dev libbenchmark-dev
   xvfb xauth xdotool poppler-utils

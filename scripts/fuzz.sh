@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets (clang, ASan + UBSan) in build-fuzz/ and runs
+# each for SECONDS (default 30) with the dictionary, on a copy of its seed
+# corpus, so fuzz/corpus/ stays as committed.
+#   scripts/fuzz.sh [SECONDS]
+# Prints executions, exec/s and coverage per target; exits 1 when a target
+# found a crash, with the reproducer kept in build-fuzz/artifacts/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-30}
+case $seconds in '' | *[!0-9]*) echo "usage: scripts/fuzz.sh [SECONDS]" >&2; exit 2 ;; esac
+targets=(reply_routing reply_parsers stored_items timestamps termios)
+
+scripts/deps.sh
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DQ274_FUZZ=ON -DQ274_TESTS=OFF \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build-fuzz --target fuzz_all
+
+here=$(pwd)
+export QT_QPA_PLATFORM=offscreen
+export ASAN_OPTIONS="detect_leaks=1"
+export LSAN_OPTIONS="suppressions=$here/.ci/lsan.supp:print_suppressions=0"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:suppressions=$here/.ci/ubsan.supp"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+artifacts=$here/build-fuzz/artifacts
+failed=0
+summary=()
+for t in "${targets[@]}"; do
+  mkdir -p "$work/$t" "$artifacts/$t"
+  cp fuzz/corpus/$t/* "$work/$t/"
+  log=$artifacts/$t/last-run.log
+  echo "== fuzz_$t for ${seconds}s"
+  status=0
+  # A target that does not end on its own (a hang at exit) counts as a finding.
+  timeout -k 10 $((seconds + 120)) build-fuzz/bin/fuzz_$t -max_total_time="$seconds" -timeout=25 -print_final_stats=1 \
+    -dict=fuzz/q274.dict -artifact_prefix="$artifacts/$t/" "$work/$t" >"$log" 2>&1 || status=$?
+  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
+  rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -n 1)
+  cov=$(grep -o 'cov: [0-9]*' "$log" | tail -n 1 | cut -d' ' -f2)
+  ft=$(grep -o 'ft: [0-9]*' "$log" | tail -n 1 | cut -d' ' -f2)
+  if [ "$status" -eq 0 ]; then
+    found=none
+  else
+    failed=1
+    found="CRASH (exit $status): $(sed -n 's/.*Test unit written to //p' "$log" | tail -n 1)"
+    grep -E 'invariant broken|runtime error|ERROR: (AddressSanitizer|LeakSanitizer|libFuzzer)|SUMMARY' "$log" | head -n 5 || true
+    echo "   log: $log"
+  fi
+  line=$(printf '%-15s executions %9s  exec/s %6s  cov %4s  ft %5s  found: %s' \
+    "$t" "${runs:-?}" "${rate:-?}" "${cov:-?}" "${ft:-?}" "$found")
+  echo "$line"
+  summary+=("$line")
+done
+echo
+echo "Fuzzing, ${seconds}s per target:"
+printf '  %s\n' "${summary[@]}"
+if [ "$failed" -ne 0 ]; then
+  echo "A target crashed; run the reproducer with build-fuzz/bin/fuzz_<target> <file>." >&2
+  exit 1
+fi
