@@ -31,7 +31,7 @@ namespace {
 // size, type, the name padded to 4 bytes, the description padded to 4 bytes.
 constexpr char kVersionText[] = Q274_VERSION;
 constexpr std::uint32_t kNoteType = 1;
-constexpr std::size_t kNameSize = 5;  // "Q274" and its terminator
+constexpr std::size_t kNameSize = 5; // "Q274" and its terminator
 constexpr std::size_t kMaxDesc = 64;
 constexpr std::size_t Pad4(std::size_t n) { return (n + 3) & ~std::size_t(3); }
 
@@ -53,8 +53,7 @@ constexpr VersionNote MakeVersionNote()
 }
 
 // Kept in the program file even though nothing refers to it at run time.
-__attribute__((section(".note.q274version"), used, aligned(4)))
-const VersionNote kVersionNote = MakeVersionNote();
+__attribute__((section(".note.q274version"), used, aligned(4))) const VersionNote kVersionNote = MakeVersionNote();
 
 constexpr std::size_t kHeaderSize = 12;
 constexpr std::size_t kMaxNote = kHeaderSize + Pad4(kNameSize) + Pad4(kMaxDesc);
@@ -94,17 +93,11 @@ QString ProgramFolder(const QString &folder)
     return folder.isEmpty() ? QCoreApplication::applicationDirPath() : folder;
 }
 
-QFont Font(const char *family, int pixels, bool bold = false)
-{
-    return LayoutFont(pixels, bold, family);
-}
+QFont Font(const char *family, int pixels, bool bold = false) { return LayoutFont(pixels, bold, family); }
 
 } // namespace
 
-QString EmbeddedVersion()
-{
-    return QString::fromLatin1(kVersionNote.desc);
-}
+QString EmbeddedVersion() { return QString::fromLatin1(kVersionNote.desc); }
 
 std::optional<QString> FindVersionNote(const QByteArray &data)
 {
@@ -234,10 +227,7 @@ void TfrmAbout::FormCreate()
     memAbt->clear();
 }
 
-void TfrmAbout::FormShow()
-{
-    SetMemoLines(LoadStoredItem(QStringLiteral("x1")));
-}
+void TfrmAbout::FormShow() { SetMemoLines(LoadStoredItem(QStringLiteral("x1"))); }
 
 void TfrmAbout::showEvent(QShowEvent *event)
 {

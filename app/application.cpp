@@ -28,7 +28,7 @@ bool DispatchAppException(std::exception_ptr error)
 {
     if (!error)
         return true;
-    const AppExceptionHandler handler = Handler();   // copy: the handler may replace itself
+    const AppExceptionHandler handler = Handler(); // copy: the handler may replace itself
     if (!handler)
         return false;
     try {

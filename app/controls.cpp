@@ -82,16 +82,13 @@ void TUpDown::WriteAssociate()
         FAssociate->setText(QString::number(FPos));
 }
 
-QSize TTabBar::tabSizeHint(int) const
-{
-    return QSize(110, 22);
-}
+QSize TTabBar::tabSizeHint(int) const { return QSize(110, 22); }
 
 TPageControl::TPageControl(QWidget *parent) : QTabWidget(parent)
 {
     setTabBar(new TTabBar(this));
     setTabPosition(QTabWidget::South);
-    tabBar()->setAttribute(Qt::WA_Hover);   // hot-tracking
+    tabBar()->setAttribute(Qt::WA_Hover); // hot-tracking
 }
 
 } // namespace q274

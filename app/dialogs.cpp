@@ -39,22 +39,16 @@ public:
 protected:
     void showEvent(QShowEvent *event) override
     {
-        QMessageBox::showEvent(event);   // settles the box's size
+        QMessageBox::showEvent(event); // settles the box's size
         CentreOnScreen(this);
     }
 };
 
 } // namespace
 
-Dialogs &CurrentDialogs()
-{
-    return installed ? *installed : DefaultDialogs();
-}
+Dialogs &CurrentDialogs() { return installed ? *installed : DefaultDialogs(); }
 
-void InstallDialogs(Dialogs *dialogs)
-{
-    installed = dialogs;
-}
+void InstallDialogs(Dialogs *dialogs) { installed = dialogs; }
 
 bool QtDialogs::AskYesNo(QWidget *parent, const QString &title, const QString &text, DialogIcon icon)
 {
@@ -93,9 +87,6 @@ void QtDialogs::ShowMessage(QWidget *parent, const QString &title, const QString
     box.exec();
 }
 
-int QtDialogs::RunDialog(QDialog &dialog, const QString &)
-{
-    return dialog.exec();
-}
+int QtDialogs::RunDialog(QDialog &dialog, const QString &) { return dialog.exec(); }
 
 } // namespace q274

@@ -17,19 +17,18 @@ namespace q274 {
 enum class DialogIcon { None, Information, Warning, Question, Error };
 
 struct SaveFileRequest {
-    QString title;            // empty: the platform's own title
+    QString title; // empty: the platform's own title
     QString initialFolder;
-    QString fileName;         // suggested name, may lack the extension
-    QString defaultSuffix;    // appended when the user types none, e.g. "log"
-    QString filter;           // e.g. "Log files (*.log)"
+    QString fileName;      // suggested name, may lack the extension
+    QString defaultSuffix; // appended when the user types none, e.g. "log"
+    QString filter;        // e.g. "Log files (*.log)"
 };
 
 class Dialogs {
 public:
     virtual ~Dialogs() = default;
     // Buttons "&Yes" and "&No"; true only for Yes.
-    virtual bool AskYesNo(QWidget *parent, const QString &title, const QString &text,
-                          DialogIcon icon) = 0;
+    virtual bool AskYesNo(QWidget *parent, const QString &title, const QString &text, DialogIcon icon) = 0;
     // The chosen path, or nothing when the dialog was cancelled.
     virtual std::optional<QString> AskSaveFileName(QWidget *parent, const SaveFileRequest &req) = 0;
     // Error icon, OK button.

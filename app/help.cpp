@@ -15,15 +15,9 @@ namespace {
 QString g_launcher;
 int g_pending = 0;
 
-QString Launcher()
-{
-    return g_launcher.isEmpty() ? QStringLiteral("xdg-open") : g_launcher;
-}
+QString Launcher() { return g_launcher.isEmpty() ? QStringLiteral("xdg-open") : g_launcher; }
 
-void ReportCannotOpen(const QString &text)
-{
-    CurrentDialogs().ShowMessage(nullptr, ApplicationTitle(), text);
-}
+void ReportCannotOpen(const QString &text) { CurrentDialogs().ShowMessage(nullptr, ApplicationTitle(), text); }
 
 // Starts the launcher and learns its outcome from the event loop, so the
 // user interface never waits for it (or for a viewer it runs in the
@@ -65,10 +59,7 @@ void LaunchDocument(const QString &path)
 
 } // namespace
 
-void SetDocumentLauncher(const QString &program)
-{
-    g_launcher = program;
-}
+void SetDocumentLauncher(const QString &program) { g_launcher = program; }
 
 QString HelpFilePath(const QString &programFolder)
 {
@@ -94,9 +85,6 @@ void ShowHelp(const QString &programFolder)
                                  QStringLiteral("Help file \"") + HelpFileName + QStringLiteral("\" not found."));
 }
 
-int PendingDocumentLaunches()
-{
-    return g_pending;
-}
+int PendingDocumentLaunches() { return g_pending; }
 
 } // namespace q274

@@ -31,8 +31,8 @@ QFont LayoutFont(int pixels, bool bold, const char *family)
 QFont LayoutMonoFont(int pixels)
 {
     QFont f;
-    f.setFamilies({QStringLiteral("Courier New"), QStringLiteral("Liberation Mono"),
-                   QStringLiteral("DejaVu Sans Mono"), QStringLiteral("Monospace")});
+    f.setFamilies({QStringLiteral("Courier New"), QStringLiteral("Liberation Mono"), QStringLiteral("DejaVu Sans Mono"),
+                   QStringLiteral("Monospace")});
     f.setStyleHint(QFont::TypeWriter);
     f.setPixelSize(pixels);
     return f;

@@ -87,9 +87,8 @@ int main(int argc, char **argv)
 
     // The COM Port button's dialog runs through the dialog seam and edits the
     // error policy of the connection object that owns the port.
-    q274::SetSetupDialogRunner([](QDialog &dialog) {
-        return q274::CurrentDialogs().RunDialog(dialog, QStringLiteral("port setup"));
-    });
+    q274::SetSetupDialogRunner(
+        [](QDialog &dialog) { return q274::CurrentDialogs().RunDialog(dialog, QStringLiteral("port setup")); });
     q274::InstallSetupDialog([](q274::TCustomComPort &port) -> QString * {
         auto *dm = dynamic_cast<q274::TdmQ274 *>(port.parent());
         return dm ? &dm->ErrorPolicy : nullptr;

@@ -14,7 +14,6 @@
 #include "thermostat.h"
 #include "timestamp.h"
 
-#include <QWindow>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -32,6 +31,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QTextCursor>
+#include <QWindow>
 
 #include <stdexcept>
 
@@ -49,8 +49,6 @@ const QColor kFillOn(255, 0, 0);
 
 QFont SansFont(int pixels, bool bold = false) { return LayoutFont(pixels, bold); }
 
-
-
 } // namespace
 
 TfrmMain::TfrmMain(TdmQ274 *dm, QWidget *parent) : QWidget(parent), dmQ274(dm)
@@ -62,9 +60,8 @@ TfrmMain::TfrmMain(TdmQ274 *dm, QWidget *parent) : QWidget(parent), dmQ274(dm)
     // Polling stops with every disconnect; the data lines end with it.
     dmQ274->Poller.OnPollingStopped = [this] { StopDataLogging(); };
     setObjectName(QStringLiteral("frmMain"));
-    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
-                   Qt::MSWindowsFixedSizeDialogHint);
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(kClientWidth, kClientHeight);
     setWindowTitle(ApplicationTitle());
     // The layout's colours and font, whatever the desktop theme. Set for the
@@ -159,10 +156,7 @@ void TfrmMain::ApplySettings()
     ShowEnabledChannels();
 }
 
-void TfrmMain::SetAutosaveInterval(const QString &name)
-{
-    Log.AutosaveInterval = AutosaveIntervalDays(name);
-}
+void TfrmMain::SetAutosaveInterval(const QString &name) { Log.AutosaveInterval = AutosaveIntervalDays(name); }
 
 void TfrmMain::ShowEnabledChannels()
 {
@@ -213,7 +207,7 @@ bool TfrmMain::eventFilter(QObject *watched, QEvent *event)
         auto *ke = static_cast<QKeyEvent *>(event);
         Guarded([this, ke] { FormKeyDown(ke->key(), ke->modifiers(), ke->nativeScanCode()); });
     }
-    return QWidget::eventFilter(watched, event);   // never consumed
+    return QWidget::eventFilter(watched, event); // never consumed
 }
 
 bool TfrmMain::FormKeyDown(int key, Qt::KeyboardModifiers modifiers, quint32 nativeScanCode)
@@ -326,10 +320,7 @@ void TfrmMain::ShowDisconnected()
     ColourReadouts(PortIsOpen());
 }
 
-void TfrmMain::BoardIdentified()
-{
-    FirstSamplePending = true;
-}
+void TfrmMain::BoardIdentified() { FirstSamplePending = true; }
 
 // ---------------------------------------------------------------- polling
 
@@ -344,10 +335,7 @@ void TfrmMain::StopTemperaturePolling() { dmQ274->Poller.StopTemperaturePolling(
 // ---------------------------------------------------------------- read-outs
 
 namespace {
-QChar SeparatorOf(const QString &text)
-{
-    return text.isEmpty() ? QChar('.') : text.at(0);
-}
+QChar SeparatorOf(const QString &text) { return text.isEmpty() ? QChar('.') : text.at(0); }
 } // namespace
 
 void TfrmMain::LogDataErrorOnce(bool &logged)

@@ -7,13 +7,13 @@
 // StartCommandSender and the button handlers).
 #pragma once
 
-#include "controls.h"
 #include "channelpanel.h"
 #include "channels.h"
+#include "controls.h"
 #include "datalines.h"
+#include "dmq274.h"
 #include "journal.h"
 #include "logmodel.h"
-#include "dmq274.h"
 
 #include <QDateTime>
 #include <QLocale>
@@ -50,7 +50,7 @@ public:
     static constexpr int kClientWidth = 852;
     static constexpr int kClientHeight = 523;
 
-    enum class RelayFill { Unknown, On, Off };   // silver, red, background
+    enum class RelayFill { Unknown, On, Off }; // silver, red, background
 
     // --- Controls (objectName = member name) ---
     QFrame *bvlTop;
@@ -79,7 +79,7 @@ public:
 
     // --- Start-up state, reset at window creation ---
     QString MessageIndent;
-    QLocale Locale;              // the user's regional settings
+    QLocale Locale; // the user's regional settings
     QString DecimalSeparatorText;
     QString DateSeparatorText;
     bool FirstSamplePending = false;
@@ -87,7 +87,7 @@ public:
     QString LogFolder;
     // Settings, read-out values and relay flags of the four channels.
     TChannels Channels;
-    int DataLineInterval = 60000;    // ms
+    int DataLineInterval = 60000; // ms
 
     // --- Per-channel access (channel 1..4) ---
     QLabel *Readout(int channel) const;
@@ -136,7 +136,7 @@ public:
     void StartDataLogging();
     void StopDataLogging();
     void LogTemperatures();
-    int ReferenceMillisecond = 0;   // the wall-clock millisecond data lines aim at
+    int ReferenceMillisecond = 0; // the wall-clock millisecond data lines aim at
     // The worker pacing the data lines (created on first use).
     DataLineWorker &DataLines();
     // Clocks for the worker and the hold before the first line; only while
@@ -224,13 +224,13 @@ private:
     void DataLineFailed(std::exception_ptr error);
     // Stops the worker and waits for it, running its hand-offs meanwhile.
     void EndDataLineWorker();
-    bool FDataLogging = false;   // between StartDataLogging and the stop
+    bool FDataLogging = false; // between StartDataLogging and the stop
     DataLineClocks FDataLineClocks;
     std::unique_ptr<DataLineWorker> FDataLineWorker;
     std::array<std::unique_ptr<TChannelPanel>, 4> FPanels;
     std::unique_ptr<TJournal> FJournal;
-    bool FJournalBroken = false;     // no writing until the next restart
-    bool FJournalReported = false;   // its failure was logged once
+    bool FJournalBroken = false;   // no writing until the next restart
+    bool FJournalReported = false; // its failure was logged once
     QTimer *FJournalSync = nullptr;
     QTimer *FRepeatFlush = nullptr;
     void JournalAppend(const QString &line);

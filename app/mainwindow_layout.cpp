@@ -36,12 +36,12 @@ void TfrmMain::BuildLayout()
 {
     // Group-box captions sit on the frame line, interrupting it, so the boxes
     // read as labelled frames rather than as boxes under a heading.
-    setStyleSheet(QStringLiteral(
-        "QGroupBox { border: 1px solid rgb(160, 160, 160); border-radius: 2px; margin-top: 7px;"
-        " background: transparent; }"
-        "QTabWidget::pane { border: 1px solid rgb(160, 160, 160); background: rgb(221, 219, 213); }"
-        "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left; left: 6px;"
-        " padding: 0px 1px; background-color: rgb(221, 219, 213); }"));
+    setStyleSheet(
+        QStringLiteral("QGroupBox { border: 1px solid rgb(160, 160, 160); border-radius: 2px; margin-top: 7px;"
+                       " background: transparent; }"
+                       "QTabWidget::pane { border: 1px solid rgb(160, 160, 160); background: rgb(221, 219, 213); }"
+                       "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left; left: 6px;"
+                       " padding: 0px 1px; background-color: rgb(221, 219, 213); }"));
     bvlTop = EtchedLine(this, "bvlTop", 0, 0, kClientWidth);
     BuildButtonColumn();
     BuildReadoutStrip();
@@ -166,9 +166,8 @@ void TfrmMain::BuildControlPage()
         connect(p.Mode, &QComboBox::currentIndexChanged, this, [this] { Guarded([this] { cmbMode1Change(); }); });
         connect(p.Override, &QCheckBox::clicked, this, [this] { Guarded([this] { chkM1Click(); }); });
         QPushButton *btn = p.RelayButton;
-        connect(btn, &QPushButton::clicked, this, [this, btn] {
-            Guarded([this, btn] { btnR1Click(btn->property("Tag").toInt()); });
-        });
+        connect(btn, &QPushButton::clicked, this,
+                [this, btn] { Guarded([this, btn] { btnR1Click(btn->property("Tag").toInt()); }); });
     }
 }
 
@@ -189,7 +188,7 @@ void TfrmMain::BuildLogPage()
     outer->addWidget(pnlLog);
 
     auto *inner = new QHBoxLayout(pnlLog);
-    inner->setContentsMargins(4, 0, 0, 0);   // the 4-pixel strip on the left
+    inner->setContentsMargins(4, 0, 0, 0); // the 4-pixel strip on the left
     memLog = new QPlainTextEdit(pnlLog);
     memLog->setObjectName(QStringLiteral("memLog"));
     memLog->setReadOnly(true);
@@ -197,7 +196,7 @@ void TfrmMain::BuildLogPage()
     memLog->setLineWrapMode(QPlainTextEdit::NoWrap);
     memLog->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     memLog->setContextMenuPolicy(Qt::PreventContextMenu);
-    memLog->setFocusPolicy(Qt::ClickFocus);   // skipped by Tab
+    memLog->setFocusPolicy(Qt::ClickFocus); // skipped by Tab
     memLog->setTabChangesFocus(true);
     memLog->setUndoRedoEnabled(false);
     memLog->setFont(LayoutMonoFont(13));
@@ -208,8 +207,7 @@ void TfrmMain::BuildLogPage()
     mp.setColor(QPalette::Base, kLogBackground);
     // The selection stays visible while the view has no focus.
     mp.setColor(QPalette::Inactive, QPalette::Highlight, mp.color(QPalette::Active, QPalette::Highlight));
-    mp.setColor(QPalette::Inactive, QPalette::HighlightedText,
-                mp.color(QPalette::Active, QPalette::HighlightedText));
+    mp.setColor(QPalette::Inactive, QPalette::HighlightedText, mp.color(QPalette::Active, QPalette::HighlightedText));
     memLog->setPalette(mp);
     inner->addWidget(memLog);
 }

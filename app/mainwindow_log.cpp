@@ -14,23 +14,21 @@
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QLabel>
-#include <QPlainTextEdit>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QTimer>
+#include <QLabel>
+#include <QPlainTextEdit>
 #include <QScopeGuard>
 #include <QTextCursor>
+#include <QTimer>
 
 #include <stdexcept>
 
 namespace q274 {
 
-
 // ---------------------------------------------------------------- data lines
-
 
 void TfrmMain::SetDataLineClocks(DataLineClocks clocks)
 {
@@ -53,8 +51,7 @@ DataLineWorker &TfrmMain::DataLines()
         if (FDataLineClocks.sleep)
             clocks.sleep = FDataLineClocks.sleep;
         FDataLineWorker = std::make_unique<DataLineWorker>(
-            [this] { DataLineDue(); },
-            [this](std::exception_ptr error) { DataLineFailed(error); }, std::move(clocks));
+            [this] { DataLineDue(); }, [this](std::exception_ptr error) { DataLineFailed(error); }, std::move(clocks));
     }
     return *FDataLineWorker;
 }
@@ -101,7 +98,7 @@ void TfrmMain::EndDataLineWorker()
     if (!FDataLineWorker)
         return;
     FDataLineWorker->Stop();
-    FDataLineWorker->WaitStopped();   // runs the worker's hand-offs meanwhile
+    FDataLineWorker->WaitStopped(); // runs the worker's hand-offs meanwhile
     FDataLineWorker.reset();
 }
 
@@ -134,7 +131,8 @@ void TfrmMain::LogTemperatures()
     std::exception_ptr lineError;
     try {
         if (PortIsOpen())
-            LogMessage(ComposeDataFields({Channels.Readout(1), Channels.Readout(2), Channels.Readout(3), Channels.Readout(4)}));
+            LogMessage(ComposeDataFields(
+                {Channels.Readout(1), Channels.Readout(2), Channels.Readout(3), Channels.Readout(4)}));
     } catch (...) {
         lineError = std::current_exception();
     }
@@ -147,10 +145,7 @@ void TfrmMain::LogTemperatures()
 
 // ---------------------------------------------------------------- log view
 
-void TfrmMain::AppendLogLine(const QString &line)
-{
-    Log.AppendLine(line);
-}
+void TfrmMain::AppendLogLine(const QString &line) { Log.AppendLine(line); }
 
 void TfrmMain::FollowLog()
 {
@@ -188,10 +183,7 @@ void TfrmMain::LogMessage(const QString &text)
         FRepeatFlush->start();
 }
 
-QString TfrmMain::LogText() const
-{
-    return Log.Text();
-}
+QString TfrmMain::LogText() const { return Log.Text(); }
 
 void TfrmMain::ShowLogBanner()
 {
@@ -217,10 +209,7 @@ void TfrmMain::LogLoggingState()
         LogMessage(MessageIndent + rs::sLoggingDisabled);
 }
 
-void TfrmMain::chkLogClick()
-{
-    LogLoggingState();
-}
+void TfrmMain::chkLogClick() { LogLoggingState(); }
 
 void TfrmMain::btnClearLogClick()
 {
@@ -306,16 +295,16 @@ void TfrmMain::RecoverJournals(const QString &folder)
         }
         // Named after the journal's last line: when that session ended.
         const QDateTime ended = QFileInfo(orphan).lastModified();
-        const QString stem = LogFolder + QStringLiteral("/Q274TC_recovered_") + LogFileDatePart(ended.date(), Locale) +
-                             QLatin1Char('_') + LogFileTimePart(ended.time());
+        const QString stem = LogFolder + QStringLiteral("/Q274TC_recovered_") + LogFileDatePart(ended.date(), Locale)
+                             + QLatin1Char('_') + LogFileTimePart(ended.time());
         QString path = stem + QStringLiteral(".log");
         for (int n = 2; QFileInfo::exists(path); ++n)
             path = stem + QStringLiteral("-%1.log").arg(n);
         try {
             WriteLogFileBytes(path, bytes);
             QFile::remove(orphan);
-            LogMessage(MessageIndent + QStringLiteral("Log of an earlier session that ended unexpectedly saved as ") +
-                       path);
+            LogMessage(MessageIndent + QStringLiteral("Log of an earlier session that ended unexpectedly saved as ")
+                       + path);
         } catch (const std::exception &e) {
             // The journal stays for the next start.
             HandleAppException(e, false);
@@ -325,10 +314,7 @@ void TfrmMain::RecoverJournals(const QString &folder)
 
 // ---------------------------------------------------------------- log files
 
-QDateTime TfrmMain::AutosaveNow() const
-{
-    return AutosaveClock ? AutosaveClock() : QDateTime::currentDateTime();
-}
+QDateTime TfrmMain::AutosaveNow() const { return AutosaveClock ? AutosaveClock() : QDateTime::currentDateTime(); }
 
 void TfrmMain::AskSaveLog()
 {

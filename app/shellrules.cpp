@@ -43,10 +43,7 @@ QString ErrorBoxText(const QString &message)
     return message;
 }
 
-QString DisconnectQuestion()
-{
-    return rs::sSessionInProgress + QStringLiteral("\r\n") + rs::sDoYouWishToDisconnect;
-}
+QString DisconnectQuestion() { return rs::sSessionInProgress + QStringLiteral("\r\n") + rs::sDoYouWishToDisconnect; }
 
 namespace {
 std::mutex titleMutex;

@@ -3,8 +3,8 @@
 // disconnect question, and the application title.
 #pragma once
 
-#include <Qt>
 #include <QString>
+#include <Qt>
 
 namespace q274 {
 

@@ -15,8 +15,7 @@ namespace {
 std::uint32_t ReadLE32(const char *p)
 {
     const auto *u = reinterpret_cast<const unsigned char *>(p);
-    return std::uint32_t(u[0]) | (std::uint32_t(u[1]) << 8) | (std::uint32_t(u[2]) << 16) |
-           (std::uint32_t(u[3]) << 24);
+    return std::uint32_t(u[0]) | (std::uint32_t(u[1]) << 8) | (std::uint32_t(u[2]) << 16) | (std::uint32_t(u[3]) << 24);
 }
 
 // Items are a few hundred bytes; anything inflating past this is not ours.
@@ -30,9 +29,8 @@ QStringList InflateStoredItem(const QByteArray &item)
         throw StoredItemError("stored text item is truncated: no length field");
     const std::uint32_t packedLen = ReadLE32(item.constData());
     if (packedLen == 0 || packedLen > std::uint32_t(item.size() - 4))
-        throw StoredItemError("stored text item is truncated: compressed length " +
-                              std::to_string(packedLen) + " exceeds the " +
-                              std::to_string(item.size() - 4) + " bytes present");
+        throw StoredItemError("stored text item is truncated: compressed length " + std::to_string(packedLen)
+                              + " exceeds the " + std::to_string(item.size() - 4) + " bytes present");
 
     // The inflated size is not stored outside the stream, so grow the buffer
     // until uncompress has room.
@@ -60,9 +58,8 @@ QStringList InflateStoredItem(const QByteArray &item)
         throw StoredItemError("stored text item is corrupt: inflated data has no text length");
     const std::uint32_t textLen = ReadLE32(plain.constData());
     if (textLen > std::uint32_t(plain.size() - 4))
-        throw StoredItemError("stored text item is corrupt: text length " + std::to_string(textLen) +
-                              " exceeds the " + std::to_string(plain.size() - 4) +
-                              " inflated bytes");
+        throw StoredItemError("stored text item is corrupt: text length " + std::to_string(textLen) + " exceeds the "
+                              + std::to_string(plain.size() - 4) + " inflated bytes");
     const QString text = QString::fromUtf8(plain.constData() + 4, qsizetype(textLen));
     return text.split(QStringLiteral("\r\n"));
 }

@@ -35,8 +35,7 @@ const QString sDisconnected = QStringLiteral("Disconnected");
 const QString sComPortPrefix = QStringLiteral("COM port:");
 const QString sErrParity = QStringLiteral("The hardware detected a Parity error.");
 const QString sErrFrame = QStringLiteral("The hardware detected a Frame error.");
-const QString sErrOverrun =
-    QStringLiteral("A character Buffer Overrun has occured.  The next character is lost.");
+const QString sErrOverrun = QStringLiteral("A character Buffer Overrun has occured.  The next character is lost.");
 const QString sErrRxOver = QStringLiteral("An Input Buffer Overflow has occurred.");
 const QString sErrTxFull = QStringLiteral("The Output Buffer is full.");
 const QString sErrBreak = QStringLiteral("The hardware detected a Break condition.");
@@ -60,16 +59,54 @@ const QString sApplicationError = QStringLiteral("Application ERROR:");
 
 QStringList AllMessages()
 {
-    return {sCh1, sCh2, sCh3, sCh4, sRelayControl, sEnabled, sSetPoint, sDropout, sMode,
-            sManualOverridesControl, sR1Manual, sR2Manual, sR3Manual, sR4Manual,
-            sTemperatureDisplay, sEnableLogging, sTabControl, sTabLog,
-            sConnect, sDisconnect, sComPortOpened, sConnecting, sQ274Found, sDataError,
-            sCouldNotConnect, sClosingPort, sDisconnected, sComPortPrefix,
-            sErrParity, sErrFrame, sErrOverrun, sErrRxOver, sErrTxFull, sErrBreak, sErrIO, sErrMode,
-            sLoggingInDeg, sManualR, sOn, sOff,
-            sLoggingEnabledInDeg, sLoggingDisabled, sLoggingDisabledFilter, sLogCleared,
+    return {sCh1,
+            sCh2,
+            sCh3,
+            sCh4,
+            sRelayControl,
+            sEnabled,
+            sSetPoint,
+            sDropout,
+            sMode,
+            sManualOverridesControl,
+            sR1Manual,
+            sR2Manual,
+            sR3Manual,
+            sR4Manual,
+            sTemperatureDisplay,
+            sEnableLogging,
+            sTabControl,
+            sTabLog,
+            sConnect,
+            sDisconnect,
+            sComPortOpened,
+            sConnecting,
+            sQ274Found,
+            sDataError,
+            sCouldNotConnect,
+            sClosingPort,
+            sDisconnected,
+            sComPortPrefix,
+            sErrParity,
+            sErrFrame,
+            sErrOverrun,
+            sErrRxOver,
+            sErrTxFull,
+            sErrBreak,
+            sErrIO,
+            sErrMode,
+            sLoggingInDeg,
+            sManualR,
+            sOn,
+            sOff,
+            sLoggingEnabledInDeg,
+            sLoggingDisabled,
+            sLoggingDisabledFilter,
+            sLogCleared,
             sLogSavedCleared,
-            sSessionInProgress, sDoYouWishToDisconnect, sApplicationError};
+            sSessionInProgress,
+            sDoYouWishToDisconnect,
+            sApplicationError};
 }
 
 QString ChannelCaption(int channel)

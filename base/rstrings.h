@@ -17,8 +17,8 @@ inline const QString MessageIndent = QStringLiteral("\t   \t   \t   \t\t  ");
 namespace q274::rs {
 
 // Captions.
-extern const QString sCh1, sCh2, sCh3, sCh4;            // " Ch 1 " .. " Ch 4 "
-extern const QString sRelayControl;                     // " Relay Control "
+extern const QString sCh1, sCh2, sCh3, sCh4; // " Ch 1 " .. " Ch 4 "
+extern const QString sRelayControl;          // " Relay Control "
 extern const QString sEnabled, sSetPoint, sDropout, sMode;
 extern const QString sManualOverridesControl;
 extern const QString sR1Manual, sR2Manual, sR3Manual, sR4Manual;
@@ -27,7 +27,7 @@ extern const QString sTabControl, sTabLog;
 
 // Board connection.
 extern const QString sConnect, sDisconnect, sComPortOpened;
-extern const QString sConnecting;                       // ends in a blank
+extern const QString sConnecting; // ends in a blank
 extern const QString sQ274Found, sDataError, sCouldNotConnect, sClosingPort;
 extern const QString sDisconnected, sComPortPrefix;
 extern const QString sErrParity, sErrFrame, sErrOverrun, sErrRxOver, sErrTxFull;
@@ -38,12 +38,12 @@ extern const QString sLoggingInDeg, sManualR, sOn, sOff;
 
 // Logging.
 extern const QString sLoggingEnabledInDeg;
-extern const QString sLoggingDisabled;                  // the logging-state line
-extern const QString sLoggingDisabledFilter;            // what LogMessage lets through
+extern const QString sLoggingDisabled;       // the logging-state line
+extern const QString sLoggingDisabledFilter; // what LogMessage lets through
 extern const QString sLogCleared, sLogSavedCleared;
 
 // Application shell.
-extern const QString sSessionInProgress;                // ends in a blank
+extern const QString sSessionInProgress; // ends in a blank
 extern const QString sDoYouWishToDisconnect, sApplicationError;
 
 // Every entry of the table, in table order (48 entries).

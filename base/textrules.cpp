@@ -19,10 +19,7 @@ QString TrimLine(const QString &text)
     return text.mid(begin, end - begin);
 }
 
-double CelsiusToFahrenheit(double celsius)
-{
-    return double((long double)celsius * 1.8L + 32.0L);
-}
+double CelsiusToFahrenheit(double celsius) { return double((long double)celsius * 1.8L + 32.0L); }
 
 std::optional<double> ParseLocaleFloat(const QString &text, QChar decimalSep)
 {

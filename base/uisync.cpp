@@ -20,8 +20,8 @@ namespace {
 struct Call {
     std::function<void()> fn;
     bool blocking = true;
-    bool done = false;               // guarded by State::mutex
-    std::exception_ptr error;        // written with done, under the mutex; read by the worker after
+    bool done = false;        // guarded by State::mutex
+    std::exception_ptr error; // written with done, under the mutex; read by the worker after
 };
 
 struct State {
@@ -90,10 +90,7 @@ void UiSync::setMainThread()
     }
 }
 
-bool UiSync::isMainThread()
-{
-    return g_mainThread.load() == std::this_thread::get_id();
-}
+bool UiSync::isMainThread() { return g_mainThread.load() == std::this_thread::get_id(); }
 
 void UiSync::synchronize(std::function<void()> fn)
 {

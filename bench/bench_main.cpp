@@ -58,8 +58,8 @@ static void BM_Thermostat(benchmark::State &state)
     std::array<ChannelSettings, 4> settings{};
     for (auto &s : settings)
         s.Enabled = true;
-    const std::array<QString, 4> readouts{QStringLiteral(" 24.06"), QStringLiteral(" 35.00"),
-                                          QStringLiteral(" -"), QStringLiteral(" 30.00")};
+    const std::array<QString, 4> readouts{QStringLiteral(" 24.06"), QStringLiteral(" 35.00"), QStringLiteral(" -"),
+                                          QStringLiteral(" 30.00")};
     const std::array<bool, 4> relayOn{false, true, false, false};
     for (auto _ : state)
         benchmark::DoNotOptimize(RunChannelControl(settings, readouts, u'.', relayOn));

@@ -5,10 +5,7 @@
 
 namespace q274 {
 
-TChannels::TChannels()
-{
-    ClearReadouts();
-}
+TChannels::TChannels() { ClearReadouts(); }
 
 bool TChannels::ShowValue(int channel, const QString &value, const QString &noSensor, bool useFahrenheit,
                           QChar decimalSep)
@@ -20,10 +17,7 @@ bool TChannels::ShowValue(int channel, const QString &value, const QString &noSe
     return text.has_value();
 }
 
-void TChannels::ClearReadouts()
-{
-    FReadouts.fill(QStringLiteral(" -"));
-}
+void TChannels::ClearReadouts() { FReadouts.fill(QStringLiteral(" -")); }
 
 bool TChannels::ApplyRelayStatus(const QString &statusText)
 {

@@ -31,8 +31,7 @@ public:
     // Shows a board value on a channel (noSensor: the board's mark for a
     // missing sensor). A value that is not a number shows as no reading and
     // gives false, so the thermostat and the data lines never see it.
-    bool ShowValue(int channel, const QString &value, const QString &noSensor, bool useFahrenheit,
-                   QChar decimalSep);
+    bool ShowValue(int channel, const QString &value, const QString &noSensor, bool useFahrenheit, QChar decimalSep);
     // No reading on any channel (the disconnected state).
     void ClearReadouts();
 

@@ -24,7 +24,6 @@ struct ManualAction {
 // connected; otherwise toggles from the reported relay state, and ends
 // automatic control when ManualOverrides is on. The caller clears Enabled
 // (and its box), applies the settings, queues Command, then logs Message.
-std::optional<ManualAction> ManualPress(int channel, bool connected, const ChannelSettings &settings,
-                                        bool relayOn);
+std::optional<ManualAction> ManualPress(int channel, bool connected, const ChannelSettings &settings, bool relayOn);
 
 } // namespace q274

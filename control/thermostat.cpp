@@ -12,16 +12,16 @@ ChannelDecision makeSwitch(int channel, bool on, const QString &what, const QStr
     d.kind = ChannelDecision::Switch;
     d.channel = channel;
     d.Command = std::string(on ? "N" : "F") + std::to_string(channel);
-    d.Message = QStringLiteral("Ch%1: %2 %3  (").arg(channel).arg(what, on ? QStringLiteral("ON") : QStringLiteral("OFF"))
+    d.Message =
+        QStringLiteral("Ch%1: %2 %3  (").arg(channel).arg(what, on ? QStringLiteral("ON") : QStringLiteral("OFF"))
         + TrimLine(readout) + QLatin1Char(')');
     return d;
 }
 
 } // namespace
 
-std::optional<ChannelDecision> ControlChannel(int channel, const ChannelSettings &settings,
-                                              const QString &readout, QChar decimalSep,
-                                              bool relayOn)
+std::optional<ChannelDecision> ControlChannel(int channel, const ChannelSettings &settings, const QString &readout,
+                                              QChar decimalSep, bool relayOn)
 {
     const std::optional<double> reading = ParseLocaleFloat(readout, decimalSep);
     if (!reading) {
@@ -48,8 +48,7 @@ std::optional<ChannelDecision> ControlChannel(int channel, const ChannelSettings
 }
 
 std::vector<ChannelDecision> RunChannelControl(const std::array<ChannelSettings, 4> &settings,
-                                               const std::array<QString, 4> &readouts,
-                                               QChar decimalSep,
+                                               const std::array<QString, 4> &readouts, QChar decimalSep,
                                                const std::array<bool, 4> &relayOn)
 {
     std::vector<ChannelDecision> decisions;

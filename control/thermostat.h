@@ -30,16 +30,14 @@ struct ChannelDecision {
 // the relay reported off, off at T >= SetPoint + Dropout with it reported on;
 // Cool mirrored. Nothing between the thresholds. The caller checks Enabled
 // and skips " -" read-outs (RunChannelControl does both).
-std::optional<ChannelDecision> ControlChannel(int channel, const ChannelSettings &settings,
-                                              const QString &readout, QChar decimalSep,
-                                              bool relayOn);
+std::optional<ChannelDecision> ControlChannel(int channel, const ChannelSettings &settings, const QString &readout,
+                                              QChar decimalSep, bool relayOn);
 
 // Evaluates channels 1 to 4 in order, skipping disabled channels and
 // read-outs "-"; returns the decisions in order. An unreadable read-out
 // gives a DataError decision for that channel and the others still run.
 std::vector<ChannelDecision> RunChannelControl(const std::array<ChannelSettings, 4> &settings,
-                                               const std::array<QString, 4> &readouts,
-                                               QChar decimalSep,
+                                               const std::array<QString, 4> &readouts, QChar decimalSep,
                                                const std::array<bool, 4> &relayOn);
 
 } // namespace q274

@@ -10,12 +10,12 @@
 #include <cstdlib>
 #include <vector>
 
-#define FUZZ_CHECK(cond)                                                             \
-    do {                                                                             \
-        if (!(cond)) {                                                               \
-            std::fprintf(stderr, "%s:%d: invariant broken: %s\n", __FILE__, __LINE__, #cond); \
-            std::abort();                                                            \
-        }                                                                            \
+#define FUZZ_CHECK(cond)                                                                                               \
+    do {                                                                                                               \
+        if (!(cond)) {                                                                                                 \
+            std::fprintf(stderr, "%s:%d: invariant broken: %s\n", __FILE__, __LINE__, #cond);                          \
+            std::abort();                                                                                              \
+        }                                                                                                              \
     } while (0)
 
 // The window uses the first character of the locale's decimal point.
@@ -23,8 +23,8 @@ inline const std::vector<QChar> &DecimalSeparators()
 {
     static const std::vector<QChar> seps = [] {
         std::vector<QChar> v{QChar('.'), QChar(',')};
-        for (const QLocale &l : QLocale::matchingLocales(QLocale::AnyLanguage, QLocale::AnyScript,
-                                                         QLocale::AnyTerritory)) {
+        for (const QLocale &l :
+             QLocale::matchingLocales(QLocale::AnyLanguage, QLocale::AnyScript, QLocale::AnyTerritory)) {
             const QString p = l.decimalPoint();
             const QChar c = p.isEmpty() ? QChar('.') : p.at(0);
             bool known = false;

@@ -104,7 +104,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     CheckLine(QString::fromLatin1(bytes.data(), qsizetype(bytes.size())), sep, fahrenheit);
     CheckLine(QString::fromUtf8(bytes.data(), qsizetype(bytes.size())), sep, fahrenheit);
     CheckRoundTrip(x, sep);
-    if (const std::optional<double> v = ParseLocaleFloat(QString::fromLatin1(bytes.data(), qsizetype(bytes.size())), sep))
+    if (const std::optional<double> v =
+            ParseLocaleFloat(QString::fromLatin1(bytes.data(), qsizetype(bytes.size())), sep))
         CheckRoundTrip(*v, sep);
     return 0;
 }

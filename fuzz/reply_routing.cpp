@@ -77,8 +77,8 @@ struct ChannelHost : TdmQ274Host {
             FUZZ_CHECK(channels.Settings(d.channel).Enabled);
             // Every read-out shown passed the number check above.
             FUZZ_CHECK(d.kind == ChannelDecision::Switch);
-            FUZZ_CHECK(d.Command.size() == 2 && (d.Command[0] == 'N' || d.Command[0] == 'F') &&
-                       d.Command[1] == char('0' + d.channel));
+            FUZZ_CHECK(d.Command.size() == 2 && (d.Command[0] == 'N' || d.Command[0] == 'F')
+                       && d.Command[1] == char('0' + d.channel));
             // On only from off, off only from on.
             FUZZ_CHECK((d.Command[0] == 'N') != channels.RelayOn(d.channel));
         }

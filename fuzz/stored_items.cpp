@@ -26,8 +26,9 @@ std::string Pack(const std::string &text)
     plain += text;
     uLongf len = compressBound(uLong(plain.size()));
     std::string packed(len, '\0');
-    if (compress2(reinterpret_cast<Bytef *>(packed.data()), &len,
-                  reinterpret_cast<const Bytef *>(plain.data()), uLong(plain.size()), 9) != Z_OK)
+    if (compress2(reinterpret_cast<Bytef *>(packed.data()), &len, reinterpret_cast<const Bytef *>(plain.data()),
+                  uLong(plain.size()), 9)
+        != Z_OK)
         std::abort();
     packed.resize(len);
     std::string item;

@@ -1,8 +1,8 @@
 // Port settings, set through the port's own setters from arbitrary bytes,
 // mapped onto an arbitrary current termios: the mapping refuses only what
 // its comment says and always leaves a raw line carrying the settings.
-#include "comport.h"
 #include "comerrors.h"
+#include "comport.h"
 #include "fuzzcheck.h"
 #include "termiosmap.h"
 
@@ -16,8 +16,7 @@ namespace {
 
 TComPort *Port = nullptr;
 
-template <typename E>
-E Pick(FuzzedDataProvider &in, int count)
+template <typename E> E Pick(FuzzedDataProvider &in, int count)
 {
     return E(in.ConsumeIntegralInRange<int>(0, count - 1));
 }

@@ -18,8 +18,7 @@ namespace {
 const QList<QLocale> &Locales()
 {
     static const QList<QLocale> all = [] {
-        QList<QLocale> l = QLocale::matchingLocales(QLocale::AnyLanguage, QLocale::AnyScript,
-                                                    QLocale::AnyTerritory);
+        QList<QLocale> l = QLocale::matchingLocales(QLocale::AnyLanguage, QLocale::AnyScript, QLocale::AnyTerritory);
         l.prepend(QLocale::c());
         return l;
     }();
@@ -60,10 +59,7 @@ QTime PickTime(FuzzedDataProvider &in)
                  in.ConsumeIntegral<int>());
 }
 
-bool HasLineBreak(const QString &s)
-{
-    return s.contains(QChar('\r')) || s.contains(QChar('\n'));
-}
+bool HasLineBreak(const QString &s) { return s.contains(QChar('\r')) || s.contains(QChar('\n')); }
 
 } // namespace
 

@@ -13,8 +13,7 @@ std::string TrimCommand(const std::string &command)
     return command.substr(begin, end - begin);
 }
 
-bool CommandSender::Tick(bool connected, bool &readyToSend,
-                         const std::function<void(const std::string &)> &write)
+bool CommandSender::Tick(bool connected, bool &readyToSend, const std::function<void(const std::string &)> &write)
 {
     if (!connected || CommandQueue.empty() || !readyToSend)
         return false;

@@ -24,8 +24,7 @@ public:
     // it) and removed from the queue. If write throws, the item stays at
     // the head, readyToSend stays false and the exception propagates.
     // Returns true when a command was written.
-    bool Tick(bool connected, bool &readyToSend,
-              const std::function<void(const std::string &)> &write);
+    bool Tick(bool connected, bool &readyToSend, const std::function<void(const std::string &)> &write);
 
 private:
     std::deque<std::string> CommandQueue;

@@ -34,8 +34,8 @@ TdmQ274::TdmQ274(QObject *owner, TComPort *port)
     setObjectName(QStringLiteral("dmQ274"));
     ComPort->setObjectName(QStringLiteral("ComPort"));
     // The board's line settings are the port's defaults apart from the events.
-    ComPort->SetEvents(ComEventBit(evRxChar) | ComEventBit(evRxFlag) | ComEventBit(evBreak) |
-                       ComEventBit(evCTS) | ComEventBit(evDSR) | ComEventBit(evError));
+    ComPort->SetEvents(ComEventBit(evRxChar) | ComEventBit(evRxFlag) | ComEventBit(evBreak) | ComEventBit(evCTS)
+                       | ComEventBit(evDSR) | ComEventBit(evError));
     ComPort->OnAfterOpen = [this](TCustomComPort &) { ComPortAfterOpen(); };
     ComPort->OnBeforeClose = [this](TCustomComPort &) { ComPortBeforeClose(); };
     ComPort->OnAfterClose = [this](TCustomComPort &) { ComPortAfterClose(); };
@@ -118,10 +118,7 @@ void TdmQ274::ComPortAfterClose()
         FHost->ShowDisconnected();
 }
 
-void TdmQ274::ClearPortBuffers()
-{
-    ComPort->PurgeBuffers(true, true);
-}
+void TdmQ274::ClearPortBuffers() { ComPort->PurgeBuffers(true, true); }
 
 void TdmQ274::ComPortRxChar(int Count)
 {

@@ -5,8 +5,7 @@
 namespace q274 {
 
 TPoller::TPoller(Line line)
-    : tmrQ(std::make_unique<TThreadedTimer>(75, tpHigher)),
-      tmrTStatus(std::make_unique<TThreadedTimer>(250, tpNormal)),
+    : tmrQ(std::make_unique<TThreadedTimer>(75, tpHigher)), tmrTStatus(std::make_unique<TThreadedTimer>(250, tpNormal)),
       tmrTemp(std::make_unique<TThreadedTimer>(900, tpHigher)),
       tmrRStatus(std::make_unique<TThreadedTimer>(200, tpNormal)), FLine(std::move(line))
 {
@@ -25,25 +24,13 @@ TPoller::~TPoller()
     }
 }
 
-void TPoller::ConnectionOpened()
-{
-    ReadyToSend = false;
-}
+void TPoller::ConnectionOpened() { ReadyToSend = false; }
 
-void TPoller::LineReceived()
-{
-    ReadyToSend = true;
-}
+void TPoller::LineReceived() { ReadyToSend = true; }
 
-void TPoller::BoardIdentified()
-{
-    tmrTStatus->SetEnabled(true);
-}
+void TPoller::BoardIdentified() { tmrTStatus->SetEnabled(true); }
 
-void TPoller::FirstReadingShown()
-{
-    tmrRStatus->SetEnabled(true);
-}
+void TPoller::FirstReadingShown() { tmrRStatus->SetEnabled(true); }
 
 void TPoller::ConnectionClosed()
 {
@@ -55,15 +42,9 @@ void TPoller::ConnectionClosed()
     CommandQueue.Clear();
 }
 
-bool TPoller::RoutesTemperature(const QString &line) const
-{
-    return TemperaturesEnabled && IsTemperatureReply(line);
-}
+bool TPoller::RoutesTemperature(const QString &line) const { return TemperaturesEnabled && IsTemperatureReply(line); }
 
-void TPoller::StartCommandSender()
-{
-    tmrQ->SetEnabled(true);
-}
+void TPoller::StartCommandSender() { tmrQ->SetEnabled(true); }
 
 void TPoller::StartTemperaturePolling()
 {
@@ -80,10 +61,7 @@ void TPoller::StopTemperaturePolling()
     FRotation.Reset();
 }
 
-void TPoller::tmrQTimer()
-{
-    CommandQueue.Tick(FLine.Connected(), ReadyToSend, FLine.Write);
-}
+void TPoller::tmrQTimer() { CommandQueue.Tick(FLine.Connected(), ReadyToSend, FLine.Write); }
 
 void TPoller::tmrTStatusTimer()
 {
@@ -92,10 +70,7 @@ void TPoller::tmrTStatusTimer()
     StartTemperaturePolling();
 }
 
-void TPoller::tmrTempTimer()
-{
-    QueueCommand(FRotation.Next());
-}
+void TPoller::tmrTempTimer() { QueueCommand(FRotation.Next()); }
 
 void TPoller::tmrRStatusTimer()
 {

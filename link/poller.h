@@ -25,7 +25,7 @@ public:
     };
 
     explicit TPoller(Line line);
-    ~TPoller();   // stops the timers before anything they touch is gone
+    ~TPoller(); // stops the timers before anything they touch is gone
     TPoller(const TPoller &) = delete;
     TPoller &operator=(const TPoller &) = delete;
 
@@ -44,11 +44,11 @@ public:
     void QueueCommand(const std::string &command) { CommandQueue.QueueCommand(command); }
 
     // Connection events.
-    void ConnectionOpened();   // nothing leaves before the board's first answer
-    void LineReceived();       // a whole reply line arrived
-    void BoardIdentified();    // starts the 250 ms follow-up
-    void FirstReadingShown();  // starts the 200 ms relay status query
-    void ConnectionClosed();   // polling and one-shots stop, the queue empties
+    void ConnectionOpened();  // nothing leaves before the board's first answer
+    void LineReceived();      // a whole reply line arrived
+    void BoardIdentified();   // starts the 250 ms follow-up
+    void FirstReadingShown(); // starts the 200 ms relay status query
+    void ConnectionClosed();  // polling and one-shots stop, the queue empties
     // Whether a reply line goes to the read-outs.
     bool RoutesTemperature(const QString &line) const;
 

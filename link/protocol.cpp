@@ -28,10 +28,7 @@ ReplyAssembler::Result ReplyAssembler::feed(const std::string &bytes)
     return result;
 }
 
-bool IsIdentificationReply(const QString &line)
-{
-    return line.contains(QLatin1String("?Temperature"));
-}
+bool IsIdentificationReply(const QString &line) { return line.contains(QLatin1String("?Temperature")); }
 
 QString IdentificationText(const QString &line)
 {
@@ -41,15 +38,9 @@ QString IdentificationText(const QString &line)
     return line.mid(at + 1);
 }
 
-bool IsRelayStatusReply(const QString &line)
-{
-    return line.contains(QLatin1String("S0"));
-}
+bool IsRelayStatusReply(const QString &line) { return line.contains(QLatin1String("S0")); }
 
-QString RelayStatusText(const QString &line)
-{
-    return line.mid(2);
-}
+QString RelayStatusText(const QString &line) { return line.mid(2); }
 
 bool IsTemperatureReply(const QString &line)
 {
@@ -59,10 +50,7 @@ bool IsTemperatureReply(const QString &line)
     return false;
 }
 
-bool IsAllChannelReply(const QString &line)
-{
-    return line.contains(QLatin1String("T0"));
-}
+bool IsAllChannelReply(const QString &line) { return line.contains(QLatin1String("T0")); }
 
 std::optional<ChannelReply> ParseChannelReply(const QString &line)
 {
@@ -90,8 +78,7 @@ std::array<QString, 4> SplitAllChannels(const QString &line)
     return fields;
 }
 
-std::optional<QString> ReadoutText(const QString &value, bool useFahrenheit, QChar decimalSep,
-                                   const QString &noSensor)
+std::optional<QString> ReadoutText(const QString &value, bool useFahrenheit, QChar decimalSep, const QString &noSensor)
 {
     if (value == noSensor)
         return QStringLiteral(" -");

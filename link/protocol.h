@@ -45,7 +45,7 @@ public:
 
 private:
     QString FBuffer;
-    bool FOverflowed = false;   // the line now arriving was already reported too long
+    bool FOverflowed = false; // the line now arriving was already reported too long
 };
 
 // Identification reply: the line contains "?Temperature".

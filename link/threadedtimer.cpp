@@ -139,8 +139,7 @@ void TThreadedTimer::run()
                 continue;
             }
             if (FWake.wait_until(lock, deadline, [&] {
-                    return FStop.load() || FGeneration.load() != generation
-                        || FPriority.load() != applied;
+                    return FStop.load() || FGeneration.load() != generation || FPriority.load() != applied;
                 }))
                 continue;
             lock.unlock();

@@ -50,13 +50,10 @@ bool DataLineDue(std::uint32_t tickNow, std::uint32_t referenceTick, std::int32_
     return std::int64_t(interval) - std::int64_t(elapsed) <= 45;
 }
 
-int DataLineAlignmentMs(int wallMs, int referenceMs)
-{
-    return wallMs + 2 < referenceMs ? referenceMs - wallMs : 0;
-}
+int DataLineAlignmentMs(int wallMs, int referenceMs) { return wallMs + 2 < referenceMs ? referenceMs - wallMs : 0; }
 
-PacingStep DataLinePacing(std::uint32_t tickNow, std::uint32_t referenceTick, std::int32_t interval,
-                          int wallMs, int referenceMs)
+PacingStep DataLinePacing(std::uint32_t tickNow, std::uint32_t referenceTick, std::int32_t interval, int wallMs,
+                          int referenceMs)
 {
     PacingStep step;
     step.due = DataLineDue(tickNow, referenceTick, interval);
@@ -70,8 +67,7 @@ DataLineClocks SystemClocks()
     DataLineClocks clocks;
     clocks.tickCount = [] {
         const auto now = std::chrono::steady_clock::now().time_since_epoch();
-        return static_cast<std::uint32_t>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+        return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
     };
     clocks.wallMillisecond = [] {
         // Time zones differ from UTC by whole minutes, so the millisecond of
@@ -82,8 +78,7 @@ DataLineClocks SystemClocks()
     return clocks;
 }
 
-DataLineWorker::DataLineWorker(std::function<void()> onLine,
-                               std::function<void(std::exception_ptr)> onError,
+DataLineWorker::DataLineWorker(std::function<void()> onLine, std::function<void(std::exception_ptr)> onError,
                                DataLineClocks clocks)
     : FOnLine(std::move(onLine)), FOnError(std::move(onError)), FClocks(std::move(clocks))
 {
@@ -108,10 +103,7 @@ int DataLineWorker::AlignFirstLine()
     return held;
 }
 
-void DataLineWorker::TakeReferenceTick()
-{
-    FReferenceTick.store(FClocks.tickCount());
-}
+void DataLineWorker::TakeReferenceTick() { FReferenceTick.store(FClocks.tickCount()); }
 
 void DataLineWorker::Start()
 {

@@ -39,14 +39,14 @@ struct PacingStep {
     int sleepMs = 0; // alignment wait before the line, only when due
 };
 
-PacingStep DataLinePacing(std::uint32_t tickNow, std::uint32_t referenceTick, std::int32_t interval,
-                          int wallMs, int referenceMs);
+PacingStep DataLinePacing(std::uint32_t tickNow, std::uint32_t referenceTick, std::int32_t interval, int wallMs,
+                          int referenceMs);
 
 // The clocks the pacing reads. Ticks (for the interval) and the wall clock
 // (for the millisecond) come from different sources.
 struct DataLineClocks {
-    std::function<std::uint32_t()> tickCount;   // 32-bit millisecond counter
-    std::function<int()> wallMillisecond;       // 0..999 of the local time
+    std::function<std::uint32_t()> tickCount; // 32-bit millisecond counter
+    std::function<int()> wallMillisecond;     // 0..999 of the local time
     // Sleeps the calling thread. Left empty, the worker sleeps itself and
     // wakes at once when it is told to stop.
     std::function<void(int ms)> sleep;
@@ -67,8 +67,7 @@ public:
     static constexpr std::int32_t DefaultInterval = 60000;
     static constexpr int AlignedMillisecond = 350;
 
-    DataLineWorker(std::function<void()> onLine,
-                   std::function<void(std::exception_ptr)> onError,
+    DataLineWorker(std::function<void()> onLine, std::function<void(std::exception_ptr)> onError,
                    DataLineClocks clocks = SystemClocks());
     ~DataLineWorker();
 

@@ -23,10 +23,7 @@ namespace {
                            .arg(path, QString::fromLocal8Bit(std::strerror(error))));
 }
 
-bool Running(qint64 pid)
-{
-    return pid > 0 && (::kill(pid_t(pid), 0) == 0 || errno == EPERM);
-}
+bool Running(qint64 pid) { return pid > 0 && (::kill(pid_t(pid), 0) == 0 || errno == EPERM); }
 
 } // namespace
 
@@ -43,10 +40,7 @@ TJournal::TJournal(const QString &folder, qint64 pid)
 {
 }
 
-TJournal::~TJournal()
-{
-    Close();
-}
+TJournal::~TJournal() { Close(); }
 
 void TJournal::Close()
 {

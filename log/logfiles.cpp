@@ -10,8 +10,8 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cstring>
 #include <climits>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,18 +27,14 @@ QString LogFileDatePart(const QDate &date, const QLocale &locale)
     return text;
 }
 
-QString LogFileTimePart(const QTime &time)
-{
-    return time.toString(QStringLiteral("HH-mm-ss"));
-}
+QString LogFileTimePart(const QTime &time) { return time.toString(QStringLiteral("HH-mm-ss")); }
 
 QString ManualLogName(const QDate &date, const QTime &time, const QLocale &locale)
 {
     return QStringLiteral("Q274TC_") + LogFileDatePart(date, locale) + u'_' + LogFileTimePart(time);
 }
 
-QString AutosaveFileName(const QString &folder, const QDate &date, const QTime &time,
-                         const QLocale &locale)
+QString AutosaveFileName(const QString &folder, const QDate &date, const QTime &time, const QLocale &locale)
 {
     return folder + u'/' + ManualLogName(date, time, locale) + QStringLiteral(".log");
 }
@@ -114,10 +110,7 @@ QByteArray LogFileBytes(const QString &viewText)
 
 namespace {
 
-QString reason(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
+QString reason(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
 
 [[noreturn]] void fail(const char *what, const QString &path, int error)
 {
@@ -134,7 +127,7 @@ QByteArray temporaryName(const QByteArray &target)
 // Where a save lands. A symbolic link is followed to the end of its chain,
 // so the save writes the file the link names and the link stays a link.
 struct SaveTarget {
-    QByteArray path;  // never a link; the file need not exist yet
+    QByteArray path; // never a link; the file need not exist yet
     bool exists = false;
     struct stat st {};
 };
@@ -191,10 +184,7 @@ bool writeAll(int fd, const char *data, qsizetype size)
 
 } // namespace
 
-void WriteLogFile(const QString &path, const QString &viewText)
-{
-    WriteLogFileBytes(path, LogFileBytes(viewText));
-}
+void WriteLogFile(const QString &path, const QString &viewText) { WriteLogFileBytes(path, LogFileBytes(viewText)); }
 
 void WriteLogFileBytes(const QString &path, const QByteArray &bytes)
 {

@@ -20,8 +20,7 @@ QString LogFileTimePart(const QTime &time);
 // "Q274TC_10-25-2008_15-49-36", without extension (the save dialog adds it).
 QString ManualLogName(const QDate &date, const QTime &time, const QLocale &locale);
 // folder + "/" + the name above + ".log".
-QString AutosaveFileName(const QString &folder, const QDate &date, const QTime &time,
-                         const QLocale &locale);
+QString AutosaveFileName(const QString &folder, const QDate &date, const QTime &time, const QLocale &locale);
 
 // The autosave interval in days for its name ("1h" .. "24h"); 1.0 for any
 // other name. Names are compared exactly.
@@ -49,8 +48,7 @@ QByteArray LogFileBytes(const QString &viewText);
 
 class LogFileError : public std::runtime_error {
 public:
-    explicit LogFileError(const QString &message)
-        : std::runtime_error(message.toStdString()) {}
+    explicit LogFileError(const QString &message) : std::runtime_error(message.toStdString()) {}
 };
 
 // Writes the view text to path, creating the file or replacing it. The bytes

@@ -15,8 +15,8 @@ namespace q274 {
 
 class TLogModel {
 public:
-    bool Enabled = true;            // "Enable Logging"
-    bool ShowMilliseconds = false;  // timestamps carry "(047)"
+    bool Enabled = true;           // "Enable Logging"
+    bool ShowMilliseconds = false; // timestamps carry "(047)"
     QLocale Locale;
     // The clock of the timestamps; empty: the system clock.
     std::function<QDateTime()> Clock;
@@ -62,7 +62,7 @@ private:
     QDateTime Now() const { return Clock ? Clock() : QDateTime::currentDateTime(); }
     void WriteMessage(const QString &text, bool withMs);
     QStringList FLines;
-    QDateTime FRepeatWritten;   // when RepeatLimited was last written
+    QDateTime FRepeatWritten; // when RepeatLimited was last written
     int FRepeats = 0;
 };
 

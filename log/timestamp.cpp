@@ -3,10 +3,7 @@
 namespace q274 {
 namespace {
 
-bool isCLocale(const QLocale &locale)
-{
-    return locale.language() == QLocale::C;
-}
+bool isCLocale(const QLocale &locale) { return locale.language() == QLocale::C; }
 
 // Removes the time-zone fields ("t" runs outside quotes) and the blanks that
 // separated them from the rest of the pattern.
@@ -85,8 +82,7 @@ QString FormatTimestamp(const QDateTime &local, const QLocale &locale, bool with
 {
     const QTime time = local.time();
     QString text = locale.toString(local.date(), ShortDatePattern(locale));
-    if (time.hour() != 0 || time.minute() != 0 || time.second() != 0)
-        {
+    if (time.hour() != 0 || time.minute() != 0 || time.second() != 0) {
         text += u' ';
         text += locale.toString(time, LongTimePattern(locale));
     }
@@ -119,15 +115,9 @@ QString DateSeparator(const QLocale &locale)
     return QStringLiteral("/");
 }
 
-QString DecimalSeparator(const QLocale &locale)
-{
-    return locale.decimalPoint();
-}
+QString DecimalSeparator(const QLocale &locale) { return locale.decimalPoint(); }
 
-QLocale UserLocale()
-{
-    return QLocale::system();
-}
+QLocale UserLocale() { return QLocale::system(); }
 
 LogDecision LogMessageDecision(bool loggingEnabled, const QString &text)
 {

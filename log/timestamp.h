@@ -36,8 +36,8 @@ QLocale UserLocale();
 inline QString LogLine(const QString &timestamp, const QString &text) { return timestamp + text; }
 
 struct LogDecision {
-    bool write = false;          // the line goes into the view
-    bool withMsAllowed = false;  // the timestamp may carry milliseconds
+    bool write = false;         // the line goes into the view
+    bool withMsAllowed = false; // the timestamp may carry milliseconds
 };
 
 // While logging is off only texts containing "Logging disabled" get through,

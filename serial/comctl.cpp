@@ -8,11 +8,8 @@ QStringList ComPropertyItems(TComProperty prop)
 {
     QStringList items;
     switch (prop) {
-    case cpNone:
-        break;
-    case cpPort:
-        items = SystemSerialPorts();
-        break;
+    case cpNone: break;
+    case cpPort: items = SystemSerialPorts(); break;
     case cpBaudRate:
         for (int v = brCustom; v <= br256000; ++v)
             items << BaudRateToStr(TBaudRate(v));
@@ -87,17 +84,13 @@ void TComSelect::Apply()
 
 // ---- TComComboBox ----
 
-TComComboBox::TComComboBox(QWidget *parent)
-    : QComboBox(parent)
+TComComboBox::TComComboBox(QWidget *parent) : QComboBox(parent)
 {
     setEditable(false);
     connect(this, &QComboBox::activated, this, [this](int) { Change(); });
 }
 
-TComComboBox::~TComComboBox()
-{
-    disconnect(FDestroyedConnection);
-}
+TComComboBox::~TComComboBox() { disconnect(FDestroyedConnection); }
 
 void TComComboBox::SetComPort(TCustomComPort *port)
 {
@@ -133,10 +126,7 @@ void TComComboBox::SetComProperty(TComProperty prop)
         setCurrentIndex(0);
 }
 
-QString TComComboBox::Text() const
-{
-    return currentIndex() < 0 ? QString() : itemText(currentIndex());
-}
+QString TComComboBox::Text() const { return currentIndex() < 0 ? QString() : itemText(currentIndex()); }
 
 void TComComboBox::SetText(const QString &text)
 {
@@ -165,9 +155,6 @@ void TComComboBox::UpdateSettings()
     FSelect.AutoApply = autoApply;
 }
 
-void TComComboBox::Change()
-{
-    FSelect.SelectionChanged(Text());
-}
+void TComComboBox::Change() { FSelect.SelectionChanged(Text()); }
 
 } // namespace q274

@@ -79,10 +79,7 @@ void ReloadComErrorTexts()
     fillTable();
 }
 
-EComPort::EComPort(int code)
-    : std::runtime_error(composeMessage(code, false, -1)), FCode(code), FSystemCode(-1)
-{
-}
+EComPort::EComPort(int code) : std::runtime_error(composeMessage(code, false, -1)), FCode(code), FSystemCode(-1) {}
 
 EComPort::EComPort(int code, int systemCode)
     : std::runtime_error(composeMessage(code, true, systemCode)), FCode(code), FSystemCode(systemCode)

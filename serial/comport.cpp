@@ -23,10 +23,7 @@ std::mutex g_editMutex;
 std::function<void(TCustomComPort &)> g_editHandler;
 
 // ioctl results that mean "this device has no such thing" (ptys, some adapters).
-bool notSupported(int e)
-{
-    return e == ENOTTY || e == EINVAL;
-}
+bool notSupported(int e) { return e == ENOTTY || e == EINVAL; }
 
 using Clock = std::chrono::steady_clock;
 
@@ -55,10 +52,7 @@ TCustomComPort::~TCustomComPort()
     FAlive.reset();
 }
 
-TComPort::~TComPort()
-{
-    CloseOnDestroy();
-}
+TComPort::~TComPort() { CloseOnDestroy(); }
 
 void TCustomComPort::CloseOnDestroy() noexcept
 {
@@ -107,10 +101,7 @@ void TCustomComPort::EditSettings()
 
 // ---- loading and Connected ----
 
-void TCustomComPort::BeginLoading()
-{
-    FLoading = true;
-}
+void TCustomComPort::BeginLoading() { FLoading = true; }
 
 void TCustomComPort::EndLoading()
 {
@@ -152,13 +143,13 @@ void TCustomComPort::SetPort(const QString &v)
     }
 }
 
-#define Q274_LINE_SETTER(Name, Type, Field) \
-    void TCustomComPort::Set##Name(Type v)  \
-    {                                       \
-        if (Field == v)                     \
-            return;                         \
-        Field = v;                          \
-        ApplyLineSettings();                \
+#define Q274_LINE_SETTER(Name, Type, Field)                                                                            \
+    void TCustomComPort::Set##Name(Type v)                                                                             \
+    {                                                                                                                  \
+        if (Field == v)                                                                                                \
+            return;                                                                                                    \
+        Field = v;                                                                                                     \
+        ApplyLineSettings();                                                                                           \
     }
 
 Q274_LINE_SETTER(BaudRate, TBaudRate, FBaudRate)
@@ -184,10 +175,7 @@ void TCustomComPort::SetSyncMethod(TSyncMethod v)
 
 // ---- apply steps ----
 
-bool TCustomComPort::SettingsApplicable() const
-{
-    return FConnected && FHandle >= 0 && FUpdateCount == 0 && !FLoading;
-}
+bool TCustomComPort::SettingsApplicable() const { return FConnected && FHandle >= 0 && FUpdateCount == 0 && !FLoading; }
 
 void TCustomComPort::ApplyAllSettings()
 {
@@ -230,18 +218,14 @@ void TCustomComPort::ApplyLineSettings()
         if (action == TLineAction::Leave)
             return;
         int bits = bit;
-        if (ioctl(FHandle, action == TLineAction::Raise ? TIOCMBIS : TIOCMBIC, &bits) != 0
-            && !notSupported(errno))
+        if (ioctl(FHandle, action == TLineAction::Raise ? TIOCMBIS : TIOCMBIC, &bits) != 0 && !notSupported(errno))
             throw EComPort(CError_SetStateFailed, errno);
     };
     line(cfg.dtr, TIOCM_DTR);
     line(cfg.rts, TIOCM_RTS);
 }
 
-void TCustomComPort::BeginSettingsUpdate()
-{
-    ++FUpdateCount;
-}
+void TCustomComPort::BeginSettingsUpdate() { ++FUpdateCount; }
 
 void TCustomComPort::EndSettingsUpdate()
 {
@@ -304,7 +288,9 @@ bool TCustomComPort::DeviceHungUp() const
 {
     if (FHandle < 0)
         return false;
-    struct pollfd p {FHandle, 0, 0};
+    struct pollfd p {
+        FHandle, 0, 0
+    };
     return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL));
 }
 
@@ -823,26 +809,79 @@ void TCustomComPort::DeliverBatch(TComEvents Batch)
         DoRx80Full();
 }
 
-void TCustomComPort::DeliverFromThread(TComEvents batch)
-{
-    DeliverEvents(batch);
-}
+void TCustomComPort::DeliverFromThread(TComEvents batch) { DeliverEvents(batch); }
 
 // ---- notification steps ----
 
-void TCustomComPort::DoAfterClose() { if (OnAfterClose) OnAfterClose(*this); }
-void TCustomComPort::DoAfterOpen() { if (OnAfterOpen) OnAfterOpen(*this); }
-void TCustomComPort::DoBeforeClose() { if (OnBeforeClose) OnBeforeClose(*this); }
-void TCustomComPort::DoBeforeOpen() { if (OnBeforeOpen) OnBeforeOpen(*this); }
-void TCustomComPort::DoRxChar(int Count) { if (OnRxChar) OnRxChar(*this, Count); }
-void TCustomComPort::DoTxEmpty() { if (OnTxEmpty) OnTxEmpty(*this); }
-void TCustomComPort::DoBreak() { if (OnBreak) OnBreak(*this); }
-void TCustomComPort::DoRing() { if (OnRing) OnRing(*this); }
-void TCustomComPort::DoRxFlag() { if (OnRxFlag) OnRxFlag(*this); }
-void TCustomComPort::DoCTSChange(bool OnOff) { if (OnCTSChange) OnCTSChange(*this, OnOff); }
-void TCustomComPort::DoDSRChange(bool OnOff) { if (OnDSRChange) OnDSRChange(*this, OnOff); }
-void TCustomComPort::DoError(TComErrors Errors) { if (OnError) OnError(*this, Errors); }
-void TCustomComPort::DoRLSDChange(bool OnOff) { if (OnRLSDChange) OnRLSDChange(*this, OnOff); }
-void TCustomComPort::DoRx80Full() { if (OnRx80Full) OnRx80Full(*this); }
+void TCustomComPort::DoAfterClose()
+{
+    if (OnAfterClose)
+        OnAfterClose(*this);
+}
+void TCustomComPort::DoAfterOpen()
+{
+    if (OnAfterOpen)
+        OnAfterOpen(*this);
+}
+void TCustomComPort::DoBeforeClose()
+{
+    if (OnBeforeClose)
+        OnBeforeClose(*this);
+}
+void TCustomComPort::DoBeforeOpen()
+{
+    if (OnBeforeOpen)
+        OnBeforeOpen(*this);
+}
+void TCustomComPort::DoRxChar(int Count)
+{
+    if (OnRxChar)
+        OnRxChar(*this, Count);
+}
+void TCustomComPort::DoTxEmpty()
+{
+    if (OnTxEmpty)
+        OnTxEmpty(*this);
+}
+void TCustomComPort::DoBreak()
+{
+    if (OnBreak)
+        OnBreak(*this);
+}
+void TCustomComPort::DoRing()
+{
+    if (OnRing)
+        OnRing(*this);
+}
+void TCustomComPort::DoRxFlag()
+{
+    if (OnRxFlag)
+        OnRxFlag(*this);
+}
+void TCustomComPort::DoCTSChange(bool OnOff)
+{
+    if (OnCTSChange)
+        OnCTSChange(*this, OnOff);
+}
+void TCustomComPort::DoDSRChange(bool OnOff)
+{
+    if (OnDSRChange)
+        OnDSRChange(*this, OnOff);
+}
+void TCustomComPort::DoError(TComErrors Errors)
+{
+    if (OnError)
+        OnError(*this, Errors);
+}
+void TCustomComPort::DoRLSDChange(bool OnOff)
+{
+    if (OnRLSDChange)
+        OnRLSDChange(*this, OnOff);
+}
+void TCustomComPort::DoRx80Full()
+{
+    if (OnRx80Full)
+        OnRx80Full(*this);
+}
 
 } // namespace q274

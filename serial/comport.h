@@ -26,8 +26,22 @@ class TCustomComPort;
 class TComThread;
 
 enum TBaudRate : int {
-    brCustom, br110, br300, br600, br1200, br2400, br4800, br9600, br14400, br19200,
-    br38400, br56000, br57600, br115200, br128000, br256000
+    brCustom,
+    br110,
+    br300,
+    br600,
+    br1200,
+    br2400,
+    br4800,
+    br9600,
+    br14400,
+    br19200,
+    br38400,
+    br56000,
+    br57600,
+    br115200,
+    br128000,
+    br256000
 };
 enum TDataBits : int { dbFive, dbSix, dbSeven, dbEight };
 enum TStopBits : int { sbOneStopBit, sbOne5StopBits, sbTwoStopBits };
@@ -36,9 +50,7 @@ enum TDTRFlowControl : int { dtrDisable, dtrEnable, dtrHandshake };
 enum TRTSFlowControl : int { rtsDisable, rtsEnable, rtsHandshake, rtsToggle };
 enum TFlowControl : int { fcHardware, fcSoftware, fcNone, fcCustom };
 enum TSyncMethod : int { smThreadSync, smWindowSync, smNone };
-enum TComEvent : int {
-    evRxChar, evTxEmpty, evRxFlag, evRing, evBreak, evCTS, evDSR, evError, evRLSD, evRx80Full
-};
+enum TComEvent : int { evRxChar, evTxEmpty, evRxFlag, evRing, evBreak, evCTS, evDSR, evError, evRLSD, evRx80Full };
 
 // Set of TComEvent: bit n stands for the n-th event.
 using TComEvents = std::uint16_t;
@@ -385,7 +397,7 @@ private:
     TComBuffer FBuffer{this};
 
     int FHandle = -1;
-    int FCancelFd = -1;      // eventfd that ends a transfer in progress
+    int FCancelFd = -1; // eventfd that ends a transfer in progress
     bool FConnected = false;
     bool FLoading = false;
     bool FStoredConnected = false; // Connected as recorded while loading
@@ -402,7 +414,7 @@ private:
     std::atomic<bool> FClosePosted{false};
     // The thread running a delivery of this port, if any.
     std::atomic<std::thread::id> FDeliveringThread{};
-    int FDeliveryDepth = 0;  // touched only by the delivering thread
+    int FDeliveryDepth = 0; // touched only by the delivering thread
     // Lifetime token for queued calls.
     std::shared_ptr<int> FAlive = std::make_shared<int>(0);
 

@@ -7,8 +7,7 @@
 namespace q274 {
 namespace {
 
-template <typename E, std::size_t N>
-std::optional<E> lookup(const std::array<const char *, N> &texts, const QString &s)
+template <typename E, std::size_t N> std::optional<E> lookup(const std::array<const char *, N> &texts, const QString &s)
 {
     const QString t = s.trimmed();
     for (std::size_t i = 0; i < N; ++i)
@@ -17,29 +16,26 @@ std::optional<E> lookup(const std::array<const char *, N> &texts, const QString 
     return std::nullopt;
 }
 
-template <std::size_t N>
-QString textOf(const std::array<const char *, N> &texts, int v)
+template <std::size_t N> QString textOf(const std::array<const char *, N> &texts, int v)
 {
     if (v < 0 || std::size_t(v) >= N)
         return QString();
     return QLatin1String(texts[std::size_t(v)]);
 }
 
-const std::array<const char *, 16> kBaudTexts = {
-    "Custom", "110", "300", "600", "1200", "2400", "4800", "9600", "14400", "19200",
-    "38400", "56000", "57600", "115200", "128000", "256000"};
-const std::array<int, 16> kBaudRates = {
-    0, 110, 300, 600, 1200, 2400, 4800, 9600, 14400, 19200,
-    38400, 56000, 57600, 115200, 128000, 256000};
+const std::array<const char *, 16> kBaudTexts = {"Custom", "110",    "300",    "600",   "1200",  "2400",
+                                                 "4800",   "9600",   "14400",  "19200", "38400", "56000",
+                                                 "57600",  "115200", "128000", "256000"};
+const std::array<int, 16> kBaudRates = {0,     110,   300,   600,   1200,  2400,   4800,   9600,
+                                        14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
 const std::array<const char *, 4> kDataBitsTexts = {"5", "6", "7", "8"};
 const std::array<const char *, 3> kStopBitsTexts = {"1", "1.5", "2"};
 const std::array<const char *, 5> kParityTexts = {"None", "Odd", "Even", "Mark", "Space"};
 const std::array<const char *, 4> kFlowTexts = {"Hardware", "Software", "None", "Custom"};
 
 // Platform bit of each event, in event order.
-const std::array<std::uint32_t, ComEventCount> kEventBits = {
-    EV_RXCHAR, EV_TXEMPTY, EV_RXFLAG, EV_RING, EV_BREAK, EV_CTS, EV_DSR, EV_ERR, EV_RLSD,
-    EV_RX80FULL};
+const std::array<std::uint32_t, ComEventCount> kEventBits = {EV_RXCHAR, EV_TXEMPTY, EV_RXFLAG, EV_RING, EV_BREAK,
+                                                             EV_CTS,    EV_DSR,     EV_ERR,    EV_RLSD, EV_RX80FULL};
 
 } // namespace
 
@@ -103,8 +99,7 @@ std::string DevicePathForPort(const QString &port)
 // ---- TComParity ----
 
 TComParity::TComParity(const TComParity &o)
-    : FComPort(nullptr), FBits(o.FBits), FCheck(o.FCheck), FReplace(o.FReplace),
-      FReplaceChar(o.FReplaceChar)
+    : FComPort(nullptr), FBits(o.FBits), FCheck(o.FCheck), FReplace(o.FReplace), FReplaceChar(o.FReplaceChar)
 {
 }
 
@@ -124,13 +119,13 @@ void TComParity::Changed()
         FComPort->ApplyLineSettings();
 }
 
-#define Q274_SETTER(Class, Name, Type, Field) \
-    void Class::Set##Name(Type v)             \
-    {                                         \
-        if (Field == v)                       \
-            return;                           \
-        Field = v;                            \
-        Changed();                            \
+#define Q274_SETTER(Class, Name, Type, Field)                                                                          \
+    void Class::Set##Name(Type v)                                                                                      \
+    {                                                                                                                  \
+        if (Field == v)                                                                                                \
+            return;                                                                                                    \
+        Field = v;                                                                                                     \
+        Changed();                                                                                                     \
     }
 
 Q274_SETTER(TComParity, Bits, TParityBits, FBits)
@@ -141,10 +136,10 @@ Q274_SETTER(TComParity, ReplaceChar, char, FReplaceChar)
 // ---- TComFlowControl ----
 
 TComFlowControl::TComFlowControl(const TComFlowControl &o)
-    : FComPort(nullptr), FOutCTSFlow(o.FOutCTSFlow), FOutDSRFlow(o.FOutDSRFlow),
-      FControlDTR(o.FControlDTR), FControlRTS(o.FControlRTS), FXonXoffOut(o.FXonXoffOut),
-      FXonXoffIn(o.FXonXoffIn), FDSRSensitivity(o.FDSRSensitivity),
-      FTxContinueOnXoff(o.FTxContinueOnXoff), FXonChar(o.FXonChar), FXoffChar(o.FXoffChar)
+    : FComPort(nullptr), FOutCTSFlow(o.FOutCTSFlow), FOutDSRFlow(o.FOutDSRFlow), FControlDTR(o.FControlDTR),
+      FControlRTS(o.FControlRTS), FXonXoffOut(o.FXonXoffOut), FXonXoffIn(o.FXonXoffIn),
+      FDSRSensitivity(o.FDSRSensitivity), FTxContinueOnXoff(o.FTxContinueOnXoff), FXonChar(o.FXonChar),
+      FXoffChar(o.FXoffChar)
 {
 }
 
@@ -213,9 +208,9 @@ void TComFlowControl::SetFlowControl(TFlowControl v)
 // ---- TComTimeouts ----
 
 TComTimeouts::TComTimeouts(const TComTimeouts &o)
-    : FComPort(nullptr), FReadInterval(o.FReadInterval),
-      FReadTotalMultiplier(o.FReadTotalMultiplier), FReadTotalConstant(o.FReadTotalConstant),
-      FWriteTotalMultiplier(o.FWriteTotalMultiplier), FWriteTotalConstant(o.FWriteTotalConstant)
+    : FComPort(nullptr), FReadInterval(o.FReadInterval), FReadTotalMultiplier(o.FReadTotalMultiplier),
+      FReadTotalConstant(o.FReadTotalConstant), FWriteTotalMultiplier(o.FWriteTotalMultiplier),
+      FWriteTotalConstant(o.FWriteTotalConstant)
 {
 }
 
@@ -244,10 +239,7 @@ Q274_SETTER(TComTimeouts, WriteTotalConstant, int, FWriteTotalConstant)
 
 // ---- TComBuffer ----
 
-TComBuffer::TComBuffer(const TComBuffer &o)
-    : FComPort(nullptr), FInputSize(o.FInputSize), FOutputSize(o.FOutputSize)
-{
-}
+TComBuffer::TComBuffer(const TComBuffer &o) : FComPort(nullptr), FInputSize(o.FInputSize), FOutputSize(o.FOutputSize) {}
 
 TComBuffer &TComBuffer::operator=(const TComBuffer &o)
 {
@@ -263,10 +255,7 @@ void TComBuffer::Changed()
         FComPort->ApplyBufferSizes();
 }
 
-static int evenSize(int v)
-{
-    return (v > 0 && (v % 2) != 0) ? v - 1 : v;
-}
+static int evenSize(int v) { return (v > 0 && (v % 2) != 0) ? v - 1 : v; }
 
 void TComBuffer::SetInputSize(int v)
 {

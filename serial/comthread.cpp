@@ -20,15 +20,14 @@ namespace {
 constexpr int kCheckPeriodMs = 20;
 
 // The order in which the events of one batch are delivered.
-constexpr std::array<TComEvent, ComEventCount> kDeliveryOrder = {
-    evError, evRxChar, evTxEmpty, evBreak, evRing, evCTS, evDSR, evRxFlag, evRLSD, evRx80Full};
+constexpr std::array<TComEvent, ComEventCount> kDeliveryOrder = {evError, evRxChar, evTxEmpty, evBreak, evRing,
+                                                                 evCTS,   evDSR,    evRxFlag,  evRLSD,  evRx80Full};
 
 } // namespace
 
 TComThread::TComThread(TCustomComPort &port)
     : FPort(port), FFd(port.FHandle), FEvents(port.FEvents), FSyncMethod(port.FSyncMethod),
-      FInputSize(port.Buffer().InputSize()), FGeneration(port.FGeneration.load()),
-      FParityCheck(port.Parity().Check())
+      FInputSize(port.Buffer().InputSize()), FGeneration(port.FGeneration.load()), FParityCheck(port.Parity().Check())
 {
     FStopFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (FStopFd < 0)
@@ -42,10 +41,7 @@ TComThread::~TComThread()
         ::close(FStopFd);
 }
 
-void TComThread::Start()
-{
-    FThread = std::thread(&TComThread::Execute, this);
-}
+void TComThread::Start() { FThread = std::thread(&TComThread::Execute, this); }
 
 void TComThread::RequestStop()
 {
@@ -90,12 +86,8 @@ void TComThread::Dispatch(TComEvents batch)
 {
     FLastBatch = batch;
     switch (FSyncMethod) {
-    case smThreadSync:
-        UiSync::synchronize([this, batch] { FPort.DeliverFromThread(batch); });
-        break;
-    case smNone:
-        FPort.DeliverFromThread(batch);
-        break;
+    case smThreadSync: UiSync::synchronize([this, batch] { FPort.DeliverFromThread(batch); }); break;
+    case smNone: FPort.DeliverFromThread(batch); break;
     case smWindowSync: {
         // One queued delivery per event; each runs only if the port is still
         // open in the same session, errors go to the general error handler.
@@ -160,14 +152,15 @@ void TComThread::Run()
                 Dispatch(ComEventBit(evError));
             if (FPort.FCloseRequested.load())
                 return;
-            struct pollfd s {FStopFd, POLLIN, 0};
+            struct pollfd s {
+                FStopFd, POLLIN, 0
+            };
             while (::poll(&s, 1, -1) < 0 && errno == EINTR) {
             }
             return;
         }
         const bool leftOver = waiting > 0;
-        struct pollfd p[2] = {{FStopFd, POLLIN, 0},
-                              {FFd, short((watchRx && !leftOver) ? POLLIN : 0), 0}};
+        struct pollfd p[2] = {{FStopFd, POLLIN, 0}, {FFd, short((watchRx && !leftOver) ? POLLIN : 0), 0}};
         int timeout = -1;
         if (periodic || leftOver)
             timeout = kCheckPeriodMs;

@@ -10,8 +10,8 @@
 #include <fstream>
 #include <mutex>
 #include <string>
-#include <vector>
 #include <sys/stat.h>
+#include <vector>
 
 namespace q274 {
 

@@ -1,13 +1,13 @@
 #include "setupdialog.h"
 
 #include <QApplication>
-#include <QCoreApplication>
-#include <QScreen>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPalette>
 #include <QPushButton>
+#include <QScreen>
 
 #include <memory>
 #include <mutex>
@@ -16,10 +16,7 @@ namespace q274 {
 
 namespace {
 
-QString Tr(const char *text)
-{
-    return QCoreApplication::translate("cport", text);
-}
+QString Tr(const char *text) { return QCoreApplication::translate("cport", text); }
 
 // Tahoma where installed, else the application's own font, so the dialog
 // falls back to the same family as every other window.
@@ -53,8 +50,7 @@ QLabel *MakeLabel(QWidget *parent, const char *name, const char *text, int right
     return l;
 }
 
-template <typename Combo>
-Combo *MakeList(QWidget *parent, const char *name, int x, int y)
+template <typename Combo> Combo *MakeList(QWidget *parent, const char *name, int x, int y)
 {
     auto *c = new Combo(parent);
     c->setObjectName(QLatin1String(name));

@@ -35,8 +35,8 @@ enum class TLineAction { Leave, Raise, Drop };
 
 struct TTermiosConfig {
     struct termios tio {};
-    int rate = 0;            // bits per second
-    bool otherRate = false;  // no B* constant: set through BOTHER
+    int rate = 0;           // bits per second
+    bool otherRate = false; // no B* constant: set through BOTHER
     TLineAction dtr = TLineAction::Leave;
     TLineAction rts = TLineAction::Leave;
 };

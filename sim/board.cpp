@@ -26,7 +26,7 @@ bool isValidCommand(std::string_view cmd)
     }
 }
 
-}  // namespace
+} // namespace
 
 CommandParser::CommandParser(std::chrono::milliseconds gap) : FGap(gap) {}
 
@@ -51,9 +51,9 @@ void CommandParser::take(char c, SimTime now, std::vector<std::string> &out)
                 flush(out);
                 return;
             }
-            flush(out);  // a letter without its digit; c starts afresh below
+            flush(out); // a letter without its digit; c starts afresh below
         } else if (starts) {
-            flush(out);  // junk ends where a real command begins
+            flush(out); // junk ends where a real command begins
         } else {
             FPending += c;
             FDeadline = now + FGap;
@@ -148,10 +148,10 @@ std::string Board::answer(std::string_view command)
         std::snprintf(buf, sizeof buf, "S0%02X", FModel.relayBits());
         return buf;
     }
-    default:  // 'N' or 'F'
+    default: // 'N' or 'F'
         FModel.setRelay(digit, letter == 'N');
         return std::string(command);
     }
 }
 
-}  // namespace q274
+} // namespace q274

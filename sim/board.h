@@ -21,8 +21,7 @@ using SimTime = SimClock::time_point;
 // ignored. Anything else is collected and handed out as one unknown command
 // once no byte has arrived for `gap` (so a person typing gets an answer too),
 // or as soon as a byte arrives that starts a real command.
-class CommandParser
-{
+class CommandParser {
 public:
     static constexpr std::size_t maxUnknown = 32;
 
@@ -42,10 +41,9 @@ private:
     SimTime FDeadline{};
 };
 
-struct BoardConfig
-{
-    std::set<int> noSensor;  // channels answering "?"
-    std::set<int> badValue;  // channels answering a non-numeric field
+struct BoardConfig {
+    std::set<int> noSensor; // channels answering "?"
+    std::set<int> badValue; // channels answering a non-numeric field
 };
 
 // Formats a temperature as the board does: Celsius, two decimals, "." as the
@@ -55,8 +53,7 @@ std::string formatCelsius(double celsius);
 // printable ASCII stays, everything else becomes \xNN.
 std::string escapeBytes(std::string_view bytes);
 
-class Board
-{
+class Board {
 public:
     static constexpr const char *identification = "?Temperature Monitor & Controller v2.1";
     static constexpr const char *badField = "ERR";
@@ -74,4 +71,4 @@ private:
     ThermalModel &FModel;
 };
 
-}  // namespace q274
+} // namespace q274

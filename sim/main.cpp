@@ -49,8 +49,7 @@ int timeoutMs(SimTime now, SimTime until)
 
 // Removes the link at exit, but only while it still points to our device:
 // another simulator may have taken the name over meanwhile.
-struct LinkGuard
-{
+struct LinkGuard {
     std::string link, target;
     ~LinkGuard()
     {
@@ -63,8 +62,7 @@ struct LinkGuard
     }
 };
 
-struct Fd
-{
+struct Fd {
     int fd = -1;
     ~Fd() { reset(); }
     void reset()
@@ -80,7 +78,7 @@ bool makeLink(const std::string &link, const std::string &target)
     struct stat st;
     if (::lstat(link.c_str(), &st) == 0) {
         if (!S_ISLNK(st.st_mode)) {
-            errno = EEXIST;  // a real file there is not ours to remove
+            errno = EEXIST; // a real file there is not ours to remove
             return false;
         }
         if (::unlink(link.c_str()) != 0 && errno != ENOENT)
@@ -89,7 +87,7 @@ bool makeLink(const std::string &link, const std::string &target)
     return ::symlink(target.c_str(), link.c_str()) == 0;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char **argv)
 {
@@ -100,8 +98,8 @@ int main(int argc, char **argv)
         return 0;
     }
     if (parsed.action == ParsedOptions::Action::Error) {
-        std::fprintf(stderr, "%s: %s\nTry '%s --help' for the list of options.\n", programName,
-                     parsed.error.c_str(), programName);
+        std::fprintf(stderr, "%s: %s\nTry '%s --help' for the list of options.\n", programName, parsed.error.c_str(),
+                     programName);
         return 2;
     }
     const SimOptions &opt = parsed.options;
@@ -159,14 +157,14 @@ int main(int argc, char **argv)
     std::fflush(stdout);
 
     Session session(opt, start);
-    std::deque<OutPiece> writing;  // due pieces the pty has not taken yet
+    std::deque<OutPiece> writing; // due pieces the pty has not taken yet
     const auto tickPeriod = std::chrono::milliseconds(1000);
     SimTime nextTick = start + tickPeriod;
     long repliesSent = 0;
     std::optional<SimTime> hangupAt;
     if (opt.hangupAfterS)
-        hangupAt = start + std::chrono::duration_cast<SimClock::duration>(
-                               std::chrono::duration<double>(*opt.hangupAfterS));
+        hangupAt =
+            start + std::chrono::duration_cast<SimClock::duration>(std::chrono::duration<double>(*opt.hangupAfterS));
 
     auto trace = [&](const std::vector<std::string> &commands, SimTime now) {
         for (const auto &c : commands)
@@ -196,7 +194,7 @@ int main(int argc, char **argv)
                 if (errno == EINTR)
                     continue;
                 if (errno == EAGAIN)
-                    break;  // wait for POLLOUT
+                    break; // wait for POLLOUT
                 return fail("write");
             }
             piece.bytes.erase(0, static_cast<std::size_t>(n));
@@ -228,7 +226,7 @@ int main(int argc, char **argv)
             return fail("poll");
         }
         if (fds[1].revents)
-            return 0;  // SIGINT, SIGTERM or SIGHUP: the guards clean up
+            return 0; // SIGINT, SIGTERM or SIGHUP: the guards clean up
         if (fds[0].revents & POLLIN) {
             char buf[512];
             const ssize_t n = ::read(master.fd, buf, sizeof buf);

@@ -39,7 +39,7 @@ std::string shortNumber(double d)
     return buf;
 }
 
-}  // namespace
+} // namespace
 
 ParsedOptions parseOptions(const std::vector<std::string> &args)
 {
@@ -52,7 +52,7 @@ ParsedOptions parseOptions(const std::vector<std::string> &args)
         return result;
     };
 
-    using Setter = std::function<std::string(const std::string &)>;  // returns "" or an error
+    using Setter = std::function<std::string(const std::string &)>; // returns "" or an error
     auto number = [](double min, double max, double &target) -> Setter {
         return [min, max, &target](const std::string &v) -> std::string {
             double d;
@@ -75,20 +75,23 @@ ParsedOptions parseOptions(const std::vector<std::string> &args)
 
     double hangup = 0;
     const std::map<std::string, Setter> valued = {
-        {"--link", [&](const std::string &v) -> std::string {
+        {"--link",
+         [&](const std::string &v) -> std::string {
              if (v.empty())
                  return "expects a path";
              o.link = v;
              return {};
          }},
-        {"--trace", [&](const std::string &v) -> std::string {
+        {"--trace",
+         [&](const std::string &v) -> std::string {
              if (v.empty())
                  return "expects a path";
              o.trace = v;
              return {};
          }},
         {"--time-scale", number(1e-3, 1e6, o.timeScale)},
-        {"--seed", [&](const std::string &v) -> std::string {
+        {"--seed",
+         [&](const std::string &v) -> std::string {
              // Any unsigned 64-bit value.
              errno = 0;
              char *end = nullptr;
@@ -199,4 +202,4 @@ command line.
 )";
 }
 
-}  // namespace q274
+} // namespace q274

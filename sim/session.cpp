@@ -5,12 +5,8 @@
 namespace q274 {
 
 Session::Session(const SimOptions &options, SimTime start)
-    : FOptions(options),
-      FModel(options.thermal),
-      FBoard(options.board, FModel),
-      FParser(std::chrono::milliseconds(options.gapMs)),
-      FModelTime(start),
-      FLastDue(start)
+    : FOptions(options), FModel(options.thermal), FBoard(options.board, FModel),
+      FParser(std::chrono::milliseconds(options.gapMs)), FModelTime(start), FLastDue(start)
 {
 }
 
@@ -130,4 +126,4 @@ void Tracer::write(SimTime now, std::string_view direction, std::string_view tex
     std::fflush(FFile);
 }
 
-}  // namespace q274
+} // namespace q274

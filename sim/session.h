@@ -16,16 +16,14 @@
 
 namespace q274 {
 
-struct OutPiece
-{
+struct OutPiece {
     SimTime due;
     std::string bytes;
-    std::string line;  // the whole line (without CR LF) when this piece ends it, else empty
+    std::string line; // the whole line (without CR LF) when this piece ends it, else empty
     bool endsLine = false;
 };
 
-class Session
-{
+class Session {
 public:
     static constexpr const char *garbageLine = "#~%&! line noise !&%~#";
 
@@ -70,15 +68,14 @@ std::vector<std::string> splitReply(const std::string &line, int pieces);
 // "<ms> <dir> <escaped text>"
 std::string formatTraceLine(long long ms, std::string_view direction, std::string_view text);
 
-class Tracer
-{
+class Tracer {
 public:
     explicit Tracer(SimTime start) : FStart(start) {}
     ~Tracer();
     Tracer(const Tracer &) = delete;
     Tracer &operator=(const Tracer &) = delete;
 
-    bool open(const std::string &path);  // false with errno set
+    bool open(const std::string &path); // false with errno set
     void write(SimTime now, std::string_view direction, std::string_view text);
 
 private:
@@ -86,4 +83,4 @@ private:
     std::FILE *FFile = nullptr;
 };
 
-}  // namespace q274
+} // namespace q274

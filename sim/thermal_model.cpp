@@ -6,10 +6,9 @@ namespace q274 {
 
 namespace {
 bool validChannel(int channel) { return channel >= 1 && channel <= 4; }
-}  // namespace
+} // namespace
 
-ThermalModel::ThermalModel(const ThermalConfig &config)
-    : FConfig(config), FRng(config.seed)
+ThermalModel::ThermalModel(const ThermalConfig &config) : FConfig(config), FRng(config.seed)
 {
     if (!(FConfig.timeConstantS > 0))
         FConfig.timeConstantS = 600.0;
@@ -26,7 +25,7 @@ void ThermalModel::advance(double simSeconds)
     const double tau = FConfig.timeConstantS;
     const double decay = std::exp(-simSeconds / tau);
     for (int i = 0; i < 4; ++i) {
-        double rate = 0.0;  // degrees per second
+        double rate = 0.0; // degrees per second
         if (FRelay[i])
             rate = (FConfig.cooling[i] ? -1.0 : 1.0) * FConfig.relayRatePerMin / 60.0;
         const double equilibrium = FConfig.ambient + rate * tau;
@@ -57,10 +56,7 @@ void ThermalModel::setRelay(int channel, bool on)
         FRelay[channel - 1] = on;
 }
 
-bool ThermalModel::relay(int channel) const
-{
-    return validChannel(channel) && FRelay[channel - 1];
-}
+bool ThermalModel::relay(int channel) const { return validChannel(channel) && FRelay[channel - 1]; }
 
 unsigned ThermalModel::relayBits() const
 {
@@ -81,4 +77,4 @@ double ThermalModel::nextUniform()
     return static_cast<double>(z >> 11) * 0x1.0p-53;
 }
 
-}  // namespace q274
+} // namespace q274

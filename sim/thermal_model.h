@@ -9,19 +9,17 @@
 
 namespace q274 {
 
-struct ThermalConfig
-{
-    double ambient = 21.0;          // degrees C
-    double timeConstantS = 600.0;   // simulated seconds
-    double relayRatePerMin = 2.0;   // degrees C per simulated minute while a relay is on
-    std::array<bool, 4> cooling{};  // relay N cools its channel instead of heating it
-    std::array<double, 4> startOffset{0.8, -0.5, 1.3, -1.1};  // start = ambient + offset
-    double noise = 0.05;            // readings scatter uniformly within +/- this
+struct ThermalConfig {
+    double ambient = 21.0;                                   // degrees C
+    double timeConstantS = 600.0;                            // simulated seconds
+    double relayRatePerMin = 2.0;                            // degrees C per simulated minute while a relay is on
+    std::array<bool, 4> cooling{};                           // relay N cools its channel instead of heating it
+    std::array<double, 4> startOffset{0.8, -0.5, 1.3, -1.1}; // start = ambient + offset
+    double noise = 0.05;                                     // readings scatter uniformly within +/- this
     std::uint64_t seed = 1;
 };
 
-class ThermalModel
-{
+class ThermalModel {
 public:
     explicit ThermalModel(const ThermalConfig &config);
 
@@ -43,7 +41,7 @@ public:
     const ThermalConfig &config() const { return FConfig; }
 
 private:
-    double nextUniform();  // [0, 1)
+    double nextUniform(); // [0, 1)
 
     ThermalConfig FConfig;
     std::array<double, 4> FTemp{};
@@ -51,4 +49,4 @@ private:
     std::uint64_t FRng;
 };
 
-}  // namespace q274
+} // namespace q274

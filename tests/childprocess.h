@@ -76,8 +76,9 @@ public:
                     line.pop_back();
                 return line;
             }
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now()).count();
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
+                    .count();
             if (FOut < 0 || left <= 0)
                 return std::nullopt;
             pollfd p{FOut, POLLIN, 0};

@@ -8,10 +8,9 @@
 #include <QCommandLineParser>
 #include <QFile>
 #include <QFileInfo>
-#include <QImage>
-#include <QUrl>
 #include <QFontDatabase>
 #include <QGuiApplication>
+#include <QImage>
 #include <QPageLayout>
 #include <QPainter>
 #include <QPdfWriter>
@@ -22,6 +21,7 @@
 #include <QTextFrame>
 #include <QTextLayout>
 #include <QTextTable>
+#include <QUrl>
 
 #include <cstdio>
 #include <vector>
@@ -41,16 +41,10 @@ const QColor kCodeBackground(240, 240, 236);
 const QColor kTableHeader(226, 230, 236);
 const QColor kNoteBackground(253, 244, 220);
 
-double mmToPx(double mm)
-{
-    return mm * kDpi / 25.4;
-}
+double mmToPx(double mm) { return mm * kDpi / 25.4; }
 
 // Frame and block margins are in device pixels; think of them in points.
-double ptToPx(double pt)
-{
-    return pt * kDpi / 72.0;
-}
+double ptToPx(double pt) { return pt * kDpi / 72.0; }
 
 QFont bodyFont()
 {
@@ -60,10 +54,7 @@ QFont bodyFont()
     return f;
 }
 
-QString monoFamily()
-{
-    return QFontDatabase::systemFont(QFontDatabase::FixedFont).family();
-}
+QString monoFamily() { return QFontDatabase::systemFont(QFontDatabase::FixedFont).family(); }
 
 struct Heading {
     int level;
@@ -103,8 +94,7 @@ bool isCodeBlock(const QTextBlock &b)
     const QTextBlockFormat bf = b.blockFormat();
     if (bf.hasProperty(QTextFormat::BlockCodeFence))
         return true;
-    return bf.nonBreakableLines() && b.begin() != b.end() &&
-           b.begin().fragment().charFormat().fontFixedPitch();
+    return bf.nonBreakableLines() && b.begin() != b.end() && b.begin().fragment().charFormat().fontFixedPitch();
 }
 
 // Gives headings, code and tables the look of a printed manual; the Markdown
@@ -189,9 +179,8 @@ void styleDocument(QTextDocument &doc)
             if (!f.isValid() || !f.charFormat().isImageFormat())
                 continue;
             QTextImageFormat img = f.charFormat().toImageFormat();
-            const QImage picture(QUrl(img.name()).isRelative()
-                                     ? doc.baseUrl().resolved(QUrl(img.name())).toLocalFile()
-                                     : QUrl(img.name()).toLocalFile());
+            const QImage picture(QUrl(img.name()).isRelative() ? doc.baseUrl().resolved(QUrl(img.name())).toLocalFile()
+                                                               : QUrl(img.name()).toLocalFile());
             if (picture.isNull() || maxWidth <= 0)
                 continue;
             // Image sizes count in 96 dpi pixels; the layout scales them to
@@ -337,8 +326,7 @@ public:
         big.setBold(true);
         FPainter.setFont(big);
         FPainter.setPen(kHeadingInk);
-        const QRectF titleBox(FBody.left(), FBody.top() + FBody.height() * 0.28, FBody.width(),
-                              mmToPx(30));
+        const QRectF titleBox(FBody.left(), FBody.top() + FBody.height() * 0.28, FBody.width(), mmToPx(30));
         FPainter.drawText(titleBox, Qt::AlignHCenter | Qt::AlignBottom | Qt::TextWordWrap, FTitle);
 
         FPainter.setPen(QPen(kRule, mmToPx(0.4)));
@@ -356,10 +344,8 @@ public:
             QFont small = bodyFont();
             small.setPointSizeF(11);
             FPainter.setFont(small);
-            FPainter.drawText(QRectF(FBody.left(), FBody.bottom() - mmToPx(20), FBody.width(),
-                                     mmToPx(10)),
-                              Qt::AlignHCenter | Qt::AlignVCenter,
-                              QStringLiteral("Version %1").arg(version));
+            FPainter.drawText(QRectF(FBody.left(), FBody.bottom() - mmToPx(20), FBody.width(), mmToPx(10)),
+                              Qt::AlignHCenter | Qt::AlignVCenter, QStringLiteral("Version %1").arg(version));
         }
     }
 
@@ -390,8 +376,8 @@ public:
             if (first) {
                 FPainter.setFont(headFont);
                 FPainter.setPen(kHeadingInk);
-                FPainter.drawText(QRectF(FBody.left(), y, FBody.width(), lineH * 2),
-                                  Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Contents"));
+                FPainter.drawText(QRectF(FBody.left(), y, FBody.width(), lineH * 2), Qt::AlignLeft | Qt::AlignVCenter,
+                                  QStringLiteral("Contents"));
                 y += lineH * 3;
                 used = 3;
                 first = false;
@@ -407,8 +393,7 @@ public:
                 const QString number = QString::number(firstBodyPage + h.page);
                 const QRectF row(FBody.left() + indent, y, FBody.width() - indent, lineH);
                 const double numberWidth = fm.horizontalAdvance(number);
-                const QString text =
-                    fm.elidedText(h.text, Qt::ElideRight, row.width() - numberWidth - mmToPx(12));
+                const QString text = fm.elidedText(h.text, Qt::ElideRight, row.width() - numberWidth - mmToPx(12));
                 FPainter.drawText(row, Qt::AlignLeft | Qt::AlignVCenter, text);
                 FPainter.drawText(row, Qt::AlignRight | Qt::AlignVCenter, number);
                 // Dotted leader between the text and the number.
@@ -490,12 +475,10 @@ int main(int argc, char **argv)
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Renders the Markdown user manual into a PDF."));
     parser.addHelpOption();
-    QCommandLineOption versionOption(QStringLiteral("version"),
-                                     QStringLiteral("Program version shown on the title page."),
-                                     QStringLiteral("TEXT"));
+    QCommandLineOption versionOption(
+        QStringLiteral("version"), QStringLiteral("Program version shown on the title page."), QStringLiteral("TEXT"));
     QCommandLineOption subtitleOption(QStringLiteral("subtitle"),
-                                      QStringLiteral("Line under the title on the title page."),
-                                      QStringLiteral("TEXT"),
+                                      QStringLiteral("Line under the title on the title page."), QStringLiteral("TEXT"),
                                       QStringLiteral("Q274 Temperature Controller Standard"));
     parser.addOption(versionOption);
     parser.addOption(subtitleOption);
@@ -523,8 +506,8 @@ int main(int argc, char **argv)
 
     QPdfWriter writer(&out);
     writer.setResolution(kDpi);
-    writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(0, 0, 0, 0),
-                                     QPageLayout::Millimeter));
+    writer.setPageLayout(
+        QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(0, 0, 0, 0), QPageLayout::Millimeter));
     writer.setTitle(title);
     writer.setCreator(QStringLiteral("q274-mkmanual"));
 

@@ -77,7 +77,8 @@ int main(int argc, char **argv)
     uLongf packedLen = compressBound(static_cast<uLong>(plain.size()));
     std::vector<Bytef> packed(packedLen);
     if (compress2(packed.data(), &packedLen, reinterpret_cast<const Bytef *>(plain.data()),
-                  static_cast<uLong>(plain.size()), Z_BEST_COMPRESSION) != Z_OK) {
+                  static_cast<uLong>(plain.size()), Z_BEST_COMPRESSION)
+        != Z_OK) {
         std::cerr << "q274-packitem: compression failed\n";
         return 1;
     }

@@ -50,7 +50,7 @@ public:
 
     struct Event {
         int ms;
-        QString dir;  // "RX" or "TX"
+        QString dir; // "RX" or "TX"
         QString text;
     };
     std::vector<Event> Trace() const
@@ -69,8 +69,8 @@ public:
         return out;
     }
     // Time of the first event after index from (or nullopt) whose text starts with prefix.
-    static std::optional<std::size_t> Find(const std::vector<Event> &trace, const QString &dir,
-                                           const QString &prefix, std::size_t from = 0)
+    static std::optional<std::size_t> Find(const std::vector<Event> &trace, const QString &dir, const QString &prefix,
+                                           std::size_t from = 0)
     {
         for (std::size_t i = from; i < trace.size(); ++i)
             if (trace[i].dir == dir && trace[i].text.startsWith(prefix))
@@ -134,7 +134,8 @@ protected:
     void ConnectAndIdentify()
     {
         w->btnConn->click();
-        ASSERT_TRUE(RunUntil([&] { return Logged(rs::sQ274Found); })) << Messages().join(QLatin1Char('|')).toStdString();
+        ASSERT_TRUE(RunUntil([&] { return Logged(rs::sQ274Found); }))
+            << Messages().join(QLatin1Char('|')).toStdString();
     }
 
     Answers dialogs;
@@ -153,8 +154,7 @@ TEST_F(BoardE2E, ConnectIdentifiesPollsAndDisconnectsAtOnce)
     ASSERT_GE(opened, 0);
     ASSERT_GE(m.size(), opened + 4);
     EXPECT_EQ(m.mid(opened, 4), (QStringList{rs::sComPortOpened, rs::sConnecting,
-                                             QStringLiteral("Temperature Monitor & Controller v2.1"),
-                                             rs::sQ274Found}));
+                                             QStringLiteral("Temperature Monitor & Controller v2.1"), rs::sQ274Found}));
 
     // Poll until the rotation has asked for channel 2.
     ASSERT_TRUE(RunUntil([&] { return Simulator::Find(sim->Trace(), "RX", "T2").has_value(); }));
@@ -201,8 +201,8 @@ TEST_F(BoardE2E, ConnectIdentifiesPollsAndDisconnectsAtOnce)
     const auto t1b = Simulator::Find(again, "RX", "T1", before);
     ASSERT_TRUE(t0b && t1b);
     EXPECT_LT(*t0b, *t1b);
-    EXPECT_FALSE(Simulator::Find(again, "RX", "T2", before).has_value() &&
-                 *Simulator::Find(again, "RX", "T2", before) < *t1b);
+    EXPECT_FALSE(Simulator::Find(again, "RX", "T2", before).has_value()
+                 && *Simulator::Find(again, "RX", "T2", before) < *t1b);
 }
 
 TEST_F(BoardE2E, HeatControlSwitchesRelayOneOnAndOff)
@@ -220,17 +220,20 @@ TEST_F(BoardE2E, HeatControlSwitchesRelayOneOnAndOff)
 
     bool sawRed = false, backAfterRed = false;
     const QColor red(255, 0, 0), background(221, 219, 213);
-    ASSERT_TRUE(RunUntil([&] {
-        const QColor fill = w->Indicator(1)->BrushColor();
-        if (fill == red) {
-            EXPECT_TRUE(w->Channels.RelayOn(1));
-            sawRed = true;
-        } else if (sawRed && fill == background) {
-            EXPECT_FALSE(w->Channels.RelayOn(1));
-            backAfterRed = true;
-        }
-        return backAfterRed && LoggedStart(QStringLiteral("Ch1: heat OFF  ("));
-    }, 40s)) << Messages().join(QLatin1Char('|')).toStdString();
+    ASSERT_TRUE(RunUntil(
+        [&] {
+            const QColor fill = w->Indicator(1)->BrushColor();
+            if (fill == red) {
+                EXPECT_TRUE(w->Channels.RelayOn(1));
+                sawRed = true;
+            } else if (sawRed && fill == background) {
+                EXPECT_FALSE(w->Channels.RelayOn(1));
+                backAfterRed = true;
+            }
+            return backAfterRed && LoggedStart(QStringLiteral("Ch1: heat OFF  ("));
+        },
+        40s))
+        << Messages().join(QLatin1Char('|')).toStdString();
 
     const QStringList m = Messages();
     qsizetype on = -1, off = -1;
@@ -274,8 +277,8 @@ TEST_F(BoardE2E, NoBoardEndsWithTheWatchdog)
     const QStringList m = Messages();
     const qsizetype opened = m.indexOf(rs::sComPortOpened);
     ASSERT_GE(opened, 0);
-    EXPECT_EQ(m.mid(opened), (QStringList{rs::sComPortOpened, rs::sConnecting, rs::sCouldNotConnect,
-                                          rs::sClosingPort, rs::sDisconnected}));
+    EXPECT_EQ(m.mid(opened), (QStringList{rs::sComPortOpened, rs::sConnecting, rs::sCouldNotConnect, rs::sClosingPort,
+                                          rs::sDisconnected}));
     EXPECT_FALSE(w->PortIsOpen());
     EXPECT_EQ(w->btnConn->text(), rs::sConnect);
 }

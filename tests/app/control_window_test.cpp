@@ -7,8 +7,8 @@
 #include "support/support.h"
 
 #include <QCheckBox>
-#include <QDateTime>
 #include <QComboBox>
+#include <QDateTime>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -51,10 +51,7 @@ protected:
         return {w.dmQ274->Poller.CommandQueue.Items().begin(), w.dmQ274->Poller.CommandQueue.Items().end()};
     }
 
-    QStringList Readouts() const
-    {
-        return {w.lblCh1->text(), w.lblCh2->text(), w.lblCh3->text(), w.lblCh4->text()};
-    }
+    QStringList Readouts() const { return {w.lblCh1->text(), w.lblCh2->text(), w.lblCh3->text(), w.lblCh4->text()}; }
 
     void Enable(int channel, int setPoint = 30, int dropout = 3, const QString &mode = ModeHeat)
     {
@@ -249,7 +246,8 @@ TEST_F(ControlWindow, RelayStatusSetsFlagsAndFillsTogether)
         w.memLog->clear();
         w.ShowRelayStatus(QString::fromLatin1(bad));
         EXPECT_EQ(Messages(), QStringList{DataErrorText}) << bad;
-        EXPECT_TRUE(w.Channels.RelayOn(1) && !w.Channels.RelayOn(2) && w.Channels.RelayOn(3) && !w.Channels.RelayOn(4)) << bad;
+        EXPECT_TRUE(w.Channels.RelayOn(1) && !w.Channels.RelayOn(2) && w.Channels.RelayOn(3) && !w.Channels.RelayOn(4))
+            << bad;
         EXPECT_EQ(w.Indicator(1)->BrushColor(), kRed) << bad;
     }
 }
@@ -335,12 +333,12 @@ TEST_F(ControlWindow, DisconnectResetsTheWindowAndCancelsOneShots)
     w.tmrTempTimer();
     w.QueueCommand(QStringLiteral("N1"));
     w.ShowRelayStatus(QStringLiteral("F"));
-    w.FirstSamplePending = false;   // no data-line worker here
+    w.FirstSamplePending = false; // no data-line worker here
     w.HandleTemperatureReply(QStringLiteral("T021.00,22.00,23.00,24.00"));
     w.btnConn->setText(rs::sDisconnect);
     w.memLog->clear();
 
-    w.dmQ274->ComPortAfterClose();   // as when the port closes
+    w.dmQ274->ComPortAfterClose(); // as when the port closes
     EXPECT_FALSE(w.dmQ274->Poller.tmrTStatus->Enabled());
     EXPECT_FALSE(w.dmQ274->Poller.tmrTemp->Enabled());
     EXPECT_FALSE(w.dmQ274->Poller.tmrRStatus->Enabled());

@@ -13,8 +13,8 @@
 #include <QTemporaryDir>
 #include <QThread>
 
-#include <gtest/gtest.h>
 #include <csignal>
+#include <gtest/gtest.h>
 
 using namespace q274;
 
@@ -71,7 +71,7 @@ TEST_F(JournalHome, WindowKeepsItsJournalAndSurvivesOneItCannotWrite)
     }
     EXPECT_TRUE(QDir(State()).entryList(QDir::Files).isEmpty());
 
-    QFile blocker(home.filePath(QStringLiteral("blocked")));   // a file where the folder should be
+    QFile blocker(home.filePath(QStringLiteral("blocked"))); // a file where the folder should be
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     TfrmMain w;
     w.ShowLogBanner();
@@ -101,15 +101,15 @@ TEST_F(JournalHome, KilledProgramsLogComesBackAtTheNextStart)
     ASSERT_TRUE(second.Started());
     const QString secondJournal = State() + QStringLiteral("/journal-%1.log").arg(second.Pid());
     ASSERT_TRUE(WaitFor([&] { return Read(secondJournal).contains("ended unexpectedly saved as"); }));
-    const QStringList recovered =
-        QDir(LogFolder()).entryList({QStringLiteral("Q274TC_recovered_*.log")}, QDir::Files);
+    const QStringList recovered = QDir(LogFolder()).entryList({QStringLiteral("Q274TC_recovered_*.log")}, QDir::Files);
     ASSERT_EQ(recovered.size(), 1);
     EXPECT_EQ(Read(LogFolder() + QLatin1Char('/') + recovered[0]), before);
     EXPECT_TRUE(Read(secondJournal).contains(recovered[0].toUtf8()));
 
     // A second program at the same time keeps its own journal; its normal
     // end (after saving a picture) removes it.
-    q274test::ChildProcess third(Q274_PROGRAM_PATH, {"--screenshot", home.filePath(QStringLiteral("w.png")).toStdString()});
+    q274test::ChildProcess third(Q274_PROGRAM_PATH,
+                                 {"--screenshot", home.filePath(QStringLiteral("w.png")).toStdString()});
     ASSERT_TRUE(third.Started());
     EXPECT_TRUE(WaitFor([&] { return journals().size() == 2; }));
     EXPECT_EQ(third.Wait(20000), std::optional<int>(0));

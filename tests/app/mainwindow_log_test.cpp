@@ -58,9 +58,9 @@ const QString kSaved = QStringLiteral("Previous Log contents saved, Log screen c
 // sleeps move the clocks, so pacing is exact and independent of the machine.
 struct FakeClock {
     std::atomic<std::uint32_t> tick{0};
-    std::atomic<int> wallOffset{0};   // wall ms = (tick + offset) mod 1000
+    std::atomic<int> wallOffset{0}; // wall ms = (tick + offset) mod 1000
     std::mutex mutex;
-    std::vector<int> uiSleeps;        // sleeps of the user-interface thread
+    std::vector<int> uiSleeps; // sleeps of the user-interface thread
 
     int WallMs() const { return int((std::uint64_t(tick.load()) + std::uint64_t(wallOffset.load())) % 1000); }
     // Sets the offset so the wall clock reads ms now.
@@ -123,10 +123,7 @@ QByteArray ReadFile(const QString &path)
     return f.readAll();
 }
 
-QStringList LogFilesIn(const QString &folder)
-{
-    return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
-}
+QStringList LogFilesIn(const QString &folder) { return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name); }
 
 // Shows board values ("?": no sensor) as replies would.
 void SetReadouts(TfrmMain &w, const QString &a, const QString &b, const QString &c, const QString &d)
@@ -147,7 +144,7 @@ protected:
 
     ScriptedDialogs dialogs;
     QTemporaryDir folder;
-    FakeClock clock;   // outlives the window and its worker
+    FakeClock clock; // outlives the window and its worker
     LogWindow w;
 };
 
@@ -168,7 +165,8 @@ TEST_F(WindowLog, DataLineCarriesTheReadoutsAsShownAndTheShortFieldForNoReading)
     w.Log.ShowMilliseconds = true;
     w.LogTemperatures();
     EXPECT_TRUE(QRegularExpression(QStringLiteral("  \\(\\d{3}\\)\t24\\.06\t22\\.12\t  -\t  -$"))
-                    .match(Lines(w.LogText()).last()).hasMatch())
+                    .match(Lines(w.LogText()).last())
+                    .hasMatch())
         << Lines(w.LogText()).last().toStdString();
 }
 
@@ -180,8 +178,8 @@ TEST_F(WindowLog, DataLinesFollowTheUnitSwitch)
     const QChar sep = w.DecimalSeparatorText.isEmpty() ? QChar('.') : w.DecimalSeparatorText.at(0);
     SetReadouts(w, QStringLiteral("24.06"), QStringLiteral("-5.5"), QStringLiteral("?"), QStringLiteral("100"));
     w.LogTemperatures();
-    const QString expected = QStringLiteral("\t75") + sep + QStringLiteral("31\t22") + sep +
-                             QStringLiteral("10\t  -\t212") + sep + QStringLiteral("00");
+    const QString expected = QStringLiteral("\t75") + sep + QStringLiteral("31\t22") + sep
+                             + QStringLiteral("10\t  -\t212") + sep + QStringLiteral("00");
     EXPECT_TRUE(Lines(w.LogText()).last().endsWith(expected)) << Lines(w.LogText()).last().toStdString();
 }
 
@@ -218,10 +216,10 @@ TEST_F(WindowLog, StartHoldsEarlyAndLateRepliesAndLogsTheReferenceMillisecond)
         std::vector<int> held;
     };
     for (const Case &c : {Case{80, {95}}, Case{900, {275}}, Case{500, {}}, Case{124, {51}}, Case{851, {275}}}) {
-        FakeClock fake;    // outlives the window and its worker
+        FakeClock fake; // outlives the window and its worker
         LogWindow win;
         fake.SetWallMs(c.wallMs);
-        win.DataLineInterval = 3600000;   // no worker line during the test
+        win.DataLineInterval = 3600000; // no worker line during the test
         win.SetDataLineClocks(fake.Clocks());
         win.Log.ShowMilliseconds = true;
         win.FirstSamplePending = true;
@@ -256,8 +254,8 @@ TEST_F(WindowLog, StartWithoutMillisecondsWritesOnlyTheDataLine)
 
 TEST_F(WindowLog, WorkerPacesLinesAtTheAlignedMillisecondAcrossTheTickWrap)
 {
-    clock.tick.store(0xFFFFF000u);   // wraps after about four lines
-    clock.SetWallMs(340);            // not held; the next line aligns
+    clock.tick.store(0xFFFFF000u); // wraps after about four lines
+    clock.SetWallMs(340);          // not held; the next line aligns
     w.clock = &clock;
     w.DataLineInterval = 1000;
     w.SetDataLineClocks(clock.Clocks());
@@ -306,7 +304,7 @@ TEST_F(WindowLog, NoWorkerLineBetweenIdentificationAndTheFirstReading)
     w.SetDataLineClocks(clock.Clocks());
     w.StartDataLogging();
     ASSERT_TRUE(WaitFor([&] { return DataLines(w).size() >= 2; }, kPatience));
-    w.FirstSamplePending = true;   // the board was identified again
+    w.FirstSamplePending = true; // the board was identified again
     const std::uint32_t from = clock.tick.load();
     const int count = int(DataLines(w).size());
     // Several intervals pass on the fake clock without a line.
@@ -320,7 +318,7 @@ TEST_F(WindowLog, FailedAutosaveFromTheWorkerIsLoggedWithoutABoxAndPacingGoesOn)
     clock.SetWallMs(500);
     w.DataLineInterval = 300;
     w.SetDataLineClocks(clock.Clocks());
-    w.LogFolder = folder.path() + QStringLiteral("/missing");   // no such folder
+    w.LogFolder = folder.path() + QStringLiteral("/missing"); // no such folder
     w.StartDataLogging();
     ASSERT_TRUE(WaitFor([&] { return DataLines(w).size() >= 2; }, kPatience));
 
@@ -345,7 +343,7 @@ TEST_F(WindowLog, DestroyingTheWindowEndsARunningWorker)
     win->ShowLogBanner();
     win->StartDataLogging();
     ASSERT_TRUE(WaitFor([&] { return DataLines(*win).size() >= 3; }, kPatience));
-    win.reset();   // must not hang or touch the window afterwards
+    win.reset(); // must not hang or touch the window afterwards
     UiSync::processPending();
     SUCCEED();
 }
@@ -359,8 +357,10 @@ TEST_F(WindowLog, ManualNameUsesTheShortDateWithDashesForUsAndDottedLocales)
         QString pattern;
     };
     const Case cases[] = {
-        {QLocale(QLocale::English, QLocale::UnitedStates), QStringLiteral("^Q274TC_\\d{1,2}-\\d{1,2}-\\d{4}_\\d{2}-\\d{2}-\\d{2}$")},
-        {QLocale(QLocale::German, QLocale::Germany), QStringLiteral("^Q274TC_\\d{2}-\\d{2}-\\d{4}_\\d{2}-\\d{2}-\\d{2}$")},
+        {QLocale(QLocale::English, QLocale::UnitedStates),
+         QStringLiteral("^Q274TC_\\d{1,2}-\\d{1,2}-\\d{4}_\\d{2}-\\d{2}-\\d{2}$")},
+        {QLocale(QLocale::German, QLocale::Germany),
+         QStringLiteral("^Q274TC_\\d{2}-\\d{2}-\\d{4}_\\d{2}-\\d{2}-\\d{2}$")},
     };
     for (const Case &c : cases) {
         dialogs.requests.clear();
@@ -473,7 +473,7 @@ TEST_F(WindowLog, ClearLogWhoseSaveFailsKeepsTheLog)
     w.LogMessage(kIndent + QStringLiteral("kept"));
     const QString before = w.LogText();
     dialogs.answers = {true};
-    dialogs.saveAnswers = {folder.path()};   // a folder: the write fails
+    dialogs.saveAnswers = {folder.path()}; // a folder: the write fails
     w.btnClearLog->click();
     const QStringList l = Lines(w.LogText());
     EXPECT_TRUE(w.LogText().startsWith(before));

@@ -14,7 +14,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFontInfo>
-#include <QTabBar>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -22,6 +21,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTabBar>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
@@ -101,11 +101,12 @@ TEST_F(MainWindow, ControlsSitWhereTheLayoutPutsThem)
 
 TEST_F(MainWindow, EveryNamedControlIsFoundByItsName)
 {
-    for (const char *name : {"lblTDisplay", "cmbDeg", "btnCOM", "lblLogEnable", "chkLog", "lblSaveCount",
-                             "btnClearLog", "btnLogSave", "btnHelp", "btnAbout", "btnConn", "tabControl",
-                             "tabLog", "memLog", "edtSP1", "edtSp2", "edtSP3", "edtSP4", "UpDown1", "UpDown7",
-                             "UpDown5", "UpDown3", "UpDown2", "UpDown8", "UpDown6", "UpDown4", "Bevel3",
-                             "lblMan4", "chkM2", "btnR4", "shp1", "gbRC3", "cmbMode2", "chkEnable4"})
+    for (const char *name :
+         {"lblTDisplay", "cmbDeg",  "btnCOM",   "lblLogEnable", "chkLog",     "lblSaveCount", "btnClearLog",
+          "btnLogSave",  "btnHelp", "btnAbout", "btnConn",      "tabControl", "tabLog",       "memLog",
+          "edtSP1",      "edtSp2",  "edtSP3",   "edtSP4",       "UpDown1",    "UpDown7",      "UpDown5",
+          "UpDown3",     "UpDown2", "UpDown8",  "UpDown6",      "UpDown4",    "Bevel3",       "lblMan4",
+          "chkM2",       "btnR4",   "shp1",     "gbRC3",        "cmbMode2",   "chkEnable4"})
         EXPECT_NE(w.findChild<QWidget *>(QString::fromLatin1(name)), nullptr) << name;
     EXPECT_EQ(w.findChild<QWidget *>(QStringLiteral("UpDown7")), w.SetPointSpinner(2));
     EXPECT_EQ(w.EnableBox(3)->property("Tag").toInt(), 3);
@@ -210,7 +211,7 @@ TEST_F(MainWindow, UnitSwitchLogsAndAppliesButConvertsNothing)
     EXPECT_TRUE(Lines(w.LogText()).last().endsWith(kIndent + QStringLiteral("Logging in Deg F")));
     EXPECT_EQ(w.Channels.Settings(1).SetPoint, 30);
 
-    w.chkLog->click();   // logging off: the unit still changes, the line is dropped
+    w.chkLog->click(); // logging off: the unit still changes, the line is dropped
     const int before = Lines(w.LogText()).size();
     w.cmbDeg->setCurrentIndex(0);
     EXPECT_FALSE(w.UseFahrenheit);
@@ -272,7 +273,7 @@ TEST_F(MainWindow, ShowingTheWindowWritesTheBanner)
     EXPECT_EQ(Lines(w.LogText()).size(), 7);
     EXPECT_EQ(w.windowTitle(), QStringLiteral("Veltrona - Q274 Temperature Controller Standard"));
     w.hide();
-    w.show();   // only the first show restarts the view
+    w.show(); // only the first show restarts the view
     EXPECT_EQ(Lines(w.LogText()).size(), 7);
 }
 
@@ -462,7 +463,7 @@ TEST(MainWindowModal, ShortcutsThatOpenAModalBoxActOnce)
         for (Qt::Key key : {Qt::Key_B, Qt::Key_S, Qt::Key_R, Qt::Key_P, Qt::Key_N}) {
             boxes = 0;
             w.activateWindow();
-            Press(w, key, Qt::ControlModifier);   // returns once every box it opened is closed
+            Press(w, key, Qt::ControlModifier); // returns once every box it opened is closed
             EXPECT_EQ(boxes, 1) << QKeySequence(key).toString().toStdString();
         }
         EXPECT_EQ(Lines(w.LogText()).filter(QStringLiteral("Log contents have been cleared")).size(), 1);
@@ -478,7 +479,7 @@ TEST(MainWindowLook, DarkThemeAndFontFallbackStayOutOfTheLayout)
     const QByteArray oldHome = qgetenv("HOME");
     qputenv("HOME", home.path().toUtf8());
     const QPalette desktop = QApplication::palette();
-    QApplication::setPalette(QPalette(QColor(40, 40, 40)));   // light text on dark grey
+    QApplication::setPalette(QPalette(QColor(40, 40, 40))); // light text on dark grey
     {
         TfrmMain w;
         TfrmAbout about;

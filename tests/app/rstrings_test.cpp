@@ -19,8 +19,7 @@ TEST(MessageTable, KeepsTrailingAndInnerBlanksWordForWord)
 {
     EXPECT_EQ(rs::sConnecting, QStringLiteral("Connecting to Q274... "));
     EXPECT_EQ(rs::sSessionInProgress, QStringLiteral("A monitoring and control session is in progress. "));
-    EXPECT_EQ(rs::sErrOverrun,
-              QStringLiteral("A character Buffer Overrun has occured.  The next character is lost."));
+    EXPECT_EQ(rs::sErrOverrun, QStringLiteral("A character Buffer Overrun has occured.  The next character is lost."));
     EXPECT_EQ(rs::sErrIO, QStringLiteral("An I/O error occured during communication with the device."));
     EXPECT_EQ(rs::sOn, QStringLiteral(" - ON"));
     EXPECT_EQ(rs::sOff, QStringLiteral(" - OFF"));

@@ -80,14 +80,16 @@ TEST_F(PackTool, RoundTripGivesTheLinesWithCrLfAndNoBreakAfterTheLast)
     EXPECT_EQ(LE32(plain, 0), quint32(expected.size()));
     EXPECT_EQ(plain.mid(4), expected);
 
-    EXPECT_EQ(InflateStoredItem(item),
-              (QStringList{"first line", "second  line ", "third"}));
+    EXPECT_EQ(InflateStoredItem(item), (QStringList{"first line", "second  line ", "third"}));
 }
 
 TEST_F(PackTool, KeepsUtf8TextAndInnerEmptyLines)
 {
-    const QByteArray item = Pack("Temperatur \xc2\xb0" "C\n\nend");
-    EXPECT_EQ(InflateStoredItem(item), (QStringList{QString::fromUtf8("Temperatur \xc2\xb0" "C"), "", "end"}));
+    const QByteArray item = Pack("Temperatur \xc2\xb0"
+                                 "C\n\nend");
+    EXPECT_EQ(InflateStoredItem(item), (QStringList{QString::fromUtf8("Temperatur \xc2\xb0"
+                                                                      "C"),
+                                                    "", "end"}));
 }
 
 TEST_F(PackTool, CorruptStreamThrows)
@@ -129,8 +131,7 @@ TEST(StoredItems, LengthFieldsThatDoNotFitThrow)
 
 TEST(StoredItems, BuiltInItems)
 {
-    EXPECT_EQ(LoadStoredItem(QStringLiteral("a2")),
-              QStringList{"Veltrona - Q274 Temperature Controller Standard"});
+    EXPECT_EQ(LoadStoredItem(QStringLiteral("a2")), QStringList{"Veltrona - Q274 Temperature Controller Standard"});
     EXPECT_EQ(LoadStoredItem(QStringLiteral("y99")), QStringList{"Q274 Temperature Controller Standard"});
     const QStringList a1 = LoadStoredItem(QStringLiteral("a1"));
     ASSERT_EQ(a1.size(), 4);

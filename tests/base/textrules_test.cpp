@@ -47,8 +47,8 @@ TEST(ParseLocaleFloat, AcceptsNumbersInTheLocaleForm)
 
 TEST(ParseLocaleFloat, RejectsEverythingElse)
 {
-    for (const char *text : {"", "   ", "-", "abc", "12a", "1.2.3", "1 2", "1,5", "e5", "1e", "nan", "inf",
-                             "0x10", "1e999", "--1", "."})
+    for (const char *text :
+         {"", "   ", "-", "abc", "12a", "1.2.3", "1 2", "1,5", "e5", "1e", "nan", "inf", "0x10", "1e999", "--1", "."})
         EXPECT_FALSE(ParseLocaleFloat(text, '.')) << text;
     EXPECT_FALSE(ParseLocaleFloat("24.06", ','));
     EXPECT_FALSE(ParseLocaleFloat("1,2,3", ','));

@@ -18,7 +18,10 @@ TEST(UiSync, CallRunsOnUiThreadAndWorkerWaitsForIt)
     std::thread::id ranOn;
     int order = 0;
     std::thread worker([&] {
-        UiSync::synchronize([&] { ranOn = std::this_thread::get_id(); order = 1; });
+        UiSync::synchronize([&] {
+            ranOn = std::this_thread::get_id();
+            order = 1;
+        });
         order = order * 10 + 2; // runs only after the call completed
         finished = true;
         UiSync::wake();

@@ -9,7 +9,7 @@ using namespace q274;
 TEST(Channels, ReadoutsFeedTheThermostatAndPressesEndControl)
 {
     TChannels c;
-    c.Settings(2).Enabled = true;   // Heat at 30, dropout 3
+    c.Settings(2).Enabled = true; // Heat at 30, dropout 3
     EXPECT_TRUE(c.ShowValue(2, QStringLiteral("24.06"), QStringLiteral("?"), false, QChar('.')));
     EXPECT_EQ(c.Readout(2), QStringLiteral(" 24.06"));
     // Not a number: shown as no reading, so the thermostat skips it.

@@ -98,10 +98,7 @@ TEST(ControlChannel, UnreadableReadoutIsADataError)
     EXPECT_EQ(d->kind, ChannelDecision::DataError);
 }
 
-TEST(ControlChannel, UnknownModeDoesNothing)
-{
-    EXPECT_EQ(commandFor(channel("heat"), " 0", false), "");
-}
+TEST(ControlChannel, UnknownModeDoesNothing) { EXPECT_EQ(commandFor(channel("heat"), " 0", false), ""); }
 
 TEST(RunChannelControl, SkipsDisabledAndMissingAndKeepsGoingAfterBadData)
 {
@@ -122,8 +119,7 @@ TEST(RunChannelControl, ArabicSeparatorReadoutsAreControlled)
     // Celsius read-outs keep the board's ".", Fahrenheit ones carry U+066B;
     // right after a unit switch both kinds are on show at once.
     const QChar sep(0x066B);
-    const std::array<ChannelSettings, 4> s{channel("Heat"), channel("Heat", 86), channel("Cool"),
-                                           channel("Cool", 86)};
+    const std::array<ChannelSettings, 4> s{channel("Heat"), channel("Heat", 86), channel("Cool"), channel("Cool", 86)};
     const std::array<QString, 4> readouts{" 30.00", QStringLiteral(" 86\u066B00"), " 27.00",
                                           QStringLiteral(" 83\u066B00")};
     auto decisions = RunChannelControl(s, readouts, sep, {false, false, true, true});

@@ -19,10 +19,7 @@ struct Port {
     }
 };
 
-std::vector<std::string> items(const CommandSender &s)
-{
-    return {s.Items().begin(), s.Items().end()};
-}
+std::vector<std::string> items(const CommandSender &s) { return {s.Items().begin(), s.Items().end()}; }
 
 } // namespace
 

@@ -31,8 +31,16 @@ struct FakeHost : TdmQ274Host {
     std::function<void(const QString &)> onTemperature;
 
     void LogMessage(const QString &text) override { log << text; }
-    void ShowConnected() override { ++connected; log << QStringLiteral("<connected>"); }
-    void ShowDisconnected() override { ++disconnected; log << QStringLiteral("<disconnected>"); }
+    void ShowConnected() override
+    {
+        ++connected;
+        log << QStringLiteral("<connected>");
+    }
+    void ShowDisconnected() override
+    {
+        ++disconnected;
+        log << QStringLiteral("<disconnected>");
+    }
     void ShowRelayStatus(const QString &s) override { relayStatus << s; }
     void HandleTemperatureReply(const QString &line) override
     {
@@ -228,8 +236,7 @@ TEST_F(PtyBoardTest, ConnectIdentifiesTheBoard)
     writeMaster("\r\n");
     ASSERT_TRUE(RunUntil([&] { return host.identified == 1; }, 5s));
     EXPECT_EQ(host.log, (QStringList{QStringLiteral("<connected>"), M(rs::sConnecting),
-                                     M(QStringLiteral("Temperature Monitor & Controller v2.1")),
-                                     M(rs::sQ274Found)}));
+                                     M(QStringLiteral("Temperature Monitor & Controller v2.1")), M(rs::sQ274Found)}));
     EXPECT_TRUE(dm->Poller.ReadyToSend);
     EXPECT_TRUE(dm->tmrTimeout.isActive());
 

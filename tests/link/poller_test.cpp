@@ -59,7 +59,7 @@ TEST(Poller, StopAndWaitFromTheFirstByteOfEveryConnection)
 {
     FakeLine fake;
     TPoller p(fake.line());
-    p.LineReceived();   // an answer of an earlier connection
+    p.LineReceived(); // an answer of an earlier connection
     p.ConnectionOpened();
     p.QueueCommand("N1");
     p.tmrQTimer();
@@ -67,7 +67,7 @@ TEST(Poller, StopAndWaitFromTheFirstByteOfEveryConnection)
 
     p.LineReceived();
     p.tmrQTimer();
-    p.tmrQTimer();   // "S0" follows the relay command, but only after an answer
+    p.tmrQTimer(); // "S0" follows the relay command, but only after an answer
     EXPECT_EQ(fake.written, Q{"N1"});
     p.LineReceived();
     p.tmrQTimer();

@@ -81,8 +81,7 @@ TEST(ReplyClassification, Identification)
 {
     EXPECT_TRUE(IsIdentificationReply("?Temperature Monitor & Controller v2.1"));
     EXPECT_FALSE(IsIdentificationReply("Temperature"));
-    EXPECT_EQ(IdentificationText("?Temperature Monitor & Controller v2.1"),
-              "Temperature Monitor & Controller v2.1");
+    EXPECT_EQ(IdentificationText("?Temperature Monitor & Controller v2.1"), "Temperature Monitor & Controller v2.1");
     // Leftovers of an earlier connection in front are dropped too.
     EXPECT_EQ(IdentificationText("T12?Temperature A?Temperature B"), "Temperature A?Temperature B");
 }
@@ -160,7 +159,7 @@ TEST(ReadoutText, NoSensorMarkerAsTheCallerSays)
     EXPECT_EQ(ReadoutText("?", true, '.'), " -");
     EXPECT_EQ(ReadoutText("-", true, ',', "-"), " -");
     EXPECT_EQ(ReadoutText("-", false, '.'), " -"); // shown as received
-    EXPECT_FALSE(ReadoutText("-", true, '.'));       // not the marker here: no number
+    EXPECT_FALSE(ReadoutText("-", true, '.'));     // not the marker here: no number
 }
 
 TEST(ReadoutText, FahrenheitWithTwoDecimals)
@@ -185,8 +184,8 @@ TEST(ReadoutText, FahrenheitBeyondTheDoubleRangeIsNoNumber)
 // text, Fahrenheit the locale's separator with ASCII digits; both read back.
 TEST(ReadoutText, EveryLocaleReadsBackWhatItShows)
 {
-    for (const QLocale &locale : {QLocale(QLocale::Persian, QLocale::Iran),
-                                  QLocale(QLocale::Arabic, QLocale::SaudiArabia), QLocale::c()}) {
+    for (const QLocale &locale :
+         {QLocale(QLocale::Persian, QLocale::Iran), QLocale(QLocale::Arabic, QLocale::SaudiArabia), QLocale::c()}) {
         SCOPED_TRACE(locale.name().toStdString());
         const QChar sep = locale.decimalPoint().at(0);
         EXPECT_EQ(sep, locale.language() == QLocale::C ? QChar('.') : QChar(0x066B));

@@ -142,7 +142,11 @@ TEST(TThreadedTimer, HandlerMayStopAnotherTimer)
 {
     TThreadedTimer a(20), b(15);
     int aTicks = 0, bTicks = 0;
-    a.OnTimer = [&] { ++aTicks; b.SetEnabled(false); a.SetEnabled(false); };
+    a.OnTimer = [&] {
+        ++aTicks;
+        b.SetEnabled(false);
+        a.SetEnabled(false);
+    };
     b.OnTimer = [&] { ++bTicks; };
     a.SetEnabled(true);
     b.SetEnabled(true);

@@ -22,7 +22,7 @@ struct FakeClock {
     std::atomic<std::uint64_t> now{0};
     std::uint32_t tickBase = 0xFFFFF000u; // wraps after about 4 s
     int wallOffset = 0;
-    std::function<void(int)> onSleep;     // called before time moves
+    std::function<void(int)> onSleep; // called before time moves
 
     std::uint32_t tick() const { return std::uint32_t(tickBase + now.load()); }
     int wallMs() const { return int((wallOffset + now.load()) % 1000); }
@@ -70,10 +70,12 @@ TEST(DataLineWorker, LinesArrivePacedAndAlignedAcrossTickWrap)
     FakeClock clock;
     clock.wallOffset = 500;
     std::vector<Line> lines; // user-interface thread only
-    DataLineWorker worker([&] {
-        EXPECT_TRUE(UiSync::isMainThread());
-        lines.push_back({clock.tick(), clock.wallMs()});
-    }, nullptr, clock.clocks());
+    DataLineWorker worker(
+        [&] {
+            EXPECT_TRUE(UiSync::isMainThread());
+            lines.push_back({clock.tick(), clock.wallMs()});
+        },
+        nullptr, clock.clocks());
     worker.SetDataLineInterval(1000);
     worker.SetReferenceMillisecond(350);
     worker.TakeReferenceTick();
@@ -225,11 +227,13 @@ TEST(DataLineWorker, StopAndWaitFromInsideTheLineDoNotDeadlock)
     FakeClock clock;
     std::atomic<int> count{0};
     DataLineWorker *self = nullptr;
-    DataLineWorker worker([&] {
-        ++count;
-        self->Stop();        // the port closed while the line was written
-        self->WaitStopped(); // must not wait for the worker that waits for us
-    }, nullptr, clock.clocks());
+    DataLineWorker worker(
+        [&] {
+            ++count;
+            self->Stop();        // the port closed while the line was written
+            self->WaitStopped(); // must not wait for the worker that waits for us
+        },
+        nullptr, clock.clocks());
     self = &worker;
     worker.SetDataLineInterval(100);
     worker.Start();
@@ -243,12 +247,14 @@ TEST(DataLineWorker, RestartFromInsideTheLineKeepsTheWorker)
     FakeClock clock;
     std::atomic<int> count{0};
     DataLineWorker *self = nullptr;
-    DataLineWorker worker([&] {
-        if (++count == 1) {
-            self->Stop();
-            self->Start(); // a reconnection within the same hand-off
-        }
-    }, nullptr, clock.clocks());
+    DataLineWorker worker(
+        [&] {
+            if (++count == 1) {
+                self->Stop();
+                self->Start(); // a reconnection within the same hand-off
+            }
+        },
+        nullptr, clock.clocks());
     self = &worker;
     worker.SetDataLineInterval(100);
     worker.Start();

@@ -19,7 +19,7 @@ TEST(DataFields, ValuesTrimmedAndMissingReadingsThreeCharacters)
 
 TEST(StartAlignment, HoldsEarlyAndLateReplies)
 {
-    EXPECT_EQ(StartAlignmentSleepMs(80), 95);   // written at about .175
+    EXPECT_EQ(StartAlignmentSleepMs(80), 95); // written at about .175
     EXPECT_EQ(StartAlignmentSleepMs(0), 175);
     EXPECT_EQ(StartAlignmentSleepMs(124), 51);
     EXPECT_EQ(StartAlignmentSleepMs(125), 0);
@@ -62,7 +62,7 @@ TEST(Pacing, TickCounterWrapAround)
     const std::uint32_t ref = max - 1000; // 1001 ms before the wrap
     EXPECT_FALSE(DataLineDue(ref + 59954u, ref, 60000));
     EXPECT_TRUE(DataLineDue(ref + 59955u, ref, 60000));
-    EXPECT_FALSE(DataLineDue(500u, ref, 60000));   // 1501 ms elapsed across the wrap
+    EXPECT_FALSE(DataLineDue(500u, ref, 60000)); // 1501 ms elapsed across the wrap
     EXPECT_TRUE(DataLineDue(ref + 70000u, ref, 60000));
 }
 

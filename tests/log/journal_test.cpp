@@ -59,7 +59,7 @@ TEST(Journal, OnlyJournalsOfEndedProgramsAreOrphans)
 TEST(Journal, AFolderItCannotWriteIsAnError)
 {
     QTemporaryDir dir;
-    QFile blocker(dir.filePath(QStringLiteral("q274")));   // a file where the folder should be
+    QFile blocker(dir.filePath(QStringLiteral("q274"))); // a file where the folder should be
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     TJournal j(blocker.fileName(), 1);
     EXPECT_THROW(j.Restart({QStringLiteral("x")}), LogFileError);

@@ -156,7 +156,8 @@ TEST(LogFileWrite, CrLfLinesWithoutByteOrderMark)
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString path = dir.path() + "/Q274TC_10-25-2008_15-49-36.log";
-    const QString text = MessageIndent + QString::fromUtf8("Veltrona \u00b0C") + "\n\n\n10/25/2008 3:49:37 PM\t24.06\t  -";
+    const QString text =
+        MessageIndent + QString::fromUtf8("Veltrona \u00b0C") + "\n\n\n10/25/2008 3:49:37 PM\t24.06\t  -";
     WriteLogFile(path, text);
     const QByteArray bytes = readAll(path);
     EXPECT_FALSE(bytes.startsWith("\xEF\xBB\xBF"));
@@ -206,8 +207,7 @@ TEST(LogFileWrite, MissingFolderThrowsWithPathAndReason)
         WriteLogFile(path, "text");
         FAIL() << "no error";
     } catch (const std::runtime_error &e) {
-        EXPECT_EQ(QString::fromStdString(e.what()),
-                  "Cannot create file \"" + path + "\". No such file or directory");
+        EXPECT_EQ(QString::fromStdString(e.what()), "Cannot create file \"" + path + "\". No such file or directory");
     }
 }
 

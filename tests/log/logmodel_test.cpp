@@ -22,7 +22,7 @@ TEST(LogModel, FilterTimestampsRestartAndAutosave)
     EXPECT_TRUE(log.LogMessage(QStringLiteral(" on")));
     log.Enabled = false;
     EXPECT_FALSE(log.LogMessage(QStringLiteral(" dropped")));
-    EXPECT_TRUE(log.LogMessage(QStringLiteral(" Logging disabled")));   // never with milliseconds
+    EXPECT_TRUE(log.LogMessage(QStringLiteral(" Logging disabled"))); // never with milliseconds
     log.AppendLine(QStringLiteral("a\rb"));
     EXPECT_EQ(log.Text(), QStringLiteral(">Q274\r\n>(C)\r\n\r\n\r\n"
                                          "10/25/2008 3:49:29 PM  (047) on\r\n"
@@ -46,22 +46,22 @@ TEST(LogModel, AFloodOfOneMessageIsWrittenOnceASecondWithItsCount)
     log.RepeatLimited = QStringLiteral(" Data error");
     auto step = [&](int ms) { now = now.addMSecs(ms); };
 
-    EXPECT_TRUE(log.LogMessage(QStringLiteral(" Data error")));   // the first is written
+    EXPECT_TRUE(log.LogMessage(QStringLiteral(" Data error"))); // the first is written
     step(300);
     EXPECT_FALSE(log.LogMessage(QStringLiteral(" Data error")));
-    EXPECT_TRUE(log.LogMessage(QStringLiteral(" other")));        // other lines are not held
+    EXPECT_TRUE(log.LogMessage(QStringLiteral(" other"))); // other lines are not held
     step(699);
     EXPECT_FALSE(log.LogMessage(QStringLiteral(" Data error")));
     EXPECT_EQ(log.RepeatsPending(), 2);
-    step(1);   // a second after the written one
+    step(1); // a second after the written one
     EXPECT_TRUE(log.LogMessage(QStringLiteral(" Data error")));
     EXPECT_TRUE(log.Lines().last().endsWith(QStringLiteral(" Data error (repeated 3 times)")));
 
     step(500);
     EXPECT_FALSE(log.LogMessage(QStringLiteral(" Data error")));
-    log.FlushRepeats();   // the flood stopped: its count still shows
+    log.FlushRepeats(); // the flood stopped: its count still shows
     EXPECT_TRUE(log.Lines().last().endsWith(QStringLiteral(" Data error (repeated 1 times)")));
-    step(1000);   // after a quiet second the message is plain again
+    step(1000); // after a quiet second the message is plain again
     EXPECT_TRUE(log.LogMessage(QStringLiteral(" Data error")));
     EXPECT_TRUE(log.Lines().last().endsWith(QStringLiteral(" Data error")));
     EXPECT_EQ(log.Lines().size(), 5);

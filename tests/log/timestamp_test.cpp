@@ -6,10 +6,7 @@ using namespace q274;
 
 namespace {
 
-QDateTime at(int h, int m, int s, int ms = 0)
-{
-    return QDateTime(QDate(2008, 10, 25), QTime(h, m, s, ms));
-}
+QDateTime at(int h, int m, int s, int ms = 0) { return QDateTime(QDate(2008, 10, 25), QTime(h, m, s, ms)); }
 
 const QLocale us(QStringLiteral("en_US"));
 const QLocale german(QStringLiteral("de_DE"));
@@ -23,8 +20,7 @@ TEST(Timestamp, RegionalFormatsWithFourDigitYearAndNoZone)
     EXPECT_EQ(FormatTimestamp(at(15, 49, 29), QLocale::c(), false, 0), "2008-10-25 15:49:29");
     EXPECT_EQ(FormatTimestamp(at(9, 5, 7), us, false, 0), "10/25/2008 9:05:07 AM");
     // Locales whose short date already has four digits keep them.
-    EXPECT_EQ(FormatTimestamp(at(15, 49, 29), QLocale(QStringLiteral("en_GB")), false, 0),
-              "25/10/2008 15:49:29");
+    EXPECT_EQ(FormatTimestamp(at(15, 49, 29), QLocale(QStringLiteral("en_GB")), false, 0), "25/10/2008 15:49:29");
 }
 
 TEST(Timestamp, MillisecondsSuffix)

@@ -47,17 +47,16 @@ struct Pty {
             ::close(master);
         master = -1;
     }
-    void send(const std::string &s) const
-    {
-        ASSERT_EQ(::write(master, s.data(), s.size()), ssize_t(s.size()));
-    }
+    void send(const std::string &s) const { ASSERT_EQ(::write(master, s.data(), s.size()), ssize_t(s.size())); }
     // Reads until n bytes came or the deadline passed.
     std::string receive(std::size_t n) const
     {
         std::string out;
         const auto end = std::chrono::steady_clock::now() + 5s;
         while (out.size() < n && std::chrono::steady_clock::now() < end) {
-            struct pollfd p {master, POLLIN, 0};
+            struct pollfd p {
+                master, POLLIN, 0
+            };
             if (::poll(&p, 1, 50) > 0) {
                 char buf[256];
                 const ssize_t r = ::read(master, buf, sizeof buf);
@@ -96,9 +95,7 @@ void recordOpenClose(TComPort &port, std::vector<std::string> &log)
     port.OnBeforeClose = [&](TCustomComPort &p) {
         log.push_back(p.Connected() ? "BeforeClose" : "BeforeClose(closed!)");
     };
-    port.OnAfterClose = [&](TCustomComPort &p) {
-        log.push_back(p.Connected() ? "AfterClose(open!)" : "AfterClose");
-    };
+    port.OnAfterClose = [&](TCustomComPort &p) { log.push_back(p.Connected() ? "AfterClose(open!)" : "AfterClose"); };
     port.OnCTSChange = [&](TCustomComPort &, bool on) { log.push_back(on ? "CTS+" : "CTS-"); };
     port.OnDSRChange = [&](TCustomComPort &, bool on) { log.push_back(on ? "DSR+" : "DSR-"); };
     port.OnRLSDChange = [&](TCustomComPort &, bool on) { log.push_back(on ? "RLSD+" : "RLSD-"); };
@@ -129,7 +126,7 @@ TEST(ComPortPty, OpenCloseHandlerOrderAndExclusiveUse)
     EXPECT_GE(port->Handle(), 0);
     EXPECT_NE(port->EventThread(), nullptr);
     EXPECT_EQ(log, (Log{"BeforeOpen", "AfterOpen", "CTS-", "DSR-", "RLSD-"})); // a pty has no modem lines
-    port->OpenPort(); // already open: nothing
+    port->OpenPort();                                                          // already open: nothing
     EXPECT_EQ(log.size(), 5u);
 
     auto second = makePort(pty);
@@ -176,8 +173,7 @@ TEST(ComPortPty, UnknownPortFailsWithCodeOneAndStaysClosed)
     } catch (const EComPort &e) {
         EXPECT_EQ(e.PortErrorCode(), 1);
         EXPECT_EQ(e.SystemErrorCode(), ENOENT);
-        EXPECT_EQ(std::string(e.what()),
-                  "Unable to open com port (win error code: " + std::to_string(ENOENT) + ")");
+        EXPECT_EQ(std::string(e.what()), "Unable to open com port (win error code: " + std::to_string(ENOENT) + ")");
     }
     EXPECT_FALSE(port.Connected());
     EXPECT_EQ(log, (Log{"BeforeOpen"}));
@@ -193,7 +189,11 @@ TEST(ComPortPty, SettersReachTheOpenDeviceOnceAndBracketDefers)
                 ++effective;
             TComPort::ApplyLineSettings();
         }
-        void ApplyAllSettings() override { ++all; TComPort::ApplyAllSettings(); }
+        void ApplyAllSettings() override
+        {
+            ++all;
+            TComPort::ApplyAllSettings();
+        }
     };
     Pty pty;
     Counting port;
@@ -358,7 +358,10 @@ TEST(ComPortPty, RxCharReachesHandlerOnUiThread)
     // Bytes a handler leaves unread are not reported again, but new ones are.
     int counts = 0;
     int lastCount = 0;
-    port->OnRxChar = [&](TCustomComPort &, int count) { ++counts; lastCount = count; };
+    port->OnRxChar = [&](TCustomComPort &, int count) {
+        ++counts;
+        lastCount = count;
+    };
     pty.send("ab");
     ASSERT_TRUE(WaitFor([&] { return counts >= 1; }));
     EXPECT_EQ(lastCount, 2);
@@ -428,7 +431,8 @@ TEST(ComPortPty, HangUpReportsOneIoErrorThenStaysQuiet)
     pty.closeMaster();
     ASSERT_TRUE(WaitFor([&] { return ioErrors >= 1; }));
 
-    struct rusage before {}, after {};
+    struct rusage before {
+    }, after{};
     getrusage(RUSAGE_SELF, &before);
     const auto wallStart = std::chrono::steady_clock::now();
     WaitFor([] { return false; }, 1s);

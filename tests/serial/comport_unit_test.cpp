@@ -17,7 +17,11 @@ class CountingPort : public TComPort {
 public:
     int line = 0, timeouts = 0, buffers = 0, all = 0;
     int lineEffective = 0;
-    void ApplyAllSettings() override { ++all; TComPort::ApplyAllSettings(); }
+    void ApplyAllSettings() override
+    {
+        ++all;
+        TComPort::ApplyAllSettings();
+    }
     void ApplyLineSettings() override
     {
         ++line;
@@ -25,8 +29,16 @@ public:
             ++lineEffective;
         TComPort::ApplyLineSettings();
     }
-    void ApplyTimeoutSettings() override { ++timeouts; TComPort::ApplyTimeoutSettings(); }
-    void ApplyBufferSizes() override { ++buffers; TComPort::ApplyBufferSizes(); }
+    void ApplyTimeoutSettings() override
+    {
+        ++timeouts;
+        TComPort::ApplyTimeoutSettings();
+    }
+    void ApplyBufferSizes() override
+    {
+        ++buffers;
+        TComPort::ApplyBufferSizes();
+    }
 };
 
 } // namespace
@@ -212,7 +224,7 @@ TEST(LineErrors, CounterChangesBecomeErrors)
     now.overrun += 1;
     now.brk += 1;
     now.bufOverrun += 1;
-    now.ring += 1;   // not an error
+    now.ring += 1; // not an error
     EXPECT_EQ(LineErrorsBetween(before, now, false), ceOverrun | ceBreak | ceRxOver);
 
     // A counter that wrapped around has moved too.
@@ -222,8 +234,8 @@ TEST(LineErrors, CounterChangesBecomeErrors)
 
 TEST(ComEventMasks, MappingBothWays)
 {
-    const TComEvents stored = ComEventBit(evRxChar) | ComEventBit(evRxFlag) | ComEventBit(evBreak)
-        | ComEventBit(evCTS) | ComEventBit(evDSR) | ComEventBit(evError);
+    const TComEvents stored = ComEventBit(evRxChar) | ComEventBit(evRxFlag) | ComEventBit(evBreak) | ComEventBit(evCTS)
+                              | ComEventBit(evDSR) | ComEventBit(evError);
     EXPECT_EQ(EventsToMask(stored), 0x00DBu);
     EXPECT_EQ(MaskToEvents(0x00DB), stored);
     EXPECT_EQ(EventsToMask(ComEventBit(evTxEmpty)), EV_TXEMPTY);

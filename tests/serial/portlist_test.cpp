@@ -48,10 +48,10 @@ TEST(PortList, SortsIgnoringCaseAndDropsVirtualAndPhantomPorts)
     root.Tty(QStringLiteral("COM2"));
     root.Tty(QStringLiteral("COM10"));
     root.Tty(QStringLiteral("COM1"));
-    root.Tty(QStringLiteral("ttyS0"), true, "4\n");          // a real 16550A
-    root.Tty(QStringLiteral("ttyS1"), true, "0\n");          // registered, no UART behind it
+    root.Tty(QStringLiteral("ttyS0"), true, "4\n"); // a real 16550A
+    root.Tty(QStringLiteral("ttyS1"), true, "0\n"); // registered, no UART behind it
     root.Tty(QStringLiteral("ttyUSB0"));
-    root.Tty(QStringLiteral("tty5"), false);                 // virtual console: no device link
+    root.Tty(QStringLiteral("tty5"), false); // virtual console: no device link
     root.Tty(QStringLiteral("ptmx"), false);
     root.Tty(QStringLiteral("com3"));
 
@@ -69,8 +69,7 @@ TEST(PortList, StableUsbNamesAreFullPaths)
 
     EXPECT_EQ(ListSerialPorts(root.dir.path() + QLatin1Char('/')),
               (QStringList{QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_A1-if00-port0"),
-                           QStringLiteral("/dev/serial/by-id/usb-Q274_Board_0001-if00"),
-                           QStringLiteral("ttyACM0")}));
+                           QStringLiteral("/dev/serial/by-id/usb-Q274_Board_0001-if00"), QStringLiteral("ttyACM0")}));
 }
 
 TEST(PortList, UnreadableTreeIsRegistryError)

@@ -113,8 +113,9 @@ TEST(ComComboBox, ItemsForEachProperty)
 
     const std::vector<std::pair<TComProperty, QStringList>> expected = {
         {cpPort, {"COM1", "COM10", "COM2"}},
-        {cpBaudRate, {"Custom", "110", "300", "600", "1200", "2400", "4800", "9600", "14400", "19200", "38400",
-                      "56000", "57600", "115200", "128000", "256000"}},
+        {cpBaudRate,
+         {"Custom", "110", "300", "600", "1200", "2400", "4800", "9600", "14400", "19200", "38400", "56000", "57600",
+          "115200", "128000", "256000"}},
         {cpDataBits, {"5", "6", "7", "8"}},
         {cpStopBits, {"1", "1.5", "2"}},
         {cpParity, {"None", "Odd", "Even", "Mark", "Space"}},
@@ -146,7 +147,7 @@ TEST(ComComboBox, SelectsThePortsValueIgnoringCaseOrNothing)
 
     const std::vector<std::pair<TComProperty, QString>> expected = {
         {cpPort, "ttyUSB0"}, {cpBaudRate, "19200"}, {cpDataBits, "7"},
-        {cpStopBits, "2"}, {cpParity, "Mark"}, {cpFlowControl, "Hardware"},
+        {cpStopBits, "2"},   {cpParity, "Mark"},    {cpFlowControl, "Hardware"},
     };
     for (const auto &[prop, text] : expected) {
         TComComboBox combo;
@@ -264,7 +265,8 @@ TEST(ComSetupFrm, LayoutTextsAndTabOrder)
     EXPECT_EQ(frm.cmbError->geometry(), QRect(84, 100, 182, 22));
     EXPECT_EQ(frm.Button1->geometry(), QRect(211, 159, 75, 23));
     // Whatever the font, no label runs into its list or out of the box.
-    for (auto [label, list] : {std::pair<QWidget *, QWidget *>{frm.Label1, frm.Combo1}, {frm.Label2, frm.Combo2},
+    for (auto [label, list] : {std::pair<QWidget *, QWidget *>{frm.Label1, frm.Combo1},
+                               {frm.Label2, frm.Combo2},
                                {frm.Label7, frm.cmbError}}) {
         EXPECT_LT(label->geometry().right() + 1, list->x()) << label->objectName().toStdString();
         EXPECT_GE(label->x(), 0);

@@ -18,7 +18,7 @@ ThermalConfig quietConfig()
     return c;
 }
 
-}  // namespace
+} // namespace
 
 TEST(CommandParser, RecognisesCommandsWithoutTerminator)
 {
@@ -108,7 +108,7 @@ TEST(Board, AnswersEveryCommand)
     EXPECT_EQ(board.answer("N2"), "N2");
     EXPECT_EQ(board.answer("S0"), "S00F");
     EXPECT_EQ(board.answer("F3"), "F3");
-    EXPECT_EQ(board.answer("F3"), "F3");  // switching off twice is harmless
+    EXPECT_EQ(board.answer("F3"), "F3"); // switching off twice is harmless
     EXPECT_EQ(board.answer("S0"), "S00B");
     EXPECT_TRUE(model.relay(1));
     EXPECT_FALSE(model.relay(3));
@@ -146,7 +146,7 @@ TEST(ThermalModel, DriftsTowardAmbient)
     c.timeConstantS = 100;
     c.startOffset = {10, -10, 0, 5};
     ThermalModel m(c);
-    m.advance(100);  // one time constant: 1/e of the difference remains
+    m.advance(100); // one time constant: 1/e of the difference remains
     EXPECT_NEAR(m.temperature(1), 20 + 10 / std::exp(1.0), 1e-9);
     EXPECT_NEAR(m.temperature(2), 20 - 10 / std::exp(1.0), 1e-9);
     EXPECT_DOUBLE_EQ(m.temperature(3), 20);

@@ -34,8 +34,7 @@ int msLeft(Clock::time_point deadline)
 }
 
 // One simulator process; terminated and reaped when the object goes.
-class SimProcess
-{
+class SimProcess {
 public:
     explicit SimProcess(std::vector<std::string> args) { start(std::move(args), true); }
     SimProcess(std::vector<std::string> args, bool captureStderr) { start(std::move(args), captureStderr); }
@@ -143,8 +142,7 @@ private:
 };
 
 // The slave side, opened as the program opens its port: raw, no echo.
-class Line
-{
+class Line {
 public:
     explicit Line(const std::string &path)
     {
@@ -248,7 +246,7 @@ bool waitForText(const std::string &path, const std::string &text)
     return false;
 }
 
-}  // namespace
+} // namespace
 
 TEST(SimProgram, AnswersEachCommandWithOneLine)
 {
@@ -403,7 +401,7 @@ TEST(SimProgram, HangupAfterRepliesEndsAtTheNthReply)
     Line line(sim.firstLine());
     ASSERT_TRUE(line.ok());
     EXPECT_EQ(line.ask("S0"), "S000\r\n");
-    line.ask("S0");   // its reply may or may not be read before the line dies
+    line.ask("S0"); // its reply may or may not be read before the line dies
     EXPECT_EQ(sim.waitExit(), 0);
 }
 

@@ -28,7 +28,7 @@ std::string joined(const std::vector<OutPiece> &pieces)
     return s;
 }
 
-}  // namespace
+} // namespace
 
 TEST(Session, AnswersAtOnceByDefault)
 {
@@ -171,10 +171,32 @@ TEST(Options, DefaultsAndValues)
     EXPECT_FALSE(p.options.splitGapMs);
     EXPECT_FALSE(p.options.hangupAfterS);
 
-    p = parseOptions({"--link", "/tmp/x", "--time-scale=10", "--seed", "7", "--no-sensor", "3",
-                      "--no-sensor=4", "--bad-value", "2", "--cooling", "1", "--reply-delay", "50",
-                      "--split-gap", "0", "--silent-after", "0", "--garbage-every", "5",
-                      "--hangup-after", "1.5", "--trace", "t.log", "--ambient", "-5"});
+    p = parseOptions({"--link",
+                      "/tmp/x",
+                      "--time-scale=10",
+                      "--seed",
+                      "7",
+                      "--no-sensor",
+                      "3",
+                      "--no-sensor=4",
+                      "--bad-value",
+                      "2",
+                      "--cooling",
+                      "1",
+                      "--reply-delay",
+                      "50",
+                      "--split-gap",
+                      "0",
+                      "--silent-after",
+                      "0",
+                      "--garbage-every",
+                      "5",
+                      "--hangup-after",
+                      "1.5",
+                      "--trace",
+                      "t.log",
+                      "--ambient",
+                      "-5"});
     ASSERT_EQ(p.action, ParsedOptions::Action::Run) << p.error;
     const SimOptions &o = p.options;
     EXPECT_EQ(o.link, "/tmp/x");
@@ -197,10 +219,13 @@ TEST(Options, DefaultsAndValues)
 TEST(Options, RejectsWrongInput)
 {
     const std::vector<std::vector<std::string>> bad = {
-        {"--frobnicate"}, {"stray"},          {"--no-sensor", "5"},   {"--no-sensor", "0"},
-        {"--bad-value"},  {"--time-scale", "0"}, {"--time-scale", "fast"}, {"--reply-delay", "-1"},
-        {"--seed", "-3"}, {"--garbage-every", "0"}, {"--split-gap", "12ms"}, {"--hangup-after", "nan"},
-        {"--link", ""},   {"--silent-after", "99999999999999999999"},
+        {"--frobnicate"},         {"stray"},
+        {"--no-sensor", "5"},     {"--no-sensor", "0"},
+        {"--bad-value"},          {"--time-scale", "0"},
+        {"--time-scale", "fast"}, {"--reply-delay", "-1"},
+        {"--seed", "-3"},         {"--garbage-every", "0"},
+        {"--split-gap", "12ms"},  {"--hangup-after", "nan"},
+        {"--link", ""},           {"--silent-after", "99999999999999999999"},
     };
     for (const auto &args : bad) {
         const auto p = parseOptions(args);
@@ -212,9 +237,9 @@ TEST(Options, RejectsWrongInput)
 TEST(Options, HelpNamesEveryOption)
 {
     const std::string help = helpText("q274-board-sim");
-    for (const char *name : {"--link", "--trace", "--time-scale", "--seed", "--ambient", "--time-constant",
-                             "--heat-rate", "--cooling", "--noise", "--gap", "--reply-delay", "--split-gap",
-                             "--silent-after", "--garbage-every", "--bad-value", "--no-sensor",
-                             "--hangup-after", "--help"})
+    for (const char *name :
+         {"--link", "--trace", "--time-scale", "--seed", "--ambient", "--time-constant", "--heat-rate", "--cooling",
+          "--noise", "--gap", "--reply-delay", "--split-gap", "--silent-after", "--garbage-every", "--bad-value",
+          "--no-sensor", "--hangup-after", "--help"})
         EXPECT_NE(help.find(name), std::string::npos) << name;
 }

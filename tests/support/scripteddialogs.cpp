@@ -4,10 +4,7 @@
 
 namespace q274 {
 
-ScriptedDialogs::ScriptedDialogs()
-{
-    InstallDialogs(this);
-}
+ScriptedDialogs::ScriptedDialogs() { InstallDialogs(this); }
 
 ScriptedDialogs::~ScriptedDialogs()
 {

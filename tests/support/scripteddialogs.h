@@ -18,9 +18,9 @@ namespace q274 {
 class ScriptedDialogs : public Dialogs {
 public:
     struct Request {
-        QString kind;   // "question", "save", "error", "message" or the RunDialog kind
+        QString kind; // "question", "save", "error", "message" or the RunDialog kind
         QString title;
-        QString text;   // for "save": the suggested file name
+        QString text; // for "save": the suggested file name
         DialogIcon icon = DialogIcon::None;
         SaveFileRequest save;
     };
@@ -30,9 +30,9 @@ public:
     ScriptedDialogs(const ScriptedDialogs &) = delete;
     ScriptedDialogs &operator=(const ScriptedDialogs &) = delete;
 
-    std::deque<bool> answers;                    // for AskYesNo
+    std::deque<bool> answers; // for AskYesNo
     std::deque<std::optional<QString>> saveAnswers;
-    std::deque<int> dialogResults;               // for RunDialog
+    std::deque<int> dialogResults; // for RunDialog
     std::vector<Request> requests;
 
     QStringList Kinds() const;

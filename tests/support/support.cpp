@@ -15,10 +15,12 @@ bool WaitFor(const std::function<bool()> &done, std::chrono::milliseconds limit)
 {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     bool ok = false;
-    UiSync::waitUntil([&] {
-        ok = done();
-        return ok || std::chrono::steady_clock::now() >= deadline;
-    }, 5ms);
+    UiSync::waitUntil(
+        [&] {
+            ok = done();
+            return ok || std::chrono::steady_clock::now() >= deadline;
+        },
+        5ms);
     return ok;
 }
 

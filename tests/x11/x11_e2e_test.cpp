@@ -42,7 +42,7 @@ protected:
             if (std::find(known.begin(), known.end(), w) != known.end())
                 continue;
             ADD_FAILURE() << keys << " showed \"" << title << "\" again after it was closed";
-            s.Press(w, closeKey);   // so the steps after this one can go on
+            s.Press(w, closeKey); // so the steps after this one can go on
             s.Gone(w);
         }
     }
@@ -56,7 +56,7 @@ protected:
             ADD_FAILURE() << "no main window";
             return std::nullopt;
         }
-        s.Press(s.Main(), "ctrl+e");   // "Logging disabled", then enabled again
+        s.Press(s.Main(), "ctrl+e"); // "Logging disabled", then enabled again
         s.Press(s.Main(), "ctrl+e");
         s.Press(s.Main(), "ctrl+r");
         const std::string ask = s.Await(kQuestionTitle);
@@ -138,7 +138,8 @@ TEST_F(X11E2E, SilentBoardIsDroppedTenSecondsAfterTheQuestion)
     const auto t0 = StampMs((*lines)[asked[0]]);
     const auto t1 = StampMs((*lines)[dropped[0]]);
     ASSERT_TRUE(t0 && t1) << "no millisecond timestamps after Ctrl+M:\n"
-                          << (*lines)[asked[0]] << '\n' << (*lines)[dropped[0]];
+                          << (*lines)[asked[0]] << '\n'
+                          << (*lines)[dropped[0]];
     EXPECT_GE(*t1 - *t0, 10000) << "the watchdog struck early";
     EXPECT_LE(*t1 - *t0, 10020) << "the watchdog struck late";
 }

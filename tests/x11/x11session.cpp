@@ -95,7 +95,8 @@ std::string Xdotool()
     return path;
 }
 
-long long DayMs(int year, unsigned month, unsigned day, long long hour, long long minute, long long second, long long ms)
+long long DayMs(int year, unsigned month, unsigned day, long long hour, long long minute, long long second,
+                long long ms)
 {
     using namespace std::chrono;
     const long long days = sys_days{std::chrono::year{year} / month / day}.time_since_epoch().count();
@@ -137,7 +138,8 @@ long long LocalMs(std::chrono::system_clock::time_point t)
     std::tm lt{};
     ::localtime_r(&secs, &lt);
     const long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count() % 1000;
-    return DayMs(lt.tm_year + 1900, unsigned(lt.tm_mon + 1), unsigned(lt.tm_mday), lt.tm_hour, lt.tm_min, lt.tm_sec, ms);
+    return DayMs(lt.tm_year + 1900, unsigned(lt.tm_mon + 1), unsigned(lt.tm_mday), lt.tm_hour, lt.tm_min, lt.tm_sec,
+                 ms);
 }
 
 std::vector<std::string> ReadLines(const std::string &path)
@@ -253,10 +255,7 @@ bool Session::StartProgram()
     return FProgramPid > 0;
 }
 
-std::vector<std::string> Session::Trace() const
-{
-    return ReadLines(FDir + "/trace.txt");
-}
+std::vector<std::string> Session::Trace() const { return ReadLines(FDir + "/trace.txt"); }
 
 std::vector<std::string> Session::Windows(const std::string &title) const
 {
@@ -267,14 +266,16 @@ std::string Session::Await(const std::string &title, const std::vector<std::stri
                            std::chrono::milliseconds limit) const
 {
     std::string found;
-    WaitFor([&] {
-        for (const std::string &w : Windows(title))
-            if (std::find(known.begin(), known.end(), w) == known.end()) {
-                found = w;
-                return true;
-            }
-        return false;
-    }, limit);
+    WaitFor(
+        [&] {
+            for (const std::string &w : Windows(title))
+                if (std::find(known.begin(), known.end(), w) == known.end()) {
+                    found = w;
+                    return true;
+                }
+            return false;
+        },
+        limit);
     return found;
 }
 
@@ -327,7 +328,7 @@ std::optional<std::vector<std::string>> Session::SaveLog(const std::string &path
     const std::string ask = Await(kQuestionTitle, known);
     if (ask.empty())
         return std::nullopt;
-    Press(ask, "Return");   // Yes is the default button
+    Press(ask, "Return"); // Yes is the default button
     if (!ChooseFile(path) || !WaitFor([&] { return fs::exists(path); }))
         return std::nullopt;
     return ReadLines(path);

@@ -19,9 +19,9 @@ using namespace std::chrono_literals;
 
 // Titles of the program's top-level windows.
 inline const std::string kMainTitle = "Veltrona - Q274 Temperature Controller Standard";
-inline const std::string kQuestionTitle = "Confirm";       // "Save the Log?"
+inline const std::string kQuestionTitle = "Confirm"; // "Save the Log?"
 inline const std::string kDisconnectTitle = "Warning";
-inline const std::string kSaveDialogTitle = "Save As";     // Qt's own file dialog
+inline const std::string kSaveDialogTitle = "Save As"; // Qt's own file dialog
 inline const std::string kAboutTitle = "About";
 inline const std::string kSetupTitle = "Configure COM Port";
 
