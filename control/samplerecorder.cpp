@@ -1,0 +1,370 @@
+#include "samplerecorder.h"
+
+#include "textrules.h"
+
+#include <QDateTime>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <stdexcept>
+
+namespace q274 {
+
+// ---------------------------------------------------------------- column
+
+void SampleColumn::Append(qint64 time, float value)
+{
+    if (FSize == FChunks.size() * kChunk)
+        FChunks.push_back(std::make_unique<Chunk>());
+    Chunk &c = *FChunks.back();
+    c.Time[FSize % kChunk] = time;
+    c.Value[FSize % kChunk] = value;
+    ++FSize;
+}
+
+std::size_t SampleColumn::LowerBound(qint64 time) const
+{
+    std::size_t lo = 0, hi = FSize;
+    while (lo < hi) {
+        const std::size_t mid = lo + (hi - lo) / 2;
+        if (Time(mid) < time)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    return lo;
+}
+
+std::size_t SampleColumn::MemoryBytes() const
+{
+    return FChunks.size() * sizeof(Chunk) + FChunks.capacity() * sizeof(FChunks[0]);
+}
+
+// ---------------------------------------------------------------- recorder
+
+TSampleRecorder::TSampleRecorder(std::function<qint64()> clock) : FClock(std::move(clock)) {}
+
+std::size_t TSampleRecorder::Index(int channel)
+{
+    if (channel < 1 || channel > 4)
+        throw std::out_of_range("channel number must be 1 to 4");
+    return std::size_t(channel - 1);
+}
+
+qint64 TSampleRecorder::Now() const { return FClock ? FClock() : QDateTime::currentMSecsSinceEpoch(); }
+
+qint64 TSampleRecorder::Stamp()
+{
+    // A clock set back must not unsort the history the lookups search.
+    FLast = std::max(Now(), FLast);
+    return FLast;
+}
+
+void TSampleRecorder::Changed()
+{
+    ++FRevision;
+    if (OnChanged)
+        OnChanged();
+}
+
+void TSampleRecorder::Start()
+{
+    if (FRecording)
+        return;
+    Stamp();
+    // Readings after a reconnect sort after the disconnect's row.
+    if (!FStops.empty() && FLast <= FStops.back())
+        FLast = FStops.back() + 1;
+    FRecording = true;
+    FRunPending.fill(true);
+}
+
+void TSampleRecorder::Stop()
+{
+    if (!FRecording)
+        return;
+    FRecording = false;
+    const qint64 t = Stamp();
+    FStops.push_back(t);
+    FRelays.push_back({t, -1});
+    Changed();
+}
+
+void TSampleRecorder::AddReading(int channel, double celsius)
+{
+    const std::size_t i = Index(channel);
+    if (!FRecording)
+        return;
+    SampleColumn &column = FColumns[i];
+    if (FRunPending[i]) {
+        FRunStarts[i].push_back(column.Size());
+        FRunPending[i] = false;
+    }
+    column.Append(Stamp(), float(celsius));
+    Changed();
+}
+
+void TSampleRecorder::AddRelays(const std::array<bool, 4> &on)
+{
+    if (!FRecording)
+        return;
+    int bits = 0;
+    for (int b = 0; b < 4; ++b)
+        bits |= on[std::size_t(b)] ? 1 << b : 0;
+    // Only changes are kept: the board repeats its state every few seconds.
+    if (!FRelays.empty() && FRelays.back().Bits == bits)
+        return;
+    FRelays.push_back({Stamp(), bits});
+    Changed();
+}
+
+std::optional<qint64> TSampleRecorder::FirstTime() const
+{
+    std::optional<qint64> first;
+    auto consider = [&first](qint64 t) { first = first ? std::min(*first, t) : t; };
+    for (const SampleColumn &c : FColumns)
+        if (c.Size() > 0)
+            consider(c.Time(0));
+    if (!FStops.empty())
+        consider(FStops.front());
+    if (!FRelays.empty())
+        consider(FRelays.front().Time);
+    return first;
+}
+
+std::optional<qint64> TSampleRecorder::LastTime() const
+{
+    if (FLast == std::numeric_limits<qint64>::min() || !FirstTime())
+        return std::nullopt;
+    return FLast;
+}
+
+std::size_t TSampleRecorder::MemoryBytes() const
+{
+    std::size_t bytes = sizeof(*this) + FStops.capacity() * sizeof(qint64) + FRelays.capacity() * sizeof(RelayEvent);
+    for (std::size_t i = 0; i < 4; ++i)
+        bytes += FColumns[i].MemoryBytes() + FRunStarts[i].capacity() * sizeof(std::size_t);
+    return bytes;
+}
+
+// ---------------------------------------------------------------- drawing
+
+std::vector<TSampleRecorder::Run> TSampleRecorder::Decimate(int channel, qint64 from, qint64 to, int columns,
+                                                            bool fahrenheit) const
+{
+    const SampleColumn &column = FColumns.at(Index(channel));
+    const std::vector<std::size_t> &runStarts = FRunStarts[Index(channel)];
+    std::vector<Run> runs;
+    if (to <= from || columns <= 0 || column.Size() == 0)
+        return runs;
+    const std::size_t lo = column.LowerBound(from);
+    const std::size_t hi = to == std::numeric_limits<qint64>::max() ? column.Size() : column.LowerBound(to + 1);
+    const std::size_t begin = lo > 0 ? lo - 1 : 0;
+    const std::size_t end = std::min(hi + 1, column.Size());
+    auto nextStart = std::lower_bound(runStarts.begin(), runStarts.end(), begin);
+    const double span = double(to - from);
+
+    Run run;
+    qint64 bucket = std::numeric_limits<qint64>::min();
+    std::size_t minAt = 0, maxAt = 0;
+    bool haveBucket = false;
+    auto value = [&](std::size_t i) {
+        const double c = column.Value(i);
+        return fahrenheit ? CelsiusToFahrenheit(c) : c;
+    };
+    auto flush = [&] {
+        if (!haveBucket)
+            return;
+        const std::size_t a = std::min(minAt, maxAt), b = std::max(minAt, maxAt);
+        run.push_back({column.Time(a), value(a)});
+        if (b != a)
+            run.push_back({column.Time(b), value(b)});
+        haveBucket = false;
+    };
+    auto endRun = [&] {
+        flush();
+        if (!run.empty())
+            runs.push_back(std::move(run));
+        run = Run();
+    };
+    for (std::size_t i = begin; i < end; ++i) {
+        if (nextStart != runStarts.end() && *nextStart == i) {
+            endRun();
+            ++nextStart;
+        }
+        const float v = column.Value(i);
+        if (std::isnan(v)) {
+            endRun();
+            continue;
+        }
+        // Slices outside the range (the extra point at either edge) get
+        // their own bucket, so they never stretch an edge slice.
+        const qint64 t = column.Time(i);
+        const qint64 slice = t < from ? -1 : t > to ? columns : std::min<qint64>(qint64(double(t - from) * columns / span), columns - 1);
+        if (!haveBucket || slice != bucket) {
+            flush();
+            bucket = slice;
+            minAt = maxAt = i;
+            haveBucket = true;
+            continue;
+        }
+        if (v < column.Value(minAt))
+            minAt = i;
+        if (v > column.Value(maxAt))
+            maxAt = i;
+    }
+    endRun();
+    return runs;
+}
+
+std::vector<TSampleRecorder::Band> TSampleRecorder::RelayBands(int channel, qint64 from, qint64 to,
+                                                               qint64 joinBelow) const
+{
+    const int bit = 1 << Index(channel);
+    std::vector<Band> bands;
+    auto add = [&](qint64 a, qint64 b) {
+        a = std::max(a, from);
+        b = std::min(b, to);
+        if (b < a)
+            return;
+        if (!bands.empty() && a - bands.back().To < joinBelow)
+            bands.back().To = std::max(bands.back().To, b);
+        else
+            bands.push_back({a, b});
+    };
+    // Start at the last change at or before from: it tells the state then.
+    auto it = std::upper_bound(FRelays.begin(), FRelays.end(), from,
+                               [](qint64 t, const RelayEvent &e) { return t < e.Time; });
+    if (it != FRelays.begin())
+        --it;
+    bool wasOn = false;
+    qint64 onSince = 0;
+    for (; it != FRelays.end() && it->Time <= to; ++it) {
+        const bool on = it->Bits >= 0 && (it->Bits & bit);
+        if (on && !wasOn)
+            onSince = it->Time;
+        else if (!on && wasOn)
+            add(onSince, it->Time);
+        wasOn = on;
+    }
+    if (wasOn) {
+        const bool endsLater = it != FRelays.end();
+        add(onSince, endsLater ? to : std::max(onSince, Now()));
+    }
+    return bands;
+}
+
+// ---------------------------------------------------------------- export
+
+namespace {
+
+void AppendNumber(QByteArray &out, int value, int digits)
+{
+    char buf[12];
+    auto [p, ec] = std::to_chars(buf, buf + sizeof buf, value);
+    for (int pad = digits - int(p - buf); pad > 0; --pad)
+        out.append('0');
+    out.append(buf, p - buf);
+}
+
+// Local times by a cached offset: asking the zone for every row of a week
+// would take seconds. Offsets change only on quarter hours (UTC).
+class LocalTimeText {
+public:
+    explicit LocalTimeText(const QTimeZone &zone) : FZone(zone) {}
+
+    void Append(QByteArray &out, qint64 ms)
+    {
+        constexpr qint64 kQuarter = 15 * 60 * 1000;
+        const qint64 window = ms >= 0 ? ms / kQuarter : (ms - kQuarter + 1) / kQuarter;
+        if (window != FWindow) {
+            FWindow = window;
+            FOffset = FZone.isValid() ? FZone.offsetFromUtc(QDateTime::fromMSecsSinceEpoch(ms, QTimeZone::utc())) : 0;
+        }
+        const QDateTime local = QDateTime::fromMSecsSinceEpoch(ms + qint64(FOffset) * 1000, QTimeZone::utc());
+        const QDate d = local.date();
+        const QTime t = local.time();
+        AppendNumber(out, d.year(), 4);
+        out.append('-');
+        AppendNumber(out, d.month(), 2);
+        out.append('-');
+        AppendNumber(out, d.day(), 2);
+        out.append('T');
+        AppendNumber(out, t.hour(), 2);
+        out.append(':');
+        AppendNumber(out, t.minute(), 2);
+        out.append(':');
+        AppendNumber(out, t.second(), 2);
+        out.append('.');
+        AppendNumber(out, t.msec(), 3);
+        const int minutes = std::abs(FOffset) / 60;
+        out.append(FOffset < 0 ? '-' : '+');
+        AppendNumber(out, minutes / 60, 2);
+        out.append(':');
+        AppendNumber(out, minutes % 60, 2);
+    }
+
+private:
+    QTimeZone FZone;
+    qint64 FWindow = std::numeric_limits<qint64>::min();
+    int FOffset = 0;
+};
+
+void AppendValue(QByteArray &out, float value)
+{
+    if (std::isnan(value))
+        return;
+    // The shortest text that reads back as the stored value: "23.46", never
+    // the float's "23.459999", and "." in every locale.
+    char buf[32];
+    auto [p, ec] = std::to_chars(buf, buf + sizeof buf, value);
+    out.append(buf, p - buf);
+}
+
+} // namespace
+
+QByteArray TSampleRecorder::CsvBytes(const QTimeZone &zone) const
+{
+    QByteArray out;
+    std::size_t rows = FStops.size();
+    for (const SampleColumn &c : FColumns)
+        rows = std::max(rows, c.Size());
+    out.reserve(qsizetype(rows) * 48 + 64);
+    out.append("time,ch1,ch2,ch3,ch4,relays\r\n");
+
+    LocalTimeText timeText(zone);
+    std::array<std::size_t, 4> next{};
+    std::size_t stop = 0, relay = 0;
+    int relayBits = -1;
+    for (;;) {
+        qint64 t = std::numeric_limits<qint64>::max();
+        for (std::size_t c = 0; c < 4; ++c)
+            if (next[c] < FColumns[c].Size())
+                t = std::min(t, FColumns[c].Time(next[c]));
+        const bool readingRow = t != std::numeric_limits<qint64>::max();
+        // At the same moment the readings come before the disconnect.
+        const bool gapRow = stop < FStops.size() && (!readingRow || FStops[stop] < t);
+        if (!readingRow && !gapRow)
+            break;
+        if (gapRow)
+            t = FStops[stop++];
+        while (relay < FRelays.size() && FRelays[relay].Time <= t)
+            relayBits = FRelays[relay++].Bits;
+
+        timeText.Append(out, t);
+        for (std::size_t c = 0; c < 4; ++c) {
+            out.append(',');
+            if (!gapRow && next[c] < FColumns[c].Size() && FColumns[c].Time(next[c]) == t)
+                AppendValue(out, FColumns[c].Value(next[c]++));
+        }
+        out.append(',');
+        if (!gapRow && relayBits >= 0)
+            for (int b = 0; b < 4; ++b)
+                out.append(relayBits & (1 << b) ? '1' : '0');
+        out.append("\r\n");
+    }
+    return out;
+}
+
+} // namespace q274
