@@ -2,6 +2,7 @@
 
 #include "about.h"
 #include "application.h"
+#include "chartpage.h"
 #include "dialogs.h"
 #include "help.h"
 #include "logfiles.h"
@@ -11,6 +12,7 @@
 #include "rstrings.h"
 #include "shellrules.h"
 #include "storeditems.h"
+#include "textrules.h"
 #include "thermostat.h"
 #include "timestamp.h"
 
@@ -154,6 +156,8 @@ void TfrmMain::ApplySettings()
     SetAutosaveInterval(QStringLiteral("24h"));
     DataLineInterval = 60000;
     ShowEnabledChannels();
+    if (Chart) // unit, set points and enabled channels are drawn
+        Chart->ScheduleRedraw();
 }
 
 void TfrmMain::SetAutosaveInterval(const QString &name) { Log.AutosaveInterval = AutosaveIntervalDays(name); }
@@ -231,6 +235,7 @@ bool TfrmMain::FormKeyDown(int key, Qt::KeyboardModifiers modifiers, quint32 nat
     case ShortcutAction::SaveLog: btnLogSaveClick(); break;
     case ShortcutAction::ShowControlPage: pgMain->setCurrentWidget(tabControl); break;
     case ShortcutAction::ShowLogPage: pgMain->setCurrentWidget(tabLog); break;
+    case ShortcutAction::ShowChartPage: pgMain->setCurrentWidget(tabChart); break;
     case ShortcutAction::ToggleMilliseconds: Log.ShowMilliseconds = !Log.ShowMilliseconds; break;
     }
     return true;
@@ -307,11 +312,14 @@ void TfrmMain::ShowConnected()
     LogMessage(MessageIndent + rs::sComPortOpened);
     ColourReadouts(PortIsOpen());
     Log.LastAutosaveTime = AutosaveNow();
+    Recorder.Start();
 }
 
 void TfrmMain::ShowDisconnected()
 {
     // Polling, its one-shots and the queue were stopped by the connection.
+    // The chart's history ends here, before the cleared relays below.
+    Recorder.Stop();
     btnConn->setText(rs::sConnect);
     LogMessage(MessageIndent + rs::sDisconnected);
     AppendLogLine(QStringLiteral(" "));
@@ -346,10 +354,14 @@ void TfrmMain::LogDataErrorOnce(bool &logged)
     LogMessage(MessageIndent + DataErrorText);
 }
 
-bool TfrmMain::ShowReadout(int channel, const QString &value, const QString &noSensor)
+bool TfrmMain::ShowReadout(int channel, const QString &value, const QString &noSensor, qint64 time)
 {
     const bool ok = Channels.ShowValue(channel, value, noSensor, UseFahrenheit, SeparatorOf(DecimalSeparatorText));
     Readout(channel)->setText(Channels.Readout(channel));
+    // The board sends Celsius with "."; no sensor or no number: a break in the line.
+    const std::optional<double> celsius =
+        ok && value != noSensor ? ParseLocaleFloat(value, QChar('.')) : std::optional<double>();
+    Recorder.AddReading(channel, celsius.value_or(qQNaN()), time);
     return ok;
 }
 
@@ -374,7 +386,7 @@ void TfrmMain::ShowChannelTemperature(int channel, const QString &value)
         LogDataErrorOnce(dataErrorLogged);
         return;
     }
-    if (!ShowReadout(channel, value, QStringLiteral("?")))
+    if (!ShowReadout(channel, value, QStringLiteral("?"), Recorder.Now()))
         LogDataErrorOnce(dataErrorLogged);
     if (dmQ274->Poller.TemperaturesEnabled)
         RunChannelControl(dataErrorLogged);
@@ -384,8 +396,9 @@ void TfrmMain::ShowAllTemperatures(const QString &line)
 {
     bool dataErrorLogged = false;
     const std::array<QString, 4> fields = SplitAllChannels(line);
+    const qint64 now = Recorder.Now();
     for (int ch = 1; ch <= 4; ++ch)
-        if (!ShowReadout(ch, fields[std::size_t(ch - 1)], QStringLiteral("-")))
+        if (!ShowReadout(ch, fields[std::size_t(ch - 1)], QStringLiteral("-"), now))
             LogDataErrorOnce(dataErrorLogged);
     if (FirstSamplePending)
         StartDataLogging();
@@ -422,6 +435,7 @@ void TfrmMain::ShowRelayStatus(const QString &statusText)
     }
     for (int ch = 1; ch <= 4; ++ch)
         SetRelayIndicator(ch, Channels.RelayOn(ch) ? RelayFill::On : RelayFill::Off);
+    Recorder.AddRelays({Channels.RelayOn(1), Channels.RelayOn(2), Channels.RelayOn(3), Channels.RelayOn(4)});
 }
 
 void TfrmMain::btnR1Click(int channel)

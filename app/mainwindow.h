@@ -14,6 +14,7 @@
 #include "dmq274.h"
 #include "journal.h"
 #include "logmodel.h"
+#include "samplerecorder.h"
 
 #include <QDateTime>
 #include <QLocale>
@@ -36,6 +37,8 @@ class QPushButton;
 class QTimer;
 
 namespace q274 {
+
+class TChartPage;
 
 class TfrmMain : public QWidget, public TdmQ274Host {
     Q_OBJECT
@@ -70,7 +73,8 @@ public:
     TShape *shp1, *shp2, *shp3, *shp4;
 
     TPageControl *pgMain;
-    QWidget *tabControl, *tabLog;
+    QWidget *tabControl, *tabLog, *tabChart;
+    TChartPage *Chart = nullptr;
     // The four "Relay Control" panels, channels 1..4.
     TChannelPanel &Panel(int channel) const;
 
@@ -87,6 +91,8 @@ public:
     QString LogFolder;
     // Settings, read-out values and relay flags of the four channels.
     TChannels Channels;
+    // Every reading and relay state while connected, for the Chart page.
+    TSampleRecorder Recorder;
     int DataLineInterval = 60000; // ms
 
     // --- Per-channel access (channel 1..4) ---
@@ -201,7 +207,8 @@ protected:
 
 private:
     // Shows one value on a read-out; false (and " -" shown) when it cannot be read.
-    bool ShowReadout(int channel, const QString &value, const QString &noSensor);
+    // time: when the reply came, for the chart's history.
+    bool ShowReadout(int channel, const QString &value, const QString &noSensor, qint64 time);
     void RunChannelControl(bool &dataErrorLogged);
     void LogDataErrorOnce(bool &logged);
 
@@ -210,6 +217,7 @@ private:
     void BuildReadoutStrip();
     void BuildControlPage();
     void BuildLogPage();
+    void BuildChartPage();
     // Makes memLog show what the log model holds.
     void FollowLog();
     void FormCreate();

@@ -3,6 +3,7 @@
 // and the per-channel access to them.
 #include "mainwindow.h"
 
+#include "chartpage.h"
 #include "controls.h"
 #include "look.h"
 #include "rstrings.h"
@@ -53,8 +54,12 @@ void TfrmMain::BuildLayout()
     tabLog->setObjectName(QStringLiteral("tabLog"));
     pgMain->addTab(tabControl, rs::sTabControl);
     pgMain->addTab(tabLog, rs::sTabLog);
+    tabChart = new QWidget;
+    tabChart->setObjectName(QStringLiteral("tabChart"));
+    pgMain->addTab(tabChart, QStringLiteral("Chart"));
     BuildControlPage();
     BuildLogPage();
+    BuildChartPage();
 }
 
 void TfrmMain::BuildButtonColumn()
@@ -210,6 +215,16 @@ void TfrmMain::BuildLogPage()
     mp.setColor(QPalette::Inactive, QPalette::HighlightedText, mp.color(QPalette::Active, QPalette::HighlightedText));
     memLog->setPalette(mp);
     inner->addWidget(memLog);
+}
+
+void TfrmMain::BuildChartPage()
+{
+    auto *outer = new QHBoxLayout(tabChart);
+    outer->setContentsMargins(0, 0, 0, 0);
+    Chart = new TChartPage(Recorder, Channels, [this] { return UseFahrenheit; }, tabChart);
+    Chart->Folder = [this] { return LogFolder; };
+    outer->addWidget(Chart);
+    Recorder.OnChanged = [this] { Chart->ScheduleRedraw(); };
 }
 
 void TfrmMain::ApplyCaptions()

@@ -29,6 +29,7 @@ ShortcutAction ShortcutFor(int key, Qt::KeyboardModifiers modifiers, quint32 nat
     case Qt::Key_T: return ShortcutAction::ShowControlPage;
     case Qt::Key_L: return ShortcutAction::ShowLogPage;
     case Qt::Key_M: return ShortcutAction::ToggleMilliseconds;
+    case Qt::Key_G: return ShortcutAction::ShowChartPage;
     default: break;
     }
     if (nativeScanCode >= kDigitRow1 && nativeScanCode <= kDigitRow4 && !(modifiers & Qt::KeypadModifier))

@@ -25,6 +25,7 @@ enum class ShortcutAction {
     ShowControlPage,
     ShowLogPage,
     ToggleMilliseconds,
+    ShowChartPage,
 };
 
 // What a key press does in the main window. Only Ctrl is tested; Shift and

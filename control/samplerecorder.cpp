@@ -54,10 +54,10 @@ std::size_t TSampleRecorder::Index(int channel)
 
 qint64 TSampleRecorder::Now() const { return FClock ? FClock() : QDateTime::currentMSecsSinceEpoch(); }
 
-qint64 TSampleRecorder::Stamp()
+qint64 TSampleRecorder::Stamp(std::optional<qint64> time)
 {
     // A clock set back must not unsort the history the lookups search.
-    FLast = std::max(Now(), FLast);
+    FLast = std::max(time ? *time : Now(), FLast);
     return FLast;
 }
 
@@ -91,7 +91,7 @@ void TSampleRecorder::Stop()
     Changed();
 }
 
-void TSampleRecorder::AddReading(int channel, double celsius)
+void TSampleRecorder::AddReading(int channel, double celsius, std::optional<qint64> time)
 {
     const std::size_t i = Index(channel);
     if (!FRecording)
@@ -101,7 +101,7 @@ void TSampleRecorder::AddReading(int channel, double celsius)
         FRunStarts[i].push_back(column.Size());
         FRunPending[i] = false;
     }
-    column.Append(Stamp(), float(celsius));
+    column.Append(Stamp(time), float(celsius));
     Changed();
 }
 
@@ -349,7 +349,9 @@ QByteArray TSampleRecorder::CsvBytes(const QTimeZone &zone) const
             break;
         if (gapRow)
             t = FStops[stop++];
-        while (relay < FRelays.size() && FRelays[relay].Time <= t)
+        // A disconnect's "not known" applies after the readings of its moment.
+        while (relay < FRelays.size() &&
+               (FRelays[relay].Time < t || (FRelays[relay].Time == t && (gapRow || FRelays[relay].Bits >= 0))))
             relayBits = FRelays[relay++].Bits;
 
         timeText.Append(out, t);

@@ -55,8 +55,9 @@ public:
     bool Recording() const { return FRecording; }
 
     // A reading of channel 1..4 in Celsius; NaN for a reply without one.
-    // Ignored while not recording.
-    void AddReading(int channel, double celsius);
+    // Ignored while not recording. The readings of one reply share the time
+    // given (Now() when none), so they make one row of the export.
+    void AddReading(int channel, double celsius, std::optional<qint64> time = std::nullopt);
     // The relay states of a status reply; ignored while not recording.
     void AddRelays(const std::array<bool, 4> &on);
 
@@ -102,7 +103,7 @@ public:
 
 private:
     static std::size_t Index(int channel);
-    qint64 Stamp(); // Now(), never before anything already recorded
+    qint64 Stamp(std::optional<qint64> time = std::nullopt); // never before anything already recorded
     void Changed();
 
     struct RelayEvent {

@@ -4,7 +4,7 @@
 set -euo pipefail
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
-  qt6-base-dev qt6-base-dev-tools libgl-dev zlib1g-dev
+  qt6-base-dev qt6-base-dev-tools qt6-charts-dev libqt6opengl6-dev libgl-dev zlib1g-dev
   libgtest-dev libbenchmark-dev
   xvfb xauth xdotool poppler-utils
   fonts-dejavu-core fonts-liberation

@@ -2,6 +2,7 @@
 // pseudo-terminal: the window (offscreen) connects, identifies the board,
 // polls, switches a relay by its thermostat and ends the connection in each
 // of the ways a user meets.
+#include "chartpage.h"
 #include "dmq274.h"
 #include "mainwindow.h"
 #include "rstrings.h"
@@ -10,7 +11,9 @@
 
 #include <QCheckBox>
 #include <QFile>
+#include <QAreaSeries>
 #include <QLabel>
+#include <QLineSeries>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -352,3 +355,38 @@ TEST_F(BoardE2E, PortThatCannotBeOpenedReachesTheErrorHandler)
 }
 
 } // namespace
+
+TEST_F(BoardE2E, ChartPageRecordsTheCurveAndTheRelayWhileConnected)
+{
+    Start({QStringLiteral("--time-scale"), QStringLiteral("60"), QStringLiteral("--ambient"), QStringLiteral("20"),
+           QStringLiteral("--heat-rate"), QStringLiteral("2")});
+    w->EnableBox(1)->setChecked(true);
+    w->SetPointEdit(1)->setText(QStringLiteral("24"));
+    w->ApplySettings();
+    w->FormKeyDown(Qt::Key_G, Qt::ControlModifier);
+    ASSERT_EQ(w->pgMain->currentWidget(), w->tabChart);
+    ConnectAndIdentify();
+
+    // Readings of every channel arrive, and the heating relay is recorded on.
+    ASSERT_TRUE(RunUntil([&] {
+        return w->Recorder.SampleCount(1) >= 5 && w->Channels.RelayOn(1) && w->Recorder.SampleCount(4) >= 5;
+    })) << Messages().join(QLatin1Char('|')).toStdString();
+    const qint64 last = *w->Recorder.LastTime();
+    // The window is not painted here (see Start); draw the page as showing it would.
+    w->Chart->Redraw();
+    QList<QPointF> points;
+    for (QLineSeries *s : w->Chart->Series[0].Lines)
+        points += s->points();
+    ASSERT_GE(points.size(), 2);
+    EXPECT_EQ(w->Chart->ViewTo(), last) << "following the newest data";
+    EXPECT_GT(qint64(points.back().x()), w->Chart->ViewFrom());
+    EXPECT_GT(w->Chart->Series[0].Relay->upperSeries()->count(), 2) << "the relay's band";
+    EXPECT_EQ(w->Chart->Series[0].SetPoint->at(0).y(), 24.0);
+
+    const std::size_t before = w->Recorder.SampleCount(1);
+    w->btnConn->click(); // disconnect: recording stops
+    ASSERT_TRUE(RunUntil([&] { return !w->Recorder.Recording(); }));
+    Pump(300ms);
+    EXPECT_EQ(w->Recorder.SampleCount(1), before);
+    EXPECT_TRUE(w->Recorder.CsvBytes().endsWith(",,,,,\r\n")) << "the disconnect ends the export with a gap row";
+}

@@ -48,6 +48,8 @@ TEST(Shortcuts, FullTable)
     EXPECT_EQ(ShortcutFor(Qt::Key_T, c), ShortcutAction::ShowControlPage);
     EXPECT_EQ(ShortcutFor(Qt::Key_L, c), ShortcutAction::ShowLogPage);
     EXPECT_EQ(ShortcutFor(Qt::Key_M, c), ShortcutAction::ToggleMilliseconds);
+    EXPECT_EQ(ShortcutFor(Qt::Key_G, c), ShortcutAction::ShowChartPage);
+    EXPECT_EQ(ShortcutFor(Qt::Key_G, Qt::NoModifier), ShortcutAction::None);
     EXPECT_EQ(ShortcutFor(Qt::Key_2, c), ShortcutAction::Relay2);
     EXPECT_EQ(ShortcutFor(Qt::Key_3, c), ShortcutAction::Relay3);
 }

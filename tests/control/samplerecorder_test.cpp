@@ -183,8 +183,7 @@ TEST(SampleRecorder, CsvHoldsEveryMomentInCelsiusWithLocalTimeAndGaps)
     h.rec.AddReading(2, -5.5);
     h.rec.AddRelays({true, true, false, true});
     h.rec.AddReading(4, 150.0);
-    h.now += 1;
-    h.rec.Stop();
+    h.rec.Stop(); // at the same moment: its readings keep their relay states
     h.now += 5000;
     h.rec.Start();
     h.rec.AddReading(1, 19.99);
@@ -194,8 +193,8 @@ TEST(SampleRecorder, CsvHoldsEveryMomentInCelsiusWithLocalTimeAndGaps)
     EXPECT_EQ(csv.toStdString(), "time,ch1,ch2,ch3,ch4,relays\r\n"
                                  "2024-03-31T01:59:59.250+01:00,21.06,22.06,,24.06,0100\r\n"
                                  "2024-03-31T03:00:00.250+02:00,,-5.5,,150,1101\r\n"
-                                 "2024-03-31T03:00:00.251+02:00,,,,,\r\n"
-                                 "2024-03-31T03:00:05.251+02:00,19.99,,,,\r\n");
+                                 "2024-03-31T03:00:00.250+02:00,,,,,\r\n"
+                                 "2024-03-31T03:00:05.250+02:00,19.99,,,,\r\n");
 
     // West of Greenwich and before the epoch's offset rules: a fixed zone.
     History w;
