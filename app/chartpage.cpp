@@ -329,6 +329,7 @@ void TChartPage::Redraw()
     lo -= margin;
     hi += margin;
     ValueAxis->setRange(lo, hi);
+    ValueAxis->applyNiceNumbers(); // round tick values, still around the margin
     ValueAxis->setTitleText(fahrenheit ? QStringLiteral("°F") : QStringLiteral("°C"));
     TimeAxis->setFormat(TimeFormat(FTo - FFrom));
     TimeAxis->setRange(QDateTime::fromMSecsSinceEpoch(FFrom), QDateTime::fromMSecsSinceEpoch(FTo));
