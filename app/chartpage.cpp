@@ -330,6 +330,8 @@ void TChartPage::Redraw()
     hi += margin;
     ValueAxis->setRange(lo, hi);
     ValueAxis->applyNiceNumbers(); // round tick values, still around the margin
+    lo = ValueAxis->min(); // the bands fill the plot's height
+    hi = ValueAxis->max();
     ValueAxis->setTitleText(fahrenheit ? QStringLiteral("°F") : QStringLiteral("°C"));
     TimeAxis->setFormat(TimeFormat(FTo - FFrom));
     TimeAxis->setRange(QDateTime::fromMSecsSinceEpoch(FFrom), QDateTime::fromMSecsSinceEpoch(FTo));
