@@ -150,7 +150,7 @@ connects() { cat "$HOME"/.local/state/q274/journal-*.log 2>/dev/null | grep -c '
 start=$(date +%s)
 end=$((start + minutes * 60))
 next_report=$start
-last_press=0 last_answered=0 last_progress=$start
+last_press=0 lost_since='' last_answered=0 last_progress=$start
 rss_start='' max_threads=0 max_fds=0
 printf '%-4s %9s %7s %4s %8s %7s %9s %8s %6s\n' min rss_kb threads fds cpu_s log_kb answered connects rounds
 while :; do
@@ -161,8 +161,15 @@ while :; do
     answered_done=$((answered_done + $(tx_count "$trace")))
     start_sim
   fi
-  # Give an open or a close 3 s to show before pressing again.
-  if ! holds_device && [ $((now - last_press)) -ge 3 ]; then
+  # Not before the device has been gone for 2 s (a simulator hanging up
+  # takes a moment to exit and be made again: Connect then finds no device
+  # and shows an error box), nor within 3 s of the last press (an open or a
+  # close takes a moment to show).
+  if holds_device; then
+    lost_since=''
+  elif [ -z "$lost_since" ]; then
+    lost_since=$now
+  elif [ $((now - lost_since)) -ge 2 ] && [ $((now - last_press)) -ge 3 ] && [ -e "$link" ]; then
     press_connect
     last_press=$now
   fi
