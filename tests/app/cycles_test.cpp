@@ -53,26 +53,7 @@ constexpr int kCycles = 500;
 constexpr bool kBoundMemory = true;
 #endif
 
-// The log folder and the journal go under the home folder: a private one
-// keeps the real home untouched.
-struct TemporaryHome {
-    QString path;
-    TemporaryHome()
-    {
-        QByteArray pattern = QFile::encodeName(QDir::tempPath() + QStringLiteral("/q274-home-XXXXXX"));
-        if (const char *made = ::mkdtemp(pattern.data()))
-            path = QFile::decodeName(made);
-        setenv("HOME", pattern.constData(), 1);
-        setenv("XDG_CONFIG_HOME", (pattern + "/.config").constData(), 1);
-        unsetenv("XDG_STATE_HOME");
-        unsetenv("XDG_DOCUMENTS_DIR");
-    }
-    ~TemporaryHome()
-    {
-        if (!path.isEmpty())
-            QDir(path).removeRecursively();
-    }
-} temporaryHome;
+q274test::TemporaryHome temporaryHome;
 
 int EntriesIn(const char *folder)
 {

@@ -32,25 +32,7 @@ using namespace q274test;
 
 namespace {
 
-// Every window creates its log folder under the home folder: point HOME at a
-// private folder before anything asks for it, so the real home stays untouched.
-struct TemporaryHome {
-    QString path;
-    TemporaryHome()
-    {
-        QByteArray pattern = QFile::encodeName(QDir::tempPath() + QStringLiteral("/q274-home-XXXXXX"));
-        if (const char *made = ::mkdtemp(pattern.data()))
-            path = QFile::decodeName(made);
-        setenv("HOME", pattern.constData(), 1);
-        setenv("XDG_CONFIG_HOME", (pattern + "/.config").constData(), 1);
-        unsetenv("XDG_DOCUMENTS_DIR");
-    }
-    ~TemporaryHome()
-    {
-        if (!path.isEmpty())
-            QDir(path).removeRecursively();
-    }
-} temporaryHome;
+q274test::TemporaryHome temporaryHome;
 
 const QString kSaved = QStringLiteral("Previous Log contents saved, Log screen cleared");
 

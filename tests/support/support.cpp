@@ -3,7 +3,11 @@
 #include "uisync.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+
+#include <cstdlib>
 
 #include <gtest/gtest.h>
 
@@ -64,6 +68,23 @@ QStringList Messages(const QString &viewText, const QString &indent)
         out << text;
     }
     return out;
+}
+
+TemporaryHome::TemporaryHome()
+{
+    QByteArray pattern = QFile::encodeName(QDir::tempPath() + QStringLiteral("/q274-home-XXXXXX"));
+    if (const char *made = ::mkdtemp(pattern.data()))
+        path = QFile::decodeName(made);
+    setenv("HOME", pattern.constData(), 1);
+    setenv("XDG_CONFIG_HOME", (pattern + "/.config").constData(), 1);
+    unsetenv("XDG_STATE_HOME");
+    unsetenv("XDG_DOCUMENTS_DIR");
+}
+
+TemporaryHome::~TemporaryHome()
+{
+    if (!path.isEmpty())
+        QDir(path).removeRecursively();
 }
 
 } // namespace q274test

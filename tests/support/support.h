@@ -27,6 +27,17 @@ constexpr std::chrono::milliseconds kPatience = 20s;
 // limit passes; returns done() as last seen.
 bool WaitFor(const std::function<bool()> &done, std::chrono::milliseconds limit = 10s);
 
+// A private home folder for the whole test program: the log folder and the
+// journal go under HOME, so the real home stays untouched. Create one as a
+// global object, before anything asks for those folders.
+struct TemporaryHome {
+    QString path;
+    TemporaryHome();
+    ~TemporaryHome();
+    TemporaryHome(const TemporaryHome &) = delete;
+    TemporaryHome &operator=(const TemporaryHome &) = delete;
+};
+
 // Keeps running the hand-offs for a while (to see that nothing more arrives).
 void Pump(std::chrono::milliseconds span);
 
