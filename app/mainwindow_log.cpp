@@ -149,6 +149,7 @@ void TfrmMain::AppendLogLine(const QString &line) { Log.AppendLine(line); }
 
 void TfrmMain::FollowLog()
 {
+    Log.RepeatLimited = q274::MessageIndent + DataErrorText;
     // Repeats of a flooding message held back are counted a second later.
     FRepeatFlush = new QTimer(this);
     FRepeatFlush->setSingleShot(true);
@@ -176,8 +177,7 @@ void TfrmMain::FollowLog()
 void TfrmMain::LogMessage(const QString &text)
 {
     Log.Enabled = chkLog->isChecked();
-    Log.Locale = Locale;
-    Log.RepeatLimited = MessageIndent + DataErrorText;
+    Log.Locale = Locale;   // tests and the regional settings may change it
     const bool held = !Log.LogMessage(text) && Log.RepeatsPending() > 0;
     if (held && !FRepeatFlush->isActive())
         FRepeatFlush->start();
