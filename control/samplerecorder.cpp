@@ -23,6 +23,22 @@ void SampleColumn::Append(qint64 time, float value)
     ++FSize;
 }
 
+void SampleColumn::ReplaceLast(qint64 time, float value)
+{
+    Chunk &c = *FChunks[(FSize - 1) / kChunk];
+    c.Time[(FSize - 1) % kChunk] = time;
+    c.Value[(FSize - 1) % kChunk] = value;
+}
+
+bool SampleColumn::DropOldestChunk()
+{
+    if (FChunks.size() < 2)
+        return false;
+    FChunks.erase(FChunks.begin());
+    FSize -= kChunk;
+    return true;
+}
+
 std::size_t SampleColumn::LowerBound(qint64 time) const
 {
     std::size_t lo = 0, hi = FSize;
@@ -97,12 +113,42 @@ void TSampleRecorder::AddReading(int channel, double celsius, std::optional<qint
     if (!FRecording)
         return;
     SampleColumn &column = FColumns[i];
+    const qint64 t = Stamp(time);
     if (FRunPending[i]) {
         FRunStarts[i].push_back(column.Size());
         FRunPending[i] = false;
+    } else if (column.Size() > 0 && t - FSlotStart[i] < kMinSpacingMs) {
+        column.ReplaceLast(t, float(celsius));
+        Changed();
+        return;
     }
-    column.Append(Stamp(time), float(celsius));
+    column.Append(t, float(celsius));
+    FSlotStart[i] = t;
+    if (column.Size() % SampleColumn::kChunk == 1)
+        Prune(i, t);
     Changed();
+}
+
+void TSampleRecorder::Prune(std::size_t channel, qint64 now)
+{
+    const qint64 cutoff = now - kKeepMs;
+    SampleColumn &column = FColumns[channel];
+    std::vector<std::size_t> &starts = FRunStarts[channel];
+    while (column.Size() > SampleColumn::kChunk && column.Time(SampleColumn::kChunk - 1) < cutoff
+           && column.DropOldestChunk()) {
+        const auto kept = std::lower_bound(starts.begin(), starts.end(), SampleColumn::kChunk);
+        starts.erase(starts.begin(), kept);
+        for (std::size_t &s : starts)
+            s -= SampleColumn::kChunk;
+    }
+    FStops.erase(FStops.begin(), std::lower_bound(FStops.begin(), FStops.end(), cutoff));
+    // The last change before the cutoff stays: it tells the state after it.
+    auto firstKept = std::lower_bound(FRelays.begin(), FRelays.end(), cutoff,
+                                      [](const RelayEvent &e, qint64 t) { return e.Time < t; });
+    if (firstKept != FRelays.begin()) {
+        FRelays.erase(FRelays.begin(), firstKept - 1);
+        FRelays.front().Time = std::max(FRelays.front().Time, cutoff);
+    }
 }
 
 void TSampleRecorder::AddRelays(const std::array<bool, 4> &on)
@@ -115,7 +161,21 @@ void TSampleRecorder::AddRelays(const std::array<bool, 4> &on)
     // Only changes are kept: the board repeats its state every few seconds.
     if (!FRelays.empty() && FRelays.back().Bits == bits)
         return;
-    FRelays.push_back({Stamp(), bits});
+    const qint64 t = Stamp();
+    if (!FRelays.empty() && FRelays.back().Bits >= 0 && t - FRelaySlotStart < kMinSpacingMs) {
+        // A flurry of changes keeps its last state, at the flurry's start.
+        FRelays.back().Bits = bits;
+        if (FRelays.size() >= 2 && FRelays[FRelays.size() - 2].Bits == bits) {
+            // Back where it was: the flurry left nothing, and the state
+            // before it is not reopened.
+            FRelays.pop_back();
+            FRelaySlotStart = t - kMinSpacingMs;
+        }
+        Changed();
+        return;
+    }
+    FRelays.push_back({t, bits});
+    FRelaySlotStart = t;
     Changed();
 }
 
@@ -201,7 +261,9 @@ std::vector<TSampleRecorder::Run> TSampleRecorder::Decimate(int channel, qint64 
         // Slices outside the range (the extra point at either edge) get
         // their own bucket, so they never stretch an edge slice.
         const qint64 t = column.Time(i);
-        const qint64 slice = t < from ? -1 : t > to ? columns : std::min<qint64>(qint64(double(t - from) * columns / span), columns - 1);
+        const qint64 slice = t < from ? -1
+                             : t > to ? columns
+                                      : std::min<qint64>(qint64(double(t - from) * columns / span), columns - 1);
         if (!haveBucket || slice != bucket) {
             flush();
             bucket = slice;
@@ -350,8 +412,8 @@ QByteArray TSampleRecorder::CsvBytes(const QTimeZone &zone) const
         if (gapRow)
             t = FStops[stop++];
         // A disconnect's "not known" applies after the readings of its moment.
-        while (relay < FRelays.size() &&
-               (FRelays[relay].Time < t || (FRelays[relay].Time == t && (gapRow || FRelays[relay].Bits >= 0))))
+        while (relay < FRelays.size()
+               && (FRelays[relay].Time < t || (FRelays[relay].Time == t && (gapRow || FRelays[relay].Bits >= 0))))
             relayBits = FRelays[relay++].Bits;
 
         timeText.Append(out, t);

@@ -3,7 +3,8 @@
 // disconnects as gaps. Values are kept in Celsius; the unit is applied when
 // drawing. Appending is O(1) on the user-interface thread and never moves
 // what is stored, so a week of history (about 100 000 readings per channel
-// per day) costs about 12 bytes a reading, some 34 MB.
+// per day) costs about 12 bytes a reading, some 34 MB. Floods are thinned
+// and history older than a month is let go, so nothing grows without bound.
 #pragma once
 
 #include <QByteArray>
@@ -27,6 +28,11 @@ public:
     static constexpr std::size_t kChunk = 8192;
 
     void Append(qint64 time, float value);
+    // Overwrites the newest sample (there must be one); time never decreases.
+    void ReplaceLast(qint64 time, float value);
+    // Drops the oldest chunk (kChunk samples) while a newer one exists;
+    // returns whether it did. Indices then count from the next sample.
+    bool DropOldestChunk();
     std::size_t Size() const { return FSize; }
     qint64 Time(std::size_t i) const { return FChunks[i / kChunk]->Time[i % kChunk]; }
     float Value(std::size_t i) const { return FChunks[i / kChunk]->Value[i % kChunk]; }
@@ -45,8 +51,18 @@ private:
 
 class TSampleRecorder {
 public:
+    // Readings of one channel (and relay changes) closer together than this
+    // share one sample, the latest: a babbling line cannot grow the history
+    // faster than two samples a second, while the board's own pace (one
+    // reading per channel every few seconds) is kept whole.
+    static constexpr qint64 kMinSpacingMs = 500;
+    // History older than this is let go, a chunk at a time, so a program
+    // left running for months stays within a month's memory.
+    static constexpr qint64 kKeepMs = 31LL * 86'400'000;
+
     // clock: ms since the epoch; empty: the system clock.
     explicit TSampleRecorder(std::function<qint64()> clock = {});
+    void SetClock(std::function<qint64()> clock) { FClock = std::move(clock); }
 
     // Connected: readings are recorded from now on. Stop: disconnected; the
     // next Start begins a new stretch, drawn apart from the previous one.
@@ -105,6 +121,7 @@ private:
     static std::size_t Index(int channel);
     qint64 Stamp(std::optional<qint64> time = std::nullopt); // never before anything already recorded
     void Changed();
+    void Prune(std::size_t channel, qint64 now);
 
     struct RelayEvent {
         qint64 Time;
@@ -118,6 +135,10 @@ private:
     // Per channel, the index of the first reading after each Start.
     std::array<std::vector<std::size_t>, 4> FRunStarts;
     std::array<bool, 4> FRunPending{};
+    // When each channel's newest sample was first written: later readings
+    // within kMinSpacingMs replace it.
+    std::array<qint64, 4> FSlotStart{};
+    qint64 FRelaySlotStart = 0;
     std::vector<qint64> FStops;
     std::vector<RelayEvent> FRelays;
 };

@@ -38,8 +38,10 @@ TEST(ChartWindow, ThirdPageFedByReadoutsAndRelaysWhileConnected)
     w.HandleTemperatureReply(QStringLiteral("T024.06,22.12,?,?"));
     EXPECT_EQ(w.Recorder.SampleCount(1), 0u) << "nothing recorded before the connection opens";
 
-    w.Recorder.Start(); // what ShowConnected does
-    w.cmbDeg->setCurrentIndex(1); // F on the read-outs; the history stays in C
+    qint64 clock = 1'700'000'000'000;
+    w.Recorder.SetClock([&clock] { return clock += 1000; }); // a reply a second
+    w.Recorder.Start();                                      // what ShowConnected does
+    w.cmbDeg->setCurrentIndex(1);                            // F on the read-outs; the history stays in C
     w.ShowRelayStatus(QStringLiteral("5"));
     w.HandleTemperatureReply(QStringLiteral("T024.06,22.12,?,?"));
     w.HandleTemperatureReply(QStringLiteral("T3-5.5"));

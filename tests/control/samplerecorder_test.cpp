@@ -116,8 +116,8 @@ TEST(SampleRecorder, DecimationKeepsEachColumnsExtremesInTheChosenUnit)
             }
         double seenLo = 1e9, seenHi = -1e9;
         for (const auto &p : run)
-            if (p.Time >= from && p.Time <= to &&
-                std::min(int(double(p.Time - from) * kColumns / span), kColumns - 1) == col) {
+            if (p.Time >= from && p.Time <= to
+                && std::min(int(double(p.Time - from) * kColumns / span), kColumns - 1) == col) {
                 seenLo = std::min(seenLo, p.Value);
                 seenHi = std::max(seenHi, p.Value);
             }
@@ -179,7 +179,7 @@ TEST(SampleRecorder, CsvHoldsEveryMomentInCelsiusWithLocalTimeAndGaps)
     h.rec.AddRelays({false, true, false, false});
     for (int ch = 1; ch <= 4; ++ch)
         h.rec.AddReading(ch, ch == 3 ? kNone : 20.0 + ch + 0.06); // an all-channel reply
-    h.now += 1000; // summer time has begun: 03:00:00.250 +02:00
+    h.now += 1000;                                                // summer time has begun: 03:00:00.250 +02:00
     h.rec.AddReading(2, -5.5);
     h.rec.AddRelays({true, true, false, true});
     h.rec.AddReading(4, 150.0);
@@ -217,4 +217,61 @@ TEST(SampleRecorder, AWeekOfReadingsFitsInFiftyMegabytes)
     }
     EXPECT_EQ(h.rec.SampleCount(4), std::size_t(7 * kPerDay));
     EXPECT_LT(h.rec.MemoryBytes(), std::size_t(50) << 20);
+}
+
+TEST(SampleRecorder, ABabblingLineKeepsAtMostTwoSamplesASecond)
+{
+    History h;
+    const qint64 t0 = h.now;
+    h.rec.Start();
+    // Ten seconds of readings and relay flips every millisecond.
+    for (int i = 0; i < 10'000; ++i, ++h.now) {
+        h.rec.AddReading(1, 20.0 + (i % 100) * 0.01);
+        h.rec.AddRelays({i % 2 == 0, false, false, false});
+    }
+    EXPECT_EQ(h.rec.SampleCount(1), 20u);
+    const auto runs = h.rec.Decimate(1, t0, h.now, 1000, false);
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].size(), 20u);
+    EXPECT_FLOAT_EQ(float(runs[0].back().Value), 20.99f) << "a slot keeps its latest reading";
+    EXPECT_EQ(runs[0].back().Time, h.now - 1);
+    EXPECT_LE(h.rec.RelayBands(1, 0, h.now, 0).size(), 10u);
+
+    // The board's own pace is kept whole: one reading per channel each 0.9 s.
+    h.now += 900;
+    h.rec.AddReading(2, 21.0);
+    h.now += 900;
+    h.rec.AddReading(2, 21.5);
+    EXPECT_EQ(h.rec.SampleCount(2), 2u);
+    // A flip back within the slot leaves no trace.
+    h.now += 1000;
+    h.rec.AddRelays({false, true, false, false});
+    h.now += 100;
+    h.rec.AddRelays({false, false, false, false});
+    EXPECT_TRUE(h.rec.RelayBands(2, 0, h.now, 0).empty());
+}
+
+TEST(SampleRecorder, HistoryOlderThanAMonthIsLetGoAChunkAtATime)
+{
+    History h;
+    const qint64 t0 = h.now;
+    h.rec.Start();
+    h.rec.AddRelays({true, false, false, false}); // on all along
+    h.rec.Stop();
+    h.rec.Start();
+    // 60 days of a reading a minute: 86 400 readings, about ten chunks.
+    for (int i = 0; i < 60 * 1440; ++i, h.now += 60'000)
+        h.rec.AddReading(1, 20.0 + (i % 50) * 0.1);
+    h.rec.AddRelays({true, false, false, false});
+    const qint64 first = *h.rec.FirstTime();
+    EXPECT_LT(first, h.now - TSampleRecorder::kKeepMs);
+    EXPECT_GT(first, h.now - TSampleRecorder::kKeepMs - 2 * qint64(SampleColumn::kChunk) * 60'000);
+    EXPECT_LT(h.rec.SampleCount(1), 31u * 1440 + 2 * SampleColumn::kChunk);
+
+    // What is kept still draws and exports as one stretch from its start.
+    const auto runs = h.rec.Decimate(1, t0, h.now, 700, false);
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_GE(runs[0].front().Time, first);
+    EXPECT_EQ(h.rec.CsvBytes(QTimeZone::utc()).count('\n'), qsizetype(h.rec.SampleCount(1)) + 1);
+    EXPECT_EQ(h.rec.RelayBands(1, first, h.now, 0).size(), 1u) << "the relay state before the cut is kept";
 }
