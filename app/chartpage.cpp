@@ -30,10 +30,10 @@ namespace {
 const std::array<QColor, 4> kChannelColours = {QColor(0, 114, 178), QColor(230, 159, 0), QColor(0, 158, 115),
                                                QColor(204, 121, 167)};
 constexpr qint64 kMinute = 60'000;
-constexpr qint64 kMinSpan = 10'000;           // zoomed in no further than 10 s
+constexpr qint64 kMinSpan = 10'000;                 // zoomed in no further than 10 s
 constexpr qint64 kMaxSpan = 60 * 24 * kMinute * 60; // nor out beyond 60 days
-constexpr int kRedrawInterval = 100;          // ms: at most ten redraws a second
-constexpr std::size_t kMaxLines = 64;         // stretches drawn apart per channel
+constexpr int kRedrawInterval = 100;                // ms: at most ten redraws a second
+constexpr std::size_t kMaxLines = 64;               // stretches drawn apart per channel
 
 QString TimeFormat(qint64 span)
 {
@@ -97,11 +97,10 @@ private:
     bool FDragging = false;
 };
 
-const std::array<qint64, 5> TChartPage::kRanges = {10 * kMinute, 60 * kMinute, 8 * 60 * kMinute, 24 * 60 * kMinute,
-                                                   0};
+const std::array<qint64, 5> TChartPage::kRanges = {10 * kMinute, 60 * kMinute, 8 * 60 * kMinute, 24 * 60 * kMinute, 0};
 
-TChartPage::TChartPage(const TSampleRecorder &recorder, const TChannels &channels,
-                       std::function<bool()> useFahrenheit, QWidget *parent)
+TChartPage::TChartPage(const TSampleRecorder &recorder, const TChannels &channels, std::function<bool()> useFahrenheit,
+                       QWidget *parent)
     : QWidget(parent), FRecorder(recorder), FChannels(channels), FUseFahrenheit(std::move(useFahrenheit))
 {
     setObjectName(QStringLiteral("pnlChart"));
@@ -131,6 +130,8 @@ TChartPage::TChartPage(const TSampleRecorder &recorder, const TChannels &channel
     Chart = new QChart;
     Chart->setMargins(QMargins(4, 4, 4, 4));
     Chart->legend()->setAlignment(Qt::AlignTop);
+    // Axis numbers with the separator the read-outs use.
+    Chart->setLocalizeNumbers(true);
     TimeAxis = new QDateTimeAxis;
     TimeAxis->setTickCount(6);
     ValueAxis = new QValueAxis;
@@ -328,9 +329,11 @@ void TChartPage::Redraw()
     const double margin = std::max((hi - lo) * 0.08, 0.5);
     lo -= margin;
     hi += margin;
+    if (LabelLocale && Chart->locale() != LabelLocale())
+        Chart->setLocale(LabelLocale());
     ValueAxis->setRange(lo, hi);
     ValueAxis->applyNiceNumbers(); // round tick values, still around the margin
-    lo = ValueAxis->min(); // the bands fill the plot's height
+    lo = ValueAxis->min();         // the bands fill the plot's height
     hi = ValueAxis->max();
     ValueAxis->setTitleText(fahrenheit ? QStringLiteral("°F") : QStringLiteral("°C"));
     TimeAxis->setFormat(TimeFormat(FTo - FFrom));
@@ -361,7 +364,8 @@ void TChartPage::ExportCsv()
     SaveFileRequest req;
     req.title = QStringLiteral("Export CSV");
     req.initialFolder = Folder ? Folder() : QString();
-    req.fileName = QStringLiteral("Q274TC_chart_") + QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd_HH-mm-ss"));
+    req.fileName =
+        QStringLiteral("Q274TC_chart_") + QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd_HH-mm-ss"));
     req.defaultSuffix = QStringLiteral("csv");
     req.filter = QStringLiteral("CSV files (*.csv)");
     const std::optional<QString> path = CurrentDialogs().AskSaveFileName(this, req);
@@ -380,7 +384,8 @@ void TChartPage::SavePicture()
     SaveFileRequest req;
     req.title = QStringLiteral("Save Picture");
     req.initialFolder = Folder ? Folder() : QString();
-    req.fileName = QStringLiteral("Q274TC_chart_") + QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd_HH-mm-ss"));
+    req.fileName =
+        QStringLiteral("Q274TC_chart_") + QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd_HH-mm-ss"));
     req.defaultSuffix = QStringLiteral("png");
     req.filter = QStringLiteral("PNG pictures (*.png)");
     const std::optional<QString> path = CurrentDialogs().AskSaveFileName(this, req);

@@ -7,6 +7,7 @@
 #include "channels.h"
 #include "samplerecorder.h"
 
+#include <QLocale>
 #include <QWidget>
 
 #include <array>
@@ -38,6 +39,9 @@ public:
 
     // The folder the export and picture dialogs start in.
     std::function<QString()> Folder;
+    // The locale of the axis labels (the read-outs' decimal separator);
+    // read at every redraw. Empty: the default locale.
+    std::function<QLocale()> LabelLocale;
 
     // Something to show has changed: redraws at most ten times a second,
     // and only while the page is visible (at once when it is shown).

@@ -221,8 +221,10 @@ void TfrmMain::BuildChartPage()
 {
     auto *outer = new QHBoxLayout(tabChart);
     outer->setContentsMargins(0, 0, 0, 0);
-    Chart = new TChartPage(Recorder, Channels, [this] { return UseFahrenheit; }, tabChart);
+    Chart = new TChartPage(
+        Recorder, Channels, [this] { return UseFahrenheit; }, tabChart);
     Chart->Folder = [this] { return LogFolder; };
+    Chart->LabelLocale = [this] { return Locale; };
     outer->addWidget(Chart);
     Recorder.OnChanged = [this] { Chart->ScheduleRedraw(); };
 }

@@ -17,7 +17,10 @@
 #include <QLineSeries>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QValueAxis>
+
+#include <QGraphicsTextItem>
 
 #include <gtest/gtest.h>
 
@@ -113,6 +116,23 @@ TEST(ChartPage, DrawsOnlyWhenVisibleAndAtMostTenTimesASecond)
     p.Readings(10);
     Pump(std::chrono::milliseconds(250));
     EXPECT_EQ(p.page.RedrawCount(), 2);
+}
+
+TEST(ChartPage, AxisNumbersUseTheLocalesSeparator)
+{
+    Page p;
+    p.page.LabelLocale = [] { return QLocale(QLocale::German, QLocale::Germany); };
+    p.Readings(60);
+    p.page.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&p.page));
+    p.page.Redraw();
+    Pump(std::chrono::milliseconds(50)); // the axes are laid out
+    QStringList labels;
+    for (QGraphicsItem *item : p.page.View->scene()->items())
+        if (auto *text = dynamic_cast<QGraphicsTextItem *>(item))
+            labels << text->toPlainText();
+    ASSERT_TRUE(labels.contains(QStringLiteral("22,0"))) << labels.join(u' ').toStdString();
+    EXPECT_FALSE(labels.contains(QStringLiteral("22.0")));
 }
 
 TEST(ChartPage, UnitSetPointsAndRelayBandsAtDrawTime)
