@@ -423,9 +423,14 @@ QByteArray TSampleRecorder::CsvBytes(const QTimeZone &zone) const
                 AppendValue(out, FColumns[c].Value(next[c]++));
         }
         out.append(',');
+        // Blanks between the states keep the field text: as "0001" a
+        // spreadsheet would read the number 1 and lose which relay it was.
         if (!gapRow && relayBits >= 0)
-            for (int b = 0; b < 4; ++b)
+            for (int b = 0; b < 4; ++b) {
+                if (b > 0)
+                    out.append(' ');
                 out.append(relayBits & (1 << b) ? '1' : '0');
+            }
         out.append("\r\n");
     }
     return out;

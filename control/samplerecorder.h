@@ -113,7 +113,7 @@ public:
     // All samples as CSV: "time,ch1,ch2,ch3,ch4,relays", one row for the
     // readings of one moment, ISO 8601 times in zone with milliseconds and
     // offset, values in Celsius with ".", empty for no reading, the relay
-    // states in effect as four 0/1 digits (empty when not known), a row with
+    // states in effect as four 0/1 digits apart by blanks (empty when not known), a row with
     // only the time at each disconnect. Lines end in CR LF.
     QByteArray CsvBytes(const QTimeZone &zone = QTimeZone::systemTimeZone()) const;
 

@@ -60,9 +60,9 @@ TEST(ChartWindow, ThirdPageFedByReadoutsAndRelaysWhileConnected)
     const QByteArray csv = w.Recorder.CsvBytes(QTimeZone::utc());
     const QList<QByteArray> rows = csv.split('\n');
     ASSERT_EQ(rows.size(), 6) << csv.toStdString(); // header, 3 readings, the gap, the end
-    EXPECT_TRUE(rows[1].endsWith(",24.06,22.12,,,1010\r")) << "one reply, one row: " << rows[1].toStdString();
-    EXPECT_TRUE(rows[2].endsWith(",,,-5.5,,1010\r"));
-    EXPECT_TRUE(rows[3].endsWith(",,,,,1010\r")) << "a reply without a reading";
+    EXPECT_TRUE(rows[1].endsWith(",24.06,22.12,,,1 0 1 0\r")) << "one reply, one row: " << rows[1].toStdString();
+    EXPECT_TRUE(rows[2].endsWith(",,,-5.5,,1 0 1 0\r"));
+    EXPECT_TRUE(rows[3].endsWith(",,,,,1 0 1 0\r")) << "a reply without a reading";
     EXPECT_TRUE(rows[4].endsWith("Z,,,,,\r") || rows[4].endsWith("+00:00,,,,,\r"))
         << "the disconnect, not the cleared relays" << rows[4].toStdString();
 }

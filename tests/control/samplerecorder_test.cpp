@@ -191,8 +191,8 @@ TEST(SampleRecorder, CsvHoldsEveryMomentInCelsiusWithLocalTimeAndGaps)
     const QByteArray csv = h.rec.CsvBytes(QTimeZone("Europe/Berlin"));
     QLocale::setDefault(QLocale::c());
     EXPECT_EQ(csv.toStdString(), "time,ch1,ch2,ch3,ch4,relays\r\n"
-                                 "2024-03-31T01:59:59.250+01:00,21.06,22.06,,24.06,0100\r\n"
-                                 "2024-03-31T03:00:00.250+02:00,,-5.5,,150,1101\r\n"
+                                 "2024-03-31T01:59:59.250+01:00,21.06,22.06,,24.06,0 1 0 0\r\n"
+                                 "2024-03-31T03:00:00.250+02:00,,-5.5,,150,1 1 0 1\r\n"
                                  "2024-03-31T03:00:00.250+02:00,,,,,\r\n"
                                  "2024-03-31T03:00:05.250+02:00,19.99,,,,\r\n");
 
