@@ -127,11 +127,28 @@ static void BM_SaveBytesFromText(benchmark::State &state)
 }
 BENCHMARK(BM_SaveBytesFromText)->Arg(10000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
 
+// The lines straight to bytes, as the window can hand them over.
+static void BM_SaveBytesFromLines(benchmark::State &state)
+{
+    const QStringList &lines = LogOf(int(state.range(0))).Lines();
+    qsizetype size = 0;
+    for (auto _ : state)
+        size = LogFileBytesFromLines(lines).size();
+    state.SetBytesProcessed(state.iterations() * size);
+}
+BENCHMARK(BM_SaveBytesFromLines)->Arg(10000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
+
 static void BM_WholeSaveFromText(benchmark::State &state)
 {
     WholeSave(state, [](const QString &path, const TLogModel &log) { WriteLogFile(path, log.Text()); });
 }
 BENCHMARK(BM_WholeSaveFromText)->Arg(10000)->Arg(100000)->Arg(1000000)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+static void BM_WholeSaveFromLines(benchmark::State &state)
+{
+    WholeSave(state, [](const QString &path, const TLogModel &log) { WriteLogFileLines(path, log.Lines()); });
+}
+BENCHMARK(BM_WholeSaveFromLines)->Arg(10000)->Arg(100000)->Arg(1000000)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 int main(int argc, char **argv)
 {
