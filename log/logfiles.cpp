@@ -8,13 +8,19 @@
 #include <QStandardPaths>
 #include <QStringEncoder>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace q274 {
 
@@ -86,26 +92,6 @@ bool EnsureLogFolder(const QString &path)
         return true;
     dir.mkdir(path);
     return dir.exists(path);
-}
-
-QByteArray LogFileBytes(const QString &viewText)
-{
-    QString text = viewText;
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    text.replace(u'\r', u'\n');
-    QString lines;
-    lines.reserve(text.size() + text.size() / 16 + 2);
-    qsizetype start = 0;
-    while (start < text.size()) {
-        qsizetype end = text.indexOf(u'\n', start);
-        if (end < 0)
-            end = text.size();
-        lines += QStringView(text).mid(start, end - start);
-        lines += QStringLiteral("\r\n");
-        start = end + 1;
-    }
-    QStringEncoder encoder(QStringConverter::System);
-    return encoder.encode(lines);
 }
 
 namespace {
@@ -182,11 +168,215 @@ bool writeAll(int fd, const char *data, qsizetype size)
     return true;
 }
 
+// A write into the temporary file failed with this errno.
+struct WriteFailed {
+    int error;
+};
+
+// True when the locale's encoding gives every ASCII character as its own
+// byte, so plain text can be narrowed without the encoder.
+bool AsciiIsItself()
+{
+    static const bool same = [] {
+        QString ascii;
+        QByteArray expected;
+        for (int c = 0; c < 128; ++c) {
+            ascii += QLatin1Char(char(c));
+            expected += char(c);
+        }
+        QStringEncoder encoder(QStringConverter::System);
+        return QByteArray(encoder.encode(ascii)) == expected;
+    }();
+    return same;
+}
+
+inline bool IsBreak(char16_t c) { return c == u'\n' || c == u'\r'; }
+
+// Copies the leading characters that are ASCII and no line break as bytes;
+// returns how many.
+qsizetype CopyPlain(const char16_t *src, qsizetype n, char *dst)
+{
+    qsizetype i = 0;
+#if defined(__SSE2__)
+    // Sixteen at a time, the common case for a log of data lines.
+    const __m128i above7bits = _mm_set1_epi16(short(0xFF80)), lf = _mm_set1_epi16(u'\n'), cr = _mm_set1_epi16(u'\r');
+    for (; i + 16 <= n; i += 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(src + i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(src + i + 8));
+        const __m128i ascii = _mm_cmpeq_epi16(_mm_and_si128(_mm_or_si128(a, b), above7bits), _mm_setzero_si128());
+        const __m128i breaks = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(a, lf), _mm_cmpeq_epi16(a, cr)),
+                                            _mm_or_si128(_mm_cmpeq_epi16(b, lf), _mm_cmpeq_epi16(b, cr)));
+        if (_mm_movemask_epi8(ascii) != 0xFFFF || _mm_movemask_epi8(breaks) != 0)
+            break;
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + i), _mm_packus_epi16(a, b));
+    }
+#endif
+    for (; i < n && src[i] < 0x80 && !IsBreak(src[i]); ++i)
+        dst[i] = char(src[i]);
+    return i;
+}
+
+// Log text to log file bytes in one pass: every line break (CR LF, a lone CR
+// or a lone LF) becomes CR LF, and the rest goes through the locale's
+// encoder, as one encode of the whole text would. The bytes stay in memory,
+// or, given a file, are written out whenever the buffer fills, so a long log
+// never needs a second copy of itself.
+class LogFileEncoder {
+public:
+    // The buffer of a file save, and the most characters taken at once.
+    static constexpr qsizetype Chunk = qsizetype(1) << 20;
+    // How much is written before the disk is asked to start on it.
+    static constexpr qsizetype KickStep = qsizetype(8) << 20;
+
+    LogFileEncoder(qsizetype capacity, int fd) : FBuffer(capacity, Qt::Uninitialized), FFd(fd)
+    {
+        FPos = FBuffer.data();
+    }
+
+    void Text(QStringView text)
+    {
+        const char16_t *p = text.utf16();
+        const char16_t *const end = p + text.size();
+        while (p < end) {
+            // Plain text as far as the buffer has room, unless that is
+            // little, so a huge text never asks for a huge buffer.
+            if (FDirect && !FEncoderOwed) {
+                qsizetype step = std::min<qsizetype>(end - p, Chunk);
+                if (Free() < std::min<qsizetype>(step, 4096))
+                    Room(step);
+                step = std::min(step, Free());
+                const qsizetype n = CopyPlain(p, step, FPos);
+                FPos += n;
+                p += n;
+                if (p == end)
+                    break;
+            }
+            if (IsBreak(*p)) {
+                p += (*p == u'\r' && p + 1 < end && p[1] == u'\n') ? 2 : 1;
+                LineEnd();
+                continue;
+            }
+            // The rest up to the next break goes through the encoder, which
+            // holds half a surrogate pair between calls as a whole-text
+            // encode would; a quarter chunk at most, which fits the buffer.
+            const char16_t *q = p;
+            const char16_t *const stop = p + std::min<qsizetype>(end - p, Chunk / 4);
+            while (q < stop && !IsBreak(*q))
+                ++q;
+            Room(FEncoder.requiredSpace(q - p));
+            FPos = FEncoder.appendToBuffer(FPos, QStringView(p, q));
+            FEncoderOwed = true;
+            p = q;
+        }
+    }
+
+    void LineEnd()
+    {
+        if (FDirect && !FEncoderOwed) {
+            Room(2);
+            *FPos++ = '\r';
+            *FPos++ = '\n';
+            return;
+        }
+        // Through the encoder, which settles anything it still holds first.
+        Room(FEncoder.requiredSpace(2));
+        FPos = FEncoder.appendToBuffer(FPos, u"\r\n");
+        FEncoderOwed = false;
+    }
+
+    QByteArray Take()
+    {
+        FBuffer.truncate(FPos - FBuffer.constData());
+        return std::move(FBuffer);
+    }
+
+    void Flush()
+    {
+        const qsizetype n = FPos - FBuffer.constData();
+        if (!writeAll(FFd, FBuffer.constData(), n))
+            throw WriteFailed{errno};
+        FPos = FBuffer.data();
+        // The disk starts on what is written while the rest is encoded; the
+        // fsync at the end still waits for all of it and reports any error.
+        FWritten += n;
+        if (FWritten - FStarted >= KickStep) {
+            ::sync_file_range(FFd, FStarted, FWritten - FStarted, SYNC_FILE_RANGE_WRITE);
+            FStarted = FWritten;
+        }
+    }
+
+private:
+    qsizetype Free() const { return FBuffer.constData() + FBuffer.size() - FPos; }
+
+    // At least n bytes free at FPos.
+    void Room(qsizetype n)
+    {
+        if (Free() >= n)
+            return;
+        if (FFd >= 0)
+            Flush();
+        const qsizetype used = FPos - FBuffer.constData();
+        if (FBuffer.size() - used < n)
+            FBuffer.resize(std::max(FBuffer.size() * 2, used + n));
+        FPos = FBuffer.data() + used;
+    }
+
+    QByteArray FBuffer;
+    char *FPos;
+    int FFd;                              // -1: the bytes stay in FBuffer
+    qsizetype FWritten = 0, FStarted = 0; // bytes in the file, and those sent on to the disk
+    QStringEncoder FEncoder{QStringConverter::System};
+    const bool FDirect = AsciiIsItself();
+    bool FEncoderOwed = false; // the encoder may hold half a character
+};
+
+void EncodeText(LogFileEncoder &out, const QString &viewText)
+{
+    out.Text(viewText);
+    // A break at the very end does not add an empty line.
+    if (!viewText.isEmpty() && !IsBreak(viewText.back().unicode()))
+        out.LineEnd();
+}
+
+// Every line and the CR LF after it, as TLogModel::Text() joins them.
+void EncodeLines(LogFileEncoder &out, const QStringList &lines)
+{
+    for (const QString &line : lines) {
+        out.Text(line);
+        out.LineEnd();
+    }
+}
+
+qsizetype LinesSize(const QStringList &lines)
+{
+    qsizetype size = 0;
+    for (const QString &line : lines)
+        size += line.size() + 2;
+    return size;
+}
+
 } // namespace
 
-void WriteLogFile(const QString &path, const QString &viewText) { WriteLogFileBytes(path, LogFileBytes(viewText)); }
+QByteArray LogFileBytes(const QString &viewText)
+{
+    // Room for a lone LF becoming CR LF on lines of 32 characters or more.
+    LogFileEncoder out(viewText.size() + viewText.size() / 32 + 16, -1);
+    EncodeText(out, viewText);
+    return out.Take();
+}
 
-void WriteLogFileBytes(const QString &path, const QByteArray &bytes)
+QByteArray LogFileBytesFromLines(const QStringList &lines)
+{
+    LogFileEncoder out(LinesSize(lines) + 16, -1);
+    EncodeLines(out, lines);
+    return out.Take();
+}
+
+namespace {
+
+// The safe save described in the header around fill, which writes the bytes
+// to the open temporary file and throws WriteFailed.
+void SaveSafely(const QString &path, const std::function<void(int fd)> &fill)
 {
     SaveTarget resolved;
     if (const int error = resolveTarget(QFile::encodeName(path), resolved))
@@ -220,8 +410,15 @@ void WriteLogFileBytes(const QString &path, const QByteArray &bytes)
     // A replaced file keeps its permissions.
     if (exists && ::fchmod(fd, existing.st_mode & 07777) != 0)
         abandon("Cannot create file", errno);
-    if (!writeAll(fd, bytes.constData(), bytes.size()))
-        abandon("Cannot write file", errno);
+    try {
+        fill(fd);
+    } catch (const WriteFailed &e) {
+        abandon("Cannot write file", e.error);
+    } catch (...) {
+        ::close(fd);
+        ::unlink(temp.constData());
+        throw;
+    }
     if (::fsync(fd) != 0)
         abandon("Cannot write file", errno);
     if (::close(fd) != 0) {
@@ -241,6 +438,34 @@ void WriteLogFileBytes(const QString &path, const QByteArray &bytes)
         ::fsync(dirFd);
         ::close(dirFd);
     }
+}
+
+} // namespace
+
+void WriteLogFile(const QString &path, const QString &viewText)
+{
+    SaveSafely(path, [&](int fd) {
+        LogFileEncoder out(LogFileEncoder::Chunk, fd);
+        EncodeText(out, viewText);
+        out.Flush();
+    });
+}
+
+void WriteLogFileLines(const QString &path, const QStringList &lines)
+{
+    SaveSafely(path, [&](int fd) {
+        LogFileEncoder out(LogFileEncoder::Chunk, fd);
+        EncodeLines(out, lines);
+        out.Flush();
+    });
+}
+
+void WriteLogFileBytes(const QString &path, const QByteArray &bytes)
+{
+    SaveSafely(path, [&](int fd) {
+        if (!writeAll(fd, bytes.constData(), bytes.size()))
+            throw WriteFailed{errno};
+    });
 }
 
 } // namespace q274

@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QLocale>
 #include <QString>
+#include <QStringList>
 #include <QTime>
 
 #include <stdexcept>
@@ -45,6 +46,9 @@ bool EnsureLogFolder(const QString &path);
 // locale's 8-bit encoding, no byte-order mark. A line break at the very end
 // does not add an empty line.
 QByteArray LogFileBytes(const QString &viewText);
+// The same bytes for the log's lines joined with CR LF (TLogModel::Text()),
+// made straight from the lines without that text.
+QByteArray LogFileBytesFromLines(const QStringList &lines);
 
 class LogFileError : public std::runtime_error {
 public:
@@ -60,6 +64,10 @@ public:
 // file keeps its permission bits. Throws LogFileError naming the path and the
 // reason.
 void WriteLogFile(const QString &path, const QString &viewText);
+// The same safe save for the log's lines (TLogModel::Lines()): the bytes of
+// LogFileBytesFromLines, encoded and written a megabyte at a time, so the
+// log is never copied whole.
+void WriteLogFileLines(const QString &path, const QStringList &lines);
 // The same safe save for bytes already in log file form.
 void WriteLogFileBytes(const QString &path, const QByteArray &bytes);
 

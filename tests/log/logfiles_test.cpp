@@ -5,13 +5,16 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <optional>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -288,4 +291,104 @@ TEST(LogFileWrite, SymbolicLinksAreWrittenThroughAndStayLinks)
     EXPECT_TRUE(QFileInfo(links + "/e.log").isSymLink());
     EXPECT_EQ(entries(real), (QStringList{"fresh.log", "kept.log"}));
     EXPECT_EQ(entries(links), (QStringList{"a.log", "b.log", "c.log", "d.log", "e.log"}));
+}
+
+namespace {
+
+// How the bytes were made before the one-pass encoder; every way of making
+// them now must give the same.
+QByteArray bytesAsBefore(const QString &viewText)
+{
+    QString text = viewText;
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    text.replace(u'\r', u'\n');
+    QString lines;
+    for (qsizetype start = 0; start < text.size();) {
+        qsizetype end = text.indexOf(u'\n', start);
+        if (end < 0)
+            end = text.size();
+        lines += text.mid(start, end - start) + QStringLiteral("\r\n");
+        start = end + 1;
+    }
+    QStringEncoder encoder(QStringConverter::System);
+    return encoder.encode(lines);
+}
+
+} // namespace
+
+TEST(LogFileWrite, EveryWayGivesTheBytesOfBefore)
+{
+    const QString longer = QStringLiteral("0123456789abcdef0123456789abcdef");
+    const QChar high(0xD83D), low(0xDE00);
+    const QStringList awkward = {
+        "",
+        "\r",
+        "\n",
+        "\r\n",
+        "\n\r",
+        "\r\r\n",
+        "a\rb",
+        "a\r\nb",
+        "a\nb\n",
+        "no final break",
+        "ends in CR\r",
+        QString::fromUtf8("\u0413\u0440\u0430\u0434\u0443\u0441 \u00b0C\t\u65e5\u672c\r\nx\u00e9"),
+        longer + "\n" + longer + "\u00b0" + longer + "\r" + longer,
+        QString(high) + low + "pair",
+        QString(high) + "\r\nlone high",
+        QString(low) + "lone low",
+        "lone high" + QString(high),
+    };
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.path() + "/a.log";
+    for (const QString &text : awkward) {
+        EXPECT_EQ(LogFileBytes(text), bytesAsBefore(text)) << text.toStdString();
+        WriteLogFile(path, text);
+        EXPECT_EQ(readAll(path), bytesAsBefore(text)) << text.toStdString();
+    }
+    // The lines as the window holds them, joined with CR LF today; with more
+    // than the 1 MiB written at a time, so buffer ends fall inside lines, and
+    // lines longer than what is encoded at once.
+    QStringList lines = awkward;
+    lines << QString(1100000, u'x') << QString(300000, QChar(0xE9));
+    for (int i = 0; i < 40000; ++i)
+        lines += (i % 7 ? longer : QString::fromUtf8("\u00b0") + longer) + QString(high) + QString(low);
+    const QString joined = lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n");
+    const QByteArray expected = bytesAsBefore(joined);
+    EXPECT_EQ(LogFileBytesFromLines(lines), expected);
+    EXPECT_EQ(LogFileBytes(joined), expected);
+    WriteLogFileLines(path, lines);
+    EXPECT_EQ(readAll(path), expected);
+    WriteLogFile(path, joined);
+    EXPECT_EQ(readAll(path), expected);
+    EXPECT_EQ(LogFileBytesFromLines({}), QByteArray());
+}
+
+TEST(LogFileWrite, FailedWriteLeavesTheOldFileAndNoTemporary)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.path() + "/kept.log";
+    WriteLogFile(path, "old contents");
+    // Files may not grow past 100 kB: the write fails with EFBIG halfway.
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldSignal = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old;
+    small.rlim_cur = 100000;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const std::string error = [&] {
+        try {
+            WriteLogFileLines(path, QStringList(3000, QString(200, u'x')));
+        } catch (const LogFileError &e) {
+            return std::string(e.what());
+        }
+        return std::string();
+    }();
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldSignal);
+    EXPECT_EQ(error, ("Cannot write file \"" + path + "\". File too large").toStdString());
+    EXPECT_EQ(readAll(path), QByteArray("old contents\r\n"));
+    EXPECT_EQ(entries(dir.path()), QStringList{"kept.log"});
 }
