@@ -6,9 +6,10 @@
 # schedule: CPU %, context switches per second (voluntary + involuntary,
 # summed over all threads from /proc/PID/task/*/status), resident memory,
 # and how punctually the board receives the commands (from the simulator's
-# --trace receive times): the gaps between consecutive commands against the
-# 75 ms sender grid, and the gaps between consecutive rotation queries
-# (T1..T4) against 900 ms; p50/p99/max of the error in ms.
+# --trace receive times): how far each command lands from the 75 ms sender
+# grid (its phase taken as the median), and how far the gaps between
+# consecutive rotation queries (T1..T4) are from 900 ms; p50/p99/max of the
+# error in ms.
 #
 # The program runs in its own X server (Xvfb, no window manager), gets
 # Ctrl+N (Connect) and is measured for SECONDS once connected and polling;
@@ -127,8 +128,13 @@ measure() {
 timing() {
   tail -n +"$(($2 + 1))" "$1" | awk '$2 == "RX" { print $1, $3 }' >"$work/rx"
   local grid rot
-  grid=$(awk 'NR > 1 { d = $1 - p; k = int(d / 75 + 0.5); e = d - 75 * k; print (e < 0 ? -e : e) } { p = $1 }' \
-    "$work/rx" | sort -n)
+  # Each command's offset from the sender grid, whose phase is the median
+  # offset of all of them.
+  local wrap='function wrap(x) { return x - 75 * int(x / 75 + (x < 0 ? -0.5 : 0.5)) }'
+  awk "$wrap"' NR == 1 { t0 = $1 } { print wrap($1 - t0) }' "$work/rx" >"$work/offsets"
+  local phase
+  phase=$(sort -n "$work/offsets" | awk '{ v[NR] = $1 } END { print NR ? v[int((NR + 1) / 2)] : 0 }')
+  grid=$(awk -v m="$phase" "$wrap"' { e = wrap($1 - m); print (e < 0 ? -e : e) }' "$work/offsets" | sort -n)
   rot=$(awk '$2 ~ /^T[1-4]$/ { if (n++) { e = $1 - p - 900; print (e < 0 ? -e : e) } p = $1 }' "$work/rx" | sort -n)
   pct() { awk -v q="$1" '{ v[NR] = $1 } END { if (!NR) { print "-"; exit } i = int(q * NR + 0.999); if (i < 1) i = 1; print v[i] }'; }
   echo "$(pct 0.5 <<<"$grid") $(pct 0.99 <<<"$grid") $(pct 1 <<<"$grid") $(pct 0.5 <<<"$rot") $(pct 0.99 <<<"$rot") $(pct 1 <<<"$rot")"
