@@ -201,8 +201,9 @@ void DataLineWorker::waitForDuePass(std::uint32_t passTick)
         // A new interval or reference counts from the next pass on, as it
         // did when the worker looked every 30 ms.
         const auto nextPass = origin + ((Clock::now() - origin) / pass + 1) * pass;
-        wake = std::max(nextPass, origin + std::chrono::milliseconds(DataLineWaitMs(passTick, FReferenceTick.load(),
-                                                                                     FInterval.load())));
+        wake = std::max(
+            nextPass,
+            origin + std::chrono::milliseconds(DataLineWaitMs(passTick, FReferenceTick.load(), FInterval.load())));
     }
 }
 

@@ -79,7 +79,8 @@ public:
     DataLineWorker(const DataLineWorker &) = delete;
     DataLineWorker &operator=(const DataLineWorker &) = delete;
 
-    // Values the worker reads on every pass.
+    // Values the worker reads on every pass. A new interval or reference
+    // tick wakes a worker sleeping towards the line.
     std::int32_t DataLineInterval() const { return FInterval.load(); }
     void SetDataLineInterval(std::int32_t ms);
     int ReferenceMillisecond() const { return FReferenceMs.load(); }
