@@ -50,10 +50,10 @@ xvfb_pid='' sim_pid='' prog_pid='' load_pid=''
 stop() { # PID...: ends and reaps the given processes
   local p
   for p in "$@"; do
-    [ -n "$p" ] && kill "$p" 2>/dev/null || true
+    [ -z "$p" ] || kill "$p" 2>/dev/null || true
   done
   for p in "$@"; do
-    [ -n "$p" ] && wait "$p" 2>/dev/null || true
+    [ -z "$p" ] || wait "$p" 2>/dev/null || true
   done
 }
 cleanup() {
