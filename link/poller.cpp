@@ -9,6 +9,9 @@ TPoller::TPoller(Line line)
       tmrTemp(std::make_unique<TThreadedTimer>(900, tpHigher)),
       tmrRStatus(std::make_unique<TThreadedTimer>(200, tpNormal)), FLine(std::move(line))
 {
+    // The sender has nothing to do while the queue is empty: its worker
+    // sleeps until a command is queued instead of waking every 75 ms.
+    tmrQ->SetOnDemand(true);
     tmrQ->OnTimer = [this] { tmrQTimer(); };
     tmrTStatus->OnTimer = [this] { tmrTStatusTimer(); };
     tmrTemp->OnTimer = [this] { tmrTempTimer(); };
@@ -40,6 +43,7 @@ void TPoller::ConnectionClosed()
     tmrTStatus->SetEnabled(false);
     tmrRStatus->SetEnabled(false);
     CommandQueue.Clear();
+    tmrQ->SetDemand(false);
 }
 
 bool TPoller::RoutesTemperature(const QString &line) const { return TemperaturesEnabled && IsTemperatureReply(line); }
@@ -61,7 +65,21 @@ void TPoller::StopTemperaturePolling()
     FRotation.Reset();
 }
 
-void TPoller::tmrQTimer() { CommandQueue.Tick(FLine.Connected(), ReadyToSend, FLine.Write); }
+void TPoller::QueueCommand(const std::string &command)
+{
+    CommandQueue.QueueCommand(command);
+    tmrQ->SetDemand(true);
+}
+
+void TPoller::tmrQTimer()
+{
+    // Also when the write fails: the command then stays queued.
+    struct DemandUpdate {
+        TPoller &poller;
+        ~DemandUpdate() { poller.tmrQ->SetDemand(!poller.CommandQueue.Items().empty()); }
+    } update{*this};
+    CommandQueue.Tick(FLine.Connected(), ReadyToSend, FLine.Write);
+}
 
 void TPoller::tmrTStatusTimer()
 {

@@ -41,7 +41,8 @@ public:
     CommandSender CommandQueue;
 
     int NextChannel() const { return FRotation.NextChannel(); }
-    void QueueCommand(const std::string &command) { CommandQueue.QueueCommand(command); }
+    // Queues a command for the sender and wakes it.
+    void QueueCommand(const std::string &command);
 
     // Connection events.
     void ConnectionOpened();  // nothing leaves before the board's first answer

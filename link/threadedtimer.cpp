@@ -64,6 +64,29 @@ void TThreadedTimer::SetPriority(TThreadPriority priority)
     FWake.notify_all();
 }
 
+void TThreadedTimer::SetOnDemand(bool onDemand)
+{
+    {
+        std::lock_guard<std::mutex> lock(FMutex);
+        FOnDemand = onDemand;
+    }
+    FWake.notify_all();
+}
+
+void TThreadedTimer::SetDemand(bool demand)
+{
+    if (FDemand.load() == demand)
+        return;
+    {
+        // Under the lock, so a worker between its test and its wait cannot
+        // miss the change.
+        std::lock_guard<std::mutex> lock(FMutex);
+        FDemand = demand;
+    }
+    if (demand)
+        FWake.notify_all();
+}
+
 void TThreadedTimer::applyPriority()
 {
     // A nicer value raises the priority under the normal scheduler; an
@@ -100,12 +123,24 @@ std::chrono::steady_clock::time_point NextTickDeadline(std::chrono::steady_clock
                                                        std::chrono::steady_clock::time_point now)
 {
     auto next = previous + interval;
-    // Late ticks are skipped, not bunched: the next deadline is the first
-    // one still ahead on the original grid.
     if (interval.count() > 0 && next <= now)
-        next += ((now - next) / interval + 1) * interval;
+        next += (now - next) / interval * interval;
     return next;
 }
+
+namespace {
+
+// The first point of the grid through deadline that lies after now.
+std::chrono::steady_clock::time_point GridPointAfter(std::chrono::steady_clock::time_point deadline,
+                                                     std::chrono::milliseconds interval,
+                                                     std::chrono::steady_clock::time_point now)
+{
+    if (deadline > now)
+        return deadline;
+    return deadline + ((now - deadline) / interval + 1) * interval;
+}
+
+} // namespace
 
 void TThreadedTimer::run()
 {
@@ -138,8 +173,19 @@ void TThreadedTimer::run()
                 lock.lock();
                 continue;
             }
+            if (FOnDemand.load() && !FDemand.load()) {
+                // Nothing to tick for: sleep until there is, then resume on
+                // the grid.
+                FWake.wait(lock, [&] {
+                    return FStop.load() || FGeneration.load() != generation || FPriority.load() != applied
+                           || FDemand.load() || !FOnDemand.load();
+                });
+                deadline = GridPointAfter(deadline, interval, Clock::now());
+                continue;
+            }
             if (FWake.wait_until(lock, deadline, [&] {
-                    return FStop.load() || FGeneration.load() != generation || FPriority.load() != applied;
+                    return FStop.load() || FGeneration.load() != generation || FPriority.load() != applied
+                           || (FOnDemand.load() && !FDemand.load());
                 }))
                 continue;
             lock.unlock();

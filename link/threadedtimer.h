@@ -15,8 +15,12 @@ namespace q274 {
 
 enum TThreadPriority { tpNormal, tpHigher };
 
-// The deadline after previous on the grid previous + k * interval that
-// lies after now (usually previous + interval; later when ticks were missed).
+// The deadline of the tick after the one due at previous, on the grid
+// previous + k * interval: previous + interval while that is still ahead of
+// now. When the handing over or the handler ran past it, the last grid point
+// not after now, which is due at once: a late tick comes late rather than
+// not at all, missed ticks are not made up in a burst, and the tick after it
+// is back on the grid.
 std::chrono::steady_clock::time_point NextTickDeadline(std::chrono::steady_clock::time_point previous,
                                                        std::chrono::milliseconds interval,
                                                        std::chrono::steady_clock::time_point now);
@@ -48,6 +52,17 @@ public:
     // included, but must not destroy its own timer.
     std::function<void()> OnTimer;
 
+    // On demand (off by default): a timer whose ticks are of use only while
+    // there is work for them, such as a command queued for the sender,
+    // ticks only while Demand() is true. Without demand its worker sleeps
+    // without waking; once demand comes back the next tick is the next point
+    // of its grid, as if it had ticked idly all along.
+    bool OnDemand() const { return FOnDemand.load(); }
+    void SetOnDemand(bool onDemand);
+    bool Demand() const { return FDemand.load(); }
+    // Any thread; cheap when the value does not change.
+    void SetDemand(bool demand);
+
     // Ticks delivered to OnTimer so far.
     std::uint64_t TickCount() const { return FTicks.load(); }
 
@@ -61,6 +76,8 @@ private:
     std::atomic<unsigned> FInterval;
     std::atomic<bool> FEnabled{false};
     std::atomic<TThreadPriority> FPriority;
+    std::atomic<bool> FOnDemand{false};
+    std::atomic<bool> FDemand{false};
     // Bumped by every enable and interval change; a tick of an older
     // generation is stale and dropped.
     std::atomic<std::uint64_t> FGeneration{0};

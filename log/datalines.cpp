@@ -2,6 +2,7 @@
 
 #include "uisync.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace q274 {
@@ -48,6 +49,15 @@ bool DataLineDue(std::uint32_t tickNow, std::uint32_t referenceTick, std::int32_
 {
     const std::uint32_t elapsed = tickNow - referenceTick; // modulo 2^32
     return std::int64_t(interval) - std::int64_t(elapsed) <= 45;
+}
+
+int DataLineWaitMs(std::uint32_t passTick, std::uint32_t referenceTick, std::int32_t interval)
+{
+    constexpr std::int64_t pass = DataLineWorker::PassMs;
+    const std::uint32_t elapsed = passTick - referenceTick; // modulo 2^32, as DataLineDue
+    const std::int64_t untilDue = std::int64_t(interval) - 45 - std::int64_t(elapsed);
+    const std::int64_t passes = untilDue <= pass ? 1 : (untilDue + pass - 1) / pass;
+    return int(passes * pass);
 }
 
 int DataLineAlignmentMs(int wallMs, int referenceMs) { return wallMs + 2 < referenceMs ? referenceMs - wallMs : 0; }
@@ -103,7 +113,28 @@ int DataLineWorker::AlignFirstLine()
     return held;
 }
 
-void DataLineWorker::TakeReferenceTick() { FReferenceTick.store(FClocks.tickCount()); }
+void DataLineWorker::TakeReferenceTick() { SetReferenceTick(FClocks.tickCount()); }
+
+void DataLineWorker::SetDataLineInterval(std::int32_t ms)
+{
+    if (FInterval.exchange(ms) != ms)
+        pacingChanged();
+}
+
+void DataLineWorker::SetReferenceTick(std::uint32_t tick)
+{
+    if (FReferenceTick.exchange(tick) != tick)
+        pacingChanged();
+}
+
+void DataLineWorker::pacingChanged()
+{
+    {
+        std::lock_guard<std::mutex> lock(FSleepMutex);
+        ++FPacingSeq;
+    }
+    FSleepWake.notify_all();
+}
 
 void DataLineWorker::Start()
 {
@@ -150,6 +181,32 @@ void DataLineWorker::pause(int ms)
     FSleepWake.wait_for(lock, std::chrono::milliseconds(ms), [this] { return FStop.load(); });
 }
 
+void DataLineWorker::waitForDuePass(std::uint32_t passTick)
+{
+    if (FClocks.sleep) {
+        FClocks.sleep(DataLineWaitMs(passTick, FReferenceTick.load(), FInterval.load()));
+        return;
+    }
+    using Clock = std::chrono::steady_clock;
+    const auto origin = Clock::now();
+    const auto pass = std::chrono::milliseconds(PassMs);
+    std::unique_lock<std::mutex> lock(FSleepMutex);
+    auto wake = origin + std::chrono::milliseconds(DataLineWaitMs(passTick, FReferenceTick.load(), FInterval.load()));
+    for (;;) {
+        const std::uint64_t seen = FPacingSeq.load();
+        if (!FSleepWake.wait_until(lock, wake, [&] { return FStop.load() || FPacingSeq.load() != seen; }))
+            return;
+        if (FStop.load())
+            return;
+        // A new interval or reference counts from the next pass on, as it
+        // did when the worker looked every 30 ms.
+        const auto nextPass = origin + ((Clock::now() - origin) / pass + 1) * pass;
+        wake = std::max(
+            nextPass,
+            origin + std::chrono::milliseconds(DataLineWaitMs(passTick, FReferenceTick.load(), FInterval.load())));
+    }
+}
+
 void DataLineWorker::callOnUi(const std::function<void()> &fn)
 {
     UiSync::synchronize([this, &fn] {
@@ -184,7 +241,11 @@ void DataLineWorker::handOver()
 void DataLineWorker::run()
 {
     while (!FStop.load()) {
-        pause(PassMs);
+        // Rather than waking every 30 ms to check, sleep to the pass that
+        // finds the line due: the same moment, without the wake-ups.
+        waitForDuePass(FClocks.tickCount());
+        if (FStop.load())
+            break;
         if (!DataLineDue(FClocks.tickCount(), FReferenceTick.load(), FInterval.load()))
             continue;
         const int wait = DataLineAlignmentMs(FClocks.wallMillisecond(), FReferenceMs.load());

@@ -42,6 +42,11 @@ struct PacingStep {
 PacingStep DataLinePacing(std::uint32_t tickNow, std::uint32_t referenceTick, std::int32_t interval, int wallMs,
                           int referenceMs);
 
+// The worker checks DataLineDue in passes 30 ms apart. From a pass at
+// passTick, the time until the first later pass that finds the line due
+// (one pass at least), so the worker can sleep straight to it.
+int DataLineWaitMs(std::uint32_t passTick, std::uint32_t referenceTick, std::int32_t interval);
+
 // The clocks the pacing reads. Ticks (for the interval) and the wall clock
 // (for the millisecond) come from different sources.
 struct DataLineClocks {
@@ -74,15 +79,16 @@ public:
     DataLineWorker(const DataLineWorker &) = delete;
     DataLineWorker &operator=(const DataLineWorker &) = delete;
 
-    // Values the worker reads on every pass.
+    // Values the worker reads on every pass. A new interval or reference
+    // tick wakes a worker sleeping towards the line.
     std::int32_t DataLineInterval() const { return FInterval.load(); }
-    void SetDataLineInterval(std::int32_t ms) { FInterval.store(ms); }
+    void SetDataLineInterval(std::int32_t ms);
     int ReferenceMillisecond() const { return FReferenceMs.load(); }
     void SetReferenceMillisecond(int ms) { FReferenceMs.store(ms); }
     bool FirstSamplePending() const { return FFirstSamplePending.load(); }
     void SetFirstSamplePending(bool pending) { FFirstSamplePending.store(pending); }
     std::uint32_t ReferenceTick() const { return FReferenceTick.load(); }
-    void SetReferenceTick(std::uint32_t tick) { FReferenceTick.store(tick); }
+    void SetReferenceTick(std::uint32_t tick);
 
     // The first line of a connection: holds the calling thread by
     // StartAlignmentSleepMs and sets ReferenceMillisecond to 350. Returns the
@@ -112,6 +118,8 @@ public:
 private:
     void run();
     void pause(int ms);
+    void waitForDuePass(std::uint32_t passTick);
+    void pacingChanged();
     void handOver();
     void callOnUi(const std::function<void()> &fn);
 
@@ -130,7 +138,11 @@ private:
     std::atomic<int> FErrors{0};
     std::atomic<bool> FInHandOff{false}; // a hand-off of this worker is running
 
-    std::mutex FSleepMutex; // only for the stop wake-up
+    // Bumped when the interval or the reference changes, so a worker sleeping
+    // towards a due moment works it out again.
+    std::atomic<std::uint64_t> FPacingSeq{0};
+
+    std::mutex FSleepMutex; // only for the wake-ups (stop, pacing changed)
     std::condition_variable FSleepWake;
     std::thread FThread;
 };

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 using namespace q274;
 
 namespace {
@@ -72,6 +74,31 @@ TEST(Poller, StopAndWaitFromTheFirstByteOfEveryConnection)
     p.LineReceived();
     p.tmrQTimer();
     EXPECT_EQ(fake.written, (Q{"N1", "S0"}));
+}
+
+TEST(Poller, SenderHasDemandExactlyWhileCommandsAreQueued)
+{
+    FakeLine fake;
+    TPoller p(fake.line());
+    EXPECT_TRUE(p.tmrQ->OnDemand());
+    EXPECT_FALSE(p.tmrQ->Demand());
+    p.QueueCommand("T1");
+    EXPECT_TRUE(p.tmrQ->Demand());
+    p.tmrQTimer(); // unanswered yet: the command waits, and so does the demand
+    EXPECT_TRUE(p.tmrQ->Demand());
+    p.LineReceived();
+    p.tmrQTimer();
+    EXPECT_EQ(fake.written, Q{"T1"});
+    EXPECT_FALSE(p.tmrQ->Demand());
+    p.QueueCommand("N1");
+    p.ConnectionClosed();
+    EXPECT_FALSE(p.tmrQ->Demand());
+
+    TPoller failing({[] { return true; }, [](const std::string &) { throw std::runtime_error("EIO"); }});
+    failing.LineReceived();
+    failing.QueueCommand("T2");
+    EXPECT_THROW(failing.tmrQTimer(), std::runtime_error);
+    EXPECT_TRUE(failing.tmrQ->Demand()) << "a failed write keeps the command queued";
 }
 
 TEST(Poller, ConnectionEndStopsPollingAndEmptiesTheQueue)

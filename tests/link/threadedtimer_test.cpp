@@ -18,15 +18,19 @@ using namespace q274test;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-TEST(NextTickDeadline, StaysOnTheGridAndSkipsMissedTicks)
+TEST(NextTickDeadline, LateTickComesAtOnceOnceAndTheGridHolds)
 {
     const auto t0 = Clock::time_point{} + 1000ms;
     EXPECT_EQ(NextTickDeadline(t0, 20ms, t0 + 5ms), t0 + 20ms);
     // Handler ran 19 ms: still the next grid point.
     EXPECT_EQ(NextTickDeadline(t0, 20ms, t0 + 19ms), t0 + 20ms);
-    // Handler overran two intervals: skip to the first point ahead.
-    EXPECT_EQ(NextTickDeadline(t0, 20ms, t0 + 45ms), t0 + 60ms);
-    EXPECT_EQ(NextTickDeadline(t0, 20ms, t0 + 20ms), t0 + 40ms);
+    // The next point has just passed: due at once, not skipped.
+    EXPECT_EQ(NextTickDeadline(t0, 20ms, t0 + 20ms), t0 + 20ms);
+    EXPECT_EQ(NextTickDeadline(t0, 20ms, t0 + 27ms), t0 + 20ms);
+    // Two points passed: one late tick (the last point), then back on the
+    // grid; the missed one is not made up.
+    EXPECT_EQ(NextTickDeadline(t0, 20ms, t0 + 45ms), t0 + 40ms);
+    EXPECT_EQ(NextTickDeadline(t0 + 40ms, 20ms, t0 + 46ms), t0 + 60ms);
 }
 
 TEST(TThreadedTimer, FirstTickOneIntervalAfterEnablingOnUiThread)
@@ -75,6 +79,34 @@ TEST(TThreadedTimer, TicksDoNotDriftWithHandlerTime)
     for (size_t i = 1; i < 10; ++i)
         onTime += (at[i] - at[i - 1]) < 55ms;
     EXPECT_GE(onTime, 5);
+}
+
+TEST(TThreadedTimer, OnDemandTicksOnlyWithDemandAndStaysOnItsGrid)
+{
+    TThreadedTimer timer(20);
+    timer.SetOnDemand(true);
+    std::vector<Clock::time_point> at;
+    timer.OnTimer = [&] {
+        at.push_back(Clock::now());
+        timer.SetDemand(false); // the work is done
+    };
+    const auto start = Clock::now();
+    timer.SetEnabled(true);
+    Pump(100ms);
+    EXPECT_TRUE(at.empty());
+
+    const auto asked = Clock::now();
+    timer.SetDemand(true);
+    ASSERT_TRUE(WaitFor([&] { return at.size() == 1; }));
+    // The first point of the grid after the demand, not at once.
+    const auto grid = start + ((asked - start) / 20ms + 1) * 20ms;
+    EXPECT_GE(at[0], grid - 1ms);
+    Pump(60ms);
+    EXPECT_EQ(at.size(), 1u);
+    EXPECT_EQ(timer.TickCount(), 1u);
+
+    timer.SetOnDemand(false);
+    EXPECT_TRUE(WaitFor([&] { return at.size() >= 3; }));
 }
 
 TEST(TThreadedTimer, DisableDropsTicksAndReenableStartsFullInterval)

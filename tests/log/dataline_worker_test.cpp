@@ -207,6 +207,20 @@ TEST(DataLineWorker, SystemClocksStopWakesTheSleepingWorker)
     EXPECT_EQ(count.load(), 0);
 }
 
+TEST(DataLineWorker, SystemClocksShorterIntervalWakesTheSleepingWorker)
+{
+    std::atomic<int> count{0};
+    DataLineWorker worker([&] { ++count; }, nullptr);
+    worker.SetDataLineInterval(60000);
+    worker.TakeReferenceTick();
+    worker.Start();
+    Pump(std::chrono::milliseconds(50)); // asleep towards the minute by now
+    worker.SetDataLineInterval(100);
+    EXPECT_TRUE(WaitFor([&] { return count.load() >= 1; }, kPatience));
+    worker.Stop();
+    worker.WaitStopped();
+}
+
 TEST(DataLineWorker, DestructionStopsARunningWorker)
 {
     FakeClock clock;

@@ -56,6 +56,22 @@ TEST(Pacing, AlignmentOnlyMovesLaterTowardsTheMark)
     EXPECT_EQ(DataLinePacing(ref + 60000, ref, 60000, 120, 0).sleepMs, 0);
 }
 
+TEST(Pacing, WaitReachesTheFirstPassThatFindsTheLineDue)
+{
+    const std::uint32_t ref = 0xFFFFFF00u; // the counter wraps on the way
+    // 59955 ms after the reference it is due: the 1999th pass, 59970 ms in.
+    EXPECT_EQ(DataLineWaitMs(ref, ref, 60000), 59970);
+    EXPECT_TRUE(DataLineDue(ref + 59970, ref, 60000));
+    EXPECT_FALSE(DataLineDue(ref + 59940, ref, 60000));
+    // From a later pass the same moment on the same 30 ms steps.
+    EXPECT_EQ(DataLineWaitMs(ref + 1000, ref, 60000), 58980);
+    EXPECT_EQ(DataLineWaitMs(ref + 59925, ref, 60000), 30);
+    // Due already, or far past: the next pass.
+    EXPECT_EQ(DataLineWaitMs(ref + 59960, ref, 60000), 30);
+    EXPECT_EQ(DataLineWaitMs(ref + 200000, ref, 60000), 30);
+    EXPECT_EQ(DataLineWaitMs(ref, ref, 0), 30);
+}
+
 TEST(Pacing, TickCounterWrapAround)
 {
     const std::uint32_t max = std::numeric_limits<std::uint32_t>::max();
