@@ -63,21 +63,8 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-# A private home: the log folder, journal and settings stay out of the user's.
-mkdir -p "$work/home" "$work/runtime"
-chmod 700 "$work/runtime"
-export HOME=$work/home XDG_RUNTIME_DIR=$work/runtime
-unset XDG_STATE_HOME XDG_CONFIG_HOME XDG_DATA_HOME XDG_DOCUMENTS_DIR QT_QPA_PLATFORM
-
-Xvfb -displayfd 5 -screen 0 1280x1024x24 -nolisten tcp -noreset 5>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 300); do
-  [ -s "$work/display" ] && break
-  sleep 0.1
-done
-[ -s "$work/display" ] || { echo "Xvfb did not start" >&2; exit 1; }
-DISPLAY=:$(head -n 1 "$work/display")
-export DISPLAY
+. scripts/lib/private-x.sh
+start_private_x "$work"
 
 start_sim() { # NAME: a simulator on $work/NAME-link tracing to $work/NAME.trace
   rm -f "$work/$1-link" "$work/$1.trace"
