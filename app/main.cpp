@@ -104,7 +104,7 @@ int main(int argc, char **argv)
     frmMain.show();
     frmMain.StartJournal(q274::TJournal::DefaultFolder());
     if (options.logPage)
-        frmMain.pgMain->setCurrentWidget(frmMain.tabLog);
+        frmMain.ShowLogPage();
 
     if (!options.screenshot.isEmpty()) {
         QTimer::singleShot(800, &frmMain, [&frmMain, file = options.screenshot] {

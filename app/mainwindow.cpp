@@ -96,6 +96,8 @@ TfrmMain::~TfrmMain()
     SetAppExceptionHandler({});
 }
 
+void TfrmMain::ShowLogPage() { pgMain->setCurrentWidget(tabLog); }
+
 // ---------------------------------------------------------------- creation
 
 void TfrmMain::FormCreate()

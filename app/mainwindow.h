@@ -48,52 +48,38 @@ public:
     explicit TfrmMain(TdmQ274 *dm = nullptr, QWidget *parent = nullptr);
     ~TfrmMain() override;
 
-    TdmQ274 *dmQ274;
-
     static constexpr int kClientWidth = 852;
     static constexpr int kClientHeight = 523;
 
     enum class RelayFill { Unknown, On, Off }; // silver, red, background
 
-    // --- Controls (objectName = member name) ---
-    QFrame *bvlTop;
-    QWidget *pnlButtons;
-    QLabel *lblTDisplay;
-    QComboBox *cmbDeg;
-    QPushButton *btnCOM;
-    QLabel *lblLogEnable;
-    QCheckBox *chkLog;
-    QLabel *lblSaveCount;
-    QFrame *bvlButtons;
-    QPushButton *btnClearLog, *btnLogSave, *btnHelp, *btnAbout, *btnConn;
-
-    QWidget *pnlReadouts;
-    QGroupBox *gbCh1, *gbCh2, *gbCh3, *gbCh4;
-    QLabel *lblCh1, *lblCh2, *lblCh3, *lblCh4;
-    TShape *shp1, *shp2, *shp3, *shp4;
-
-    TPageControl *pgMain;
-    QWidget *tabControl, *tabLog, *tabChart;
-    TChartPage *Chart = nullptr;
+    // --- What the window owns (objects with their own interfaces) ---
+    TdmQ274 *Connection() const { return dmQ274; }
+    TChannels &ChannelState() { return Channels; }
+    TSampleRecorder &History() { return Recorder; }
+    // The log's lines, filter, timestamps and autosave; memLog shows it.
+    TLogModel &LogModel() { return Log; }
     // The four "Relay Control" panels, channels 1..4.
     TChannelPanel &Panel(int channel) const;
+    // Shows the Log page (a start-up option).
+    void ShowLogPage();
 
-    QFrame *pnlLog;
-    QPlainTextEdit *memLog;
-
-    // --- Start-up state, reset at window creation ---
-    QString MessageIndent;
-    QLocale Locale; // the user's regional settings
-    QString DecimalSeparatorText;
-    QString DateSeparatorText;
-    bool FirstSamplePending = false;
-    bool UseFahrenheit = false;
-    QString LogFolder;
-    // Settings, read-out values and relay flags of the four channels.
-    TChannels Channels;
-    // Every reading and relay state while connected, for the Chart page.
-    TSampleRecorder Recorder;
-    int DataLineInterval = 60000; // ms
+    // --- Settings taken at creation; tests and the regional settings change them ---
+    QLocale LocaleInUse() const { return Locale; }
+    void SetLocale(const QLocale &locale) { Locale = locale; }
+    QString DecimalSeparatorInUse() const { return DecimalSeparatorText; }
+    void SetDecimalSeparator(const QString &separator) { DecimalSeparatorText = separator; }
+    QString LogFolderInUse() const { return LogFolder; }
+    void SetLogFolder(const QString &folder) { LogFolder = folder; }
+    bool UsesFahrenheit() const { return UseFahrenheit; }
+    bool IsFirstSamplePending() const { return FirstSamplePending; }
+    void SetFirstSamplePending(bool pending) { FirstSamplePending = pending; }
+    int DataLineIntervalMs() const { return DataLineInterval; }
+    void SetDataLineInterval(int ms) { DataLineInterval = ms; }
+    // The wall-clock millisecond data lines aim at.
+    int ReferenceMs() const { return ReferenceMillisecond; }
+    // The clock of the autosave interval; empty: the system clock.
+    void SetAutosaveClock(std::function<QDateTime()> clock) { AutosaveClock = std::move(clock); }
 
     // --- Per-channel access (channel 1..4) ---
     QLabel *Readout(int channel) const;
@@ -142,7 +128,6 @@ public:
     void StartDataLogging();
     void StopDataLogging();
     void LogTemperatures();
-    int ReferenceMillisecond = 0; // the wall-clock millisecond data lines aim at
     // The worker pacing the data lines (created on first use).
     DataLineWorker &DataLines();
     // Clocks for the worker and the hold before the first line; only while
@@ -152,13 +137,9 @@ public:
     // --- Log files and autosave ---
     void SaveLogAndClear(const QString &path);
     void CheckAutosave();
-    // The clock of the autosave interval; empty: the system clock.
-    std::function<QDateTime()> AutosaveClock;
     QDateTime AutosaveNow() const;
 
     // --- Log view ---
-    // The log's lines, filter, timestamps and autosave; memLog shows it.
-    TLogModel Log;
     // Keeps a journal of the log in folder from now on, after saving the
     // journals of programs that ended without a normal exit into the log
     // folder. A normal end of the window removes the journal.
@@ -206,6 +187,51 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    TdmQ274 *dmQ274;
+
+    // --- Controls (objectName = member name) ---
+    QFrame *bvlTop;
+    QWidget *pnlButtons;
+    QLabel *lblTDisplay;
+    QComboBox *cmbDeg;
+    QPushButton *btnCOM;
+    QLabel *lblLogEnable;
+    QCheckBox *chkLog;
+    QLabel *lblSaveCount;
+    QFrame *bvlButtons;
+    QPushButton *btnClearLog, *btnLogSave, *btnHelp, *btnAbout, *btnConn;
+
+    QWidget *pnlReadouts;
+    QGroupBox *gbCh1, *gbCh2, *gbCh3, *gbCh4;
+    QLabel *lblCh1, *lblCh2, *lblCh3, *lblCh4;
+    TShape *shp1, *shp2, *shp3, *shp4;
+
+    TPageControl *pgMain;
+    QWidget *tabControl, *tabLog, *tabChart;
+    TChartPage *Chart = nullptr;
+
+    QFrame *pnlLog;
+    QPlainTextEdit *memLog;
+
+    // --- Start-up state, reset at window creation ---
+    QString MessageIndent;
+    QLocale Locale; // the user's regional settings
+    QString DecimalSeparatorText;
+    QString DateSeparatorText;
+    bool FirstSamplePending = false;
+    bool UseFahrenheit = false;
+    QString LogFolder;
+    // Settings, read-out values and relay flags of the four channels.
+    TChannels Channels;
+    // Every reading and relay state while connected, for the Chart page.
+    TSampleRecorder Recorder;
+    int DataLineInterval = 60000; // ms
+
+    int ReferenceMillisecond = 0; // the wall-clock millisecond data lines aim at
+    // The clock of the autosave interval; empty: the system clock.
+    std::function<QDateTime()> AutosaveClock;
+    TLogModel Log;
+
     // Shows one value on a read-out; false (and " -" shown) when it cannot be read.
     // time: when the reply came, for the chart's history.
     bool ShowReadout(int channel, const QString &value, const QString &noSensor, qint64 time);

@@ -9,17 +9,18 @@
 #include "shellrules.h"
 #include "uisync.h"
 
+#include <QAreaSeries>
 #include <QCheckBox>
 #include <QFile>
-#include <QAreaSeries>
 #include <QLabel>
-#include <QLineSeries>
 #include <QLineEdit>
+#include <QLineSeries>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 
 #include "childprocess.h"
+#include "support/mainwidgets.h"
 #include "support/scripteddialogs.h"
 #include "support/support.h"
 
@@ -107,8 +108,8 @@ protected:
         ASSERT_FALSE(sim->devicePath.isEmpty()) << "the simulator did not start";
         dm.ComPort->SetPort(sim->link);
         w = std::make_unique<TfrmMain>(&dm);
-        w->DecimalSeparatorText = QStringLiteral(".");
-        dialogs.snapshot = [this] { return w->memLog->toPlainText(); };
+        w->SetDecimalSeparator(QStringLiteral("."));
+        dialogs.snapshot = [this] { return Ui(*w).memLog->toPlainText(); };
         // What showing the window starts, without painting it: Qt paints
         // through its own thread pool, which the thread checker cannot see into.
         w->ShowLogBanner();
@@ -124,7 +125,7 @@ protected:
     }
 
     // Event messages, without timestamp and indent.
-    QStringList Messages() const { return q274test::Messages(w->memLog->toPlainText(), w->MessageIndent); }
+    QStringList Messages() const { return q274test::Messages(Ui(*w).memLog->toPlainText(), q274test::kIndent); }
     bool Logged(const QString &text) const { return Messages().contains(text); }
     bool LoggedStart(const QString &prefix) const
     {
@@ -136,7 +137,7 @@ protected:
 
     void ConnectAndIdentify()
     {
-        w->btnConn->click();
+        Ui(*w).btnConn->click();
         ASSERT_TRUE(RunUntil([&] { return Logged(rs::sQ274Found); }))
             << Messages().join(QLatin1Char('|')).toStdString();
     }
@@ -151,7 +152,7 @@ TEST_F(BoardE2E, ConnectIdentifiesPollsAndDisconnectsAtOnce)
 {
     Start({});
     ConnectAndIdentify();
-    EXPECT_EQ(w->btnConn->text(), rs::sDisconnect);
+    EXPECT_EQ(Ui(*w).btnConn->text(), rs::sDisconnect);
     QStringList m = Messages();
     const qsizetype opened = m.indexOf(rs::sComPortOpened);
     ASSERT_GE(opened, 0);
@@ -161,8 +162,8 @@ TEST_F(BoardE2E, ConnectIdentifiesPollsAndDisconnectsAtOnce)
 
     // Poll until the rotation has asked for channel 2.
     ASSERT_TRUE(RunUntil([&] { return Simulator::Find(sim->Trace(), "RX", "T2").has_value(); }));
-    EXPECT_NE(w->lblCh1->text(), QStringLiteral(" -"));
-    EXPECT_EQ(w->lblCh1->palette().color(QPalette::WindowText), QColor(0, 0, 128));
+    EXPECT_NE(Ui(*w).lblCh1->text(), QStringLiteral(" -"));
+    EXPECT_EQ(Ui(*w).lblCh1->palette().color(QPalette::WindowText), QColor(0, 0, 128));
 
     const auto trace = sim->Trace();
     const auto id = Simulator::Find(trace, "TX", "?Temperature");
@@ -187,13 +188,13 @@ TEST_F(BoardE2E, ConnectIdentifiesPollsAndDisconnectsAtOnce)
     EXPECT_FALSE(Simulator::Find(trace, "RX", "T0", *t0 + 1));
 
     // Connect while connected disconnects at once, without a question.
-    w->btnConn->click();
+    Ui(*w).btnConn->click();
     EXPECT_FALSE(w->PortIsOpen());
-    EXPECT_EQ(w->btnConn->text(), rs::sConnect);
+    EXPECT_EQ(Ui(*w).btnConn->text(), rs::sConnect);
     EXPECT_EQ(Messages().last(), rs::sDisconnected);
-    EXPECT_EQ(w->lblCh1->text(), QStringLiteral(" -"));
+    EXPECT_EQ(Ui(*w).lblCh1->text(), QStringLiteral(" -"));
     EXPECT_TRUE(dialogs.requests.empty());
-    EXPECT_TRUE(w->dmQ274->Poller.CommandQueue.Items().empty());
+    EXPECT_TRUE(w->Connection()->Poller.CommandQueue.Items().empty());
 
     // A new connection starts the rotation at "T1" again and queries "T0" once more.
     const std::size_t before = sim->Trace().size();
@@ -217,8 +218,8 @@ TEST_F(BoardE2E, HeatControlSwitchesRelayOneOnAndOff)
     w->SetPointEdit(1)->setText(QStringLiteral("24"));
     w->DropoutEdit(1)->setText(QStringLiteral("2"));
     w->ApplySettings();
-    ASSERT_TRUE(w->Channels.Settings(1).Enabled);
-    ASSERT_EQ(w->Channels.Settings(1).SetPoint, 24);
+    ASSERT_TRUE(w->ChannelState().Settings(1).Enabled);
+    ASSERT_EQ(w->ChannelState().Settings(1).SetPoint, 24);
     ConnectAndIdentify();
 
     bool sawRed = false, backAfterRed = false;
@@ -227,10 +228,10 @@ TEST_F(BoardE2E, HeatControlSwitchesRelayOneOnAndOff)
         [&] {
             const QColor fill = w->Indicator(1)->BrushColor();
             if (fill == red) {
-                EXPECT_TRUE(w->Channels.RelayOn(1));
+                EXPECT_TRUE(w->ChannelState().RelayOn(1));
                 sawRed = true;
             } else if (sawRed && fill == background) {
-                EXPECT_FALSE(w->Channels.RelayOn(1));
+                EXPECT_FALSE(w->ChannelState().RelayOn(1));
                 backAfterRed = true;
             }
             return backAfterRed && LoggedStart(QStringLiteral("Ch1: heat OFF  ("));
@@ -275,7 +276,7 @@ TEST_F(BoardE2E, NoBoardEndsWithTheWatchdog)
 {
     Start({QStringLiteral("--silent-after"), QStringLiteral("0")});
     dm.tmrTimeout.setInterval(600);
-    w->btnConn->click();
+    Ui(*w).btnConn->click();
     ASSERT_TRUE(RunUntil([&] { return Logged(rs::sDisconnected); }));
     const QStringList m = Messages();
     const qsizetype opened = m.indexOf(rs::sComPortOpened);
@@ -283,7 +284,7 @@ TEST_F(BoardE2E, NoBoardEndsWithTheWatchdog)
     EXPECT_EQ(m.mid(opened), (QStringList{rs::sComPortOpened, rs::sConnecting, rs::sCouldNotConnect, rs::sClosingPort,
                                           rs::sDisconnected}));
     EXPECT_FALSE(w->PortIsOpen());
-    EXPECT_EQ(w->btnConn->text(), rs::sConnect);
+    EXPECT_EQ(Ui(*w).btnConn->text(), rs::sConnect);
 }
 
 TEST_F(BoardE2E, CloseSequenceWhileConnected)
@@ -318,7 +319,7 @@ TEST_F(BoardE2E, CloseWithLoggingOffAsksOnlyToDisconnect)
 {
     Start({});
     ConnectAndIdentify();
-    w->chkLog->setChecked(false);
+    Ui(*w).chkLog->setChecked(false);
     dialogs.answers = {true};
     EXPECT_TRUE(w->close());
     EXPECT_FALSE(w->PortIsOpen());
@@ -336,17 +337,17 @@ TEST_F(BoardE2E, HangUpEndsTheConnectionWithALoggedLine)
     ASSERT_TRUE(m.contains(error)) << m.join(QLatin1Char('|')).toStdString();
     EXPECT_LT(m.indexOf(error), m.indexOf(rs::sDisconnected));
     EXPECT_FALSE(w->PortIsOpen());
-    EXPECT_FALSE(w->dmQ274->Poller.tmrTemp->Enabled());
-    EXPECT_EQ(w->lblCh1->text(), QStringLiteral(" -"));
+    EXPECT_FALSE(w->Connection()->Poller.tmrTemp->Enabled());
+    EXPECT_EQ(Ui(*w).lblCh1->text(), QStringLiteral(" -"));
 }
 
 TEST_F(BoardE2E, PortThatCannotBeOpenedReachesTheErrorHandler)
 {
     Start({});
     dm.ComPort->SetPort(sim->dir.filePath(QStringLiteral("no-such-device")));
-    w->btnConn->click();
+    Ui(*w).btnConn->click();
     EXPECT_FALSE(w->PortIsOpen());
-    EXPECT_EQ(w->btnConn->text(), rs::sConnect);
+    EXPECT_EQ(Ui(*w).btnConn->text(), rs::sConnect);
     ASSERT_EQ(dialogs.requests.size(), 1u);
     EXPECT_EQ(dialogs.requests[0].kind, QStringLiteral("error"));
     EXPECT_TRUE(dialogs.requests[0].text.startsWith(QStringLiteral("Unable to open com port (win error code: 2)")))
@@ -364,29 +365,29 @@ TEST_F(BoardE2E, ChartPageRecordsTheCurveAndTheRelayWhileConnected)
     w->SetPointEdit(1)->setText(QStringLiteral("24"));
     w->ApplySettings();
     w->FormKeyDown(Qt::Key_G, Qt::ControlModifier);
-    ASSERT_EQ(w->pgMain->currentWidget(), w->tabChart);
+    ASSERT_EQ(Ui(*w).pgMain->currentWidget(), Ui(*w).tabChart);
     ConnectAndIdentify();
 
     // Readings of every channel arrive, and the heating relay is recorded on.
     ASSERT_TRUE(RunUntil([&] {
-        return w->Recorder.SampleCount(1) >= 5 && w->Channels.RelayOn(1) && w->Recorder.SampleCount(4) >= 5;
+        return w->History().SampleCount(1) >= 5 && w->ChannelState().RelayOn(1) && w->History().SampleCount(4) >= 5;
     })) << Messages().join(QLatin1Char('|')).toStdString();
-    const qint64 last = *w->Recorder.LastTime();
+    const qint64 last = *w->History().LastTime();
     // The window is not painted here (see Start); draw the page as showing it would.
-    w->Chart->Redraw();
+    Ui(*w).Chart->Redraw();
     QList<QPointF> points;
-    for (QLineSeries *s : w->Chart->Series[0].Lines)
+    for (QLineSeries *s : Ui(*w).Chart->Series[0].Lines)
         points += s->points();
     ASSERT_GE(points.size(), 2);
-    EXPECT_EQ(w->Chart->ViewTo(), last) << "following the newest data";
-    EXPECT_GT(qint64(points.back().x()), w->Chart->ViewFrom());
-    EXPECT_GT(w->Chart->Series[0].Relay->upperSeries()->count(), 2) << "the relay's band";
-    EXPECT_EQ(w->Chart->Series[0].SetPoint->at(0).y(), 24.0);
+    EXPECT_EQ(Ui(*w).Chart->ViewTo(), last) << "following the newest data";
+    EXPECT_GT(qint64(points.back().x()), Ui(*w).Chart->ViewFrom());
+    EXPECT_GT(Ui(*w).Chart->Series[0].Relay->upperSeries()->count(), 2) << "the relay's band";
+    EXPECT_EQ(Ui(*w).Chart->Series[0].SetPoint->at(0).y(), 24.0);
 
-    const std::size_t before = w->Recorder.SampleCount(1);
-    w->btnConn->click(); // disconnect: recording stops
-    ASSERT_TRUE(RunUntil([&] { return !w->Recorder.Recording(); }));
+    const std::size_t before = w->History().SampleCount(1);
+    Ui(*w).btnConn->click(); // disconnect: recording stops
+    ASSERT_TRUE(RunUntil([&] { return !w->History().Recording(); }));
     Pump(300ms);
-    EXPECT_EQ(w->Recorder.SampleCount(1), before);
-    EXPECT_TRUE(w->Recorder.CsvBytes().endsWith(",,,,,\r\n")) << "the disconnect ends the export with a gap row";
+    EXPECT_EQ(w->History().SampleCount(1), before);
+    EXPECT_TRUE(w->History().CsvBytes().endsWith(",,,,,\r\n")) << "the disconnect ends the export with a gap row";
 }

@@ -5,6 +5,7 @@
 #include "mainwindow.h"
 #include "shellrules.h"
 
+#include "support/mainwidgets.h"
 #include "support/scripteddialogs.h"
 #include "support/support.h"
 
@@ -32,32 +33,32 @@ using namespace q274test;
 TEST(ChartWindow, ThirdPageFedByReadoutsAndRelaysWhileConnected)
 {
     TfrmMain w;
-    ASSERT_EQ(w.pgMain->count(), 3);
-    EXPECT_EQ(w.pgMain->tabText(2), QStringLiteral("Chart"));
-    EXPECT_EQ(w.pgMain->tabBar()->tabRect(2).size(), w.pgMain->tabBar()->tabRect(1).size());
+    ASSERT_EQ(Ui(w).pgMain->count(), 3);
+    EXPECT_EQ(Ui(w).pgMain->tabText(2), QStringLiteral("Chart"));
+    EXPECT_EQ(Ui(w).pgMain->tabBar()->tabRect(2).size(), Ui(w).pgMain->tabBar()->tabRect(1).size());
     w.FormKeyDown(Qt::Key_G, Qt::ControlModifier);
-    EXPECT_EQ(w.pgMain->currentWidget(), w.tabChart);
+    EXPECT_EQ(Ui(w).pgMain->currentWidget(), Ui(w).tabChart);
 
     w.HandleTemperatureReply(QStringLiteral("T024.06,22.12,?,?"));
-    EXPECT_EQ(w.Recorder.SampleCount(1), 0u) << "nothing recorded before the connection opens";
+    EXPECT_EQ(w.History().SampleCount(1), 0u) << "nothing recorded before the connection opens";
 
     qint64 clock = 1'700'000'000'000;
-    w.Recorder.SetClock([&clock] { return clock += 1000; }); // a reply a second
-    w.Recorder.Start();                                      // what ShowConnected does
-    w.cmbDeg->setCurrentIndex(1);                            // F on the read-outs; the history stays in C
+    w.History().SetClock([&clock] { return clock += 1000; }); // a reply a second
+    w.History().Start();                                      // what ShowConnected does
+    Ui(w).cmbDeg->setCurrentIndex(1);                         // F on the read-outs; the history stays in C
     w.ShowRelayStatus(QStringLiteral("5"));
     w.HandleTemperatureReply(QStringLiteral("T024.06,22.12,?,?"));
     w.HandleTemperatureReply(QStringLiteral("T3-5.5"));
     w.HandleTemperatureReply(QStringLiteral("T3?"));
-    EXPECT_EQ(w.Recorder.SampleCount(1), 1u);
-    EXPECT_EQ(w.Recorder.SampleCount(3), 3u);
-    const auto runs = w.Recorder.Decimate(3, 0, std::numeric_limits<qint64>::max(), 1000, false);
+    EXPECT_EQ(w.History().SampleCount(1), 1u);
+    EXPECT_EQ(w.History().SampleCount(3), 3u);
+    const auto runs = w.History().Decimate(3, 0, std::numeric_limits<qint64>::max(), 1000, false);
     ASSERT_EQ(runs.size(), 1u) << "no sensor breaks the line";
     EXPECT_EQ(runs[0].back().Value, -5.5);
 
     w.ShowDisconnected();
-    EXPECT_FALSE(w.Recorder.Recording());
-    const QByteArray csv = w.Recorder.CsvBytes(QTimeZone::utc());
+    EXPECT_FALSE(w.History().Recording());
+    const QByteArray csv = w.History().CsvBytes(QTimeZone::utc());
     const QList<QByteArray> rows = csv.split('\n');
     ASSERT_EQ(rows.size(), 6) << csv.toStdString(); // header, 3 readings, the gap, the end
     EXPECT_TRUE(rows[1].endsWith(",24.06,22.12,,,1 0 1 0\r")) << "one reply, one row: " << rows[1].toStdString();

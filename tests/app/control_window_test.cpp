@@ -4,6 +4,7 @@
 #include "protocol.h"
 #include "rstrings.h"
 
+#include "support/mainwidgets.h"
 #include "support/support.h"
 
 #include <QCheckBox>
@@ -17,6 +18,7 @@
 #include <gtest/gtest.h>
 
 using namespace q274;
+using q274test::Ui;
 
 namespace {
 
@@ -36,22 +38,25 @@ class ControlWindow : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        w.DecimalSeparatorText = QStringLiteral(".");
-        w.memLog->clear();
+        w.SetDecimalSeparator(QStringLiteral("."));
+        Ui(w).memLog->clear();
         // A second between log lines: each rejected line here is its own
         // event, not part of a flood.
-        w.Log.Clock = [t = QDateTime::currentDateTime()]() mutable { return t = t.addSecs(1); };
+        w.LogModel().Clock = [t = QDateTime::currentDateTime()]() mutable { return t = t.addSecs(1); };
     }
 
     // The event messages of the log view, without timestamp and indent.
-    QStringList Messages() const { return q274test::Messages(w.memLog->toPlainText(), w.MessageIndent); }
+    QStringList Messages() const { return q274test::Messages(Ui(w).memLog->toPlainText(), q274test::kIndent); }
 
     std::vector<std::string> Queue() const
     {
-        return {w.dmQ274->Poller.CommandQueue.Items().begin(), w.dmQ274->Poller.CommandQueue.Items().end()};
+        return {w.Connection()->Poller.CommandQueue.Items().begin(), w.Connection()->Poller.CommandQueue.Items().end()};
     }
 
-    QStringList Readouts() const { return {w.lblCh1->text(), w.lblCh2->text(), w.lblCh3->text(), w.lblCh4->text()}; }
+    QStringList Readouts() const
+    {
+        return {Ui(w).lblCh1->text(), Ui(w).lblCh2->text(), Ui(w).lblCh3->text(), Ui(w).lblCh4->text()};
+    }
 
     void Enable(int channel, int setPoint = 30, int dropout = 3, const QString &mode = ModeHeat)
     {
@@ -62,7 +67,7 @@ protected:
         w.ApplySettings();
     }
 
-    void Polling() { w.dmQ274->Poller.TemperaturesEnabled = true; }
+    void Polling() { w.Connection()->Poller.TemperaturesEnabled = true; }
 
     Window w;
 };
@@ -74,11 +79,11 @@ TEST_F(ControlWindow, AllChannelReadoutsInCelsiusAndFahrenheit)
     w.HandleTemperatureReply(QStringLiteral("T024.06,22.12,?,?"));
     EXPECT_EQ(Readouts(), (QStringList{" 24.06", " 22.12", " -", " -"}));
 
-    w.cmbDeg->setCurrentText(QStringLiteral("F"));
-    EXPECT_TRUE(w.UseFahrenheit);
+    Ui(w).cmbDeg->setCurrentText(QStringLiteral("F"));
+    EXPECT_TRUE(w.UsesFahrenheit());
     EXPECT_EQ(Messages().last(), rs::sLoggingInDeg + QStringLiteral(" F"));
     // The unit switch converts nothing on the spot.
-    EXPECT_EQ(w.lblCh1->text(), QStringLiteral(" 24.06"));
+    EXPECT_EQ(Ui(w).lblCh1->text(), QStringLiteral(" 24.06"));
     w.HandleTemperatureReply(QStringLiteral("T024.06,22.12,?,?"));
     EXPECT_EQ(Readouts(), (QStringList{" 75.31", " 71.82", " -", " -"}));
     EXPECT_FALSE(Messages().contains(DataErrorText));
@@ -86,14 +91,14 @@ TEST_F(ControlWindow, AllChannelReadoutsInCelsiusAndFahrenheit)
 
 TEST_F(ControlWindow, CommaSeparatorLocale)
 {
-    w.DecimalSeparatorText = QStringLiteral(",");
+    w.SetDecimalSeparator(QStringLiteral(","));
     w.HandleTemperatureReply(QStringLiteral("T024.06,22.12,?,?"));
     EXPECT_EQ(Readouts(), (QStringList{" 24,06", " 22,12", " -", " -"}));
-    w.cmbDeg->setCurrentText(QStringLiteral("F"));
+    Ui(w).cmbDeg->setCurrentText(QStringLiteral("F"));
     w.HandleTemperatureReply(QStringLiteral("T024.06,22.12,?,?"));
     EXPECT_EQ(Readouts(), (QStringList{" 75,31", " 71,82", " -", " -"}));
     w.HandleTemperatureReply(QStringLiteral("T3-5.5"));
-    EXPECT_EQ(w.lblCh3->text(), QStringLiteral(" 22,10"));
+    EXPECT_EQ(Ui(w).lblCh3->text(), QStringLiteral(" 22,10"));
 }
 
 TEST_F(ControlWindow, SingleChannelRepliesAndRejectedLines)
@@ -102,13 +107,13 @@ TEST_F(ControlWindow, SingleChannelRepliesAndRejectedLines)
     w.HandleTemperatureReply(QStringLiteral("T3?"));
     EXPECT_EQ(Readouts(), (QStringList{" 21.00", " 22.00", " -", " 24.00"}));
     w.HandleTemperatureReply(QStringLiteral("T425.50"));
-    EXPECT_EQ(w.lblCh4->text(), QStringLiteral(" 25.50"));
+    EXPECT_EQ(Ui(w).lblCh4->text(), QStringLiteral(" 25.50"));
 
     // Second character not a digit, and a channel without a read-out: the
     // data error, nothing changes.
     for (const char *bad : {"TX21.00", "T521.00", "T921.00"}) {
         const QStringList before = Readouts();
-        w.memLog->clear();
+        Ui(w).memLog->clear();
         w.HandleTemperatureReply(QString::fromLatin1(bad));
         EXPECT_EQ(Readouts(), before) << bad;
         EXPECT_EQ(Messages(), QStringList{DataErrorText}) << bad;
@@ -128,9 +133,9 @@ TEST_F(ControlWindow, ValueThatIsNotANumberShowsNoReadingAndOthersGoOn)
     EXPECT_EQ(Queue(), (Q{"N1", "N4"}));
 
     // Two bad fields still give one message; Fahrenheit cannot convert them either.
-    w.cmbDeg->setCurrentText(QStringLiteral("F"));
-    w.dmQ274->Poller.CommandQueue.Clear();
-    w.memLog->clear();
+    Ui(w).cmbDeg->setCurrentText(QStringLiteral("F"));
+    w.Connection()->Poller.CommandQueue.Clear();
+    Ui(w).memLog->clear();
     w.HandleTemperatureReply(QStringLiteral("T0abc,ERR,20.00,x"));
     EXPECT_EQ(Readouts(), (QStringList{" -", " -", " 68.00", " -"}));
     EXPECT_EQ(Messages(), QStringList{DataErrorText});
@@ -138,17 +143,17 @@ TEST_F(ControlWindow, ValueThatIsNotANumberShowsNoReadingAndOthersGoOn)
 
     // A single bad channel: its read-out goes to " -", channel 1 is controlled
     // from its last reading.
-    w.cmbDeg->setCurrentText(QStringLiteral("C"));
+    Ui(w).cmbDeg->setCurrentText(QStringLiteral("C"));
     w.HandleTemperatureReply(QStringLiteral("T125.00"));
-    w.dmQ274->Poller.CommandQueue.Clear();
-    w.memLog->clear();
+    w.Connection()->Poller.CommandQueue.Clear();
+    Ui(w).memLog->clear();
     w.HandleTemperatureReply(QStringLiteral("T4 bad"));
-    EXPECT_EQ(w.lblCh4->text(), QStringLiteral(" -"));
+    EXPECT_EQ(Ui(w).lblCh4->text(), QStringLiteral(" -"));
     EXPECT_EQ(Messages(), (QStringList{DataErrorText, "Ch1: heat ON  (25.00)"}));
     EXPECT_EQ(Queue(), Q{"N1"});
 
     // An all-channel reply with missing fields: the last one goes to channel 4.
-    w.memLog->clear();
+    Ui(w).memLog->clear();
     w.HandleTemperatureReply(QStringLiteral("T021.00,22.00"));
     EXPECT_EQ(Readouts(), (QStringList{" 21.00", " -", " -", " 22.00"}));
     EXPECT_EQ(Messages().count(DataErrorText), 1);
@@ -168,8 +173,8 @@ TEST_F(ControlWindow, HeatThermostatRepeatsUntilTheStatusReplyComes)
     EXPECT_EQ(Messages(), (QStringList{"Ch1: heat ON  (30.00)", "Ch1: heat ON  (30.00)"}));
 
     w.ShowRelayStatus(QStringLiteral("1"));
-    w.dmQ274->Poller.CommandQueue.Clear();
-    w.memLog->clear();
+    w.Connection()->Poller.CommandQueue.Clear();
+    Ui(w).memLog->clear();
     w.HandleTemperatureReply(QStringLiteral("T125.00"));
     w.HandleTemperatureReply(QStringLiteral("T132.99"));
     EXPECT_TRUE(Queue().empty());
@@ -180,7 +185,7 @@ TEST_F(ControlWindow, HeatThermostatRepeatsUntilTheStatusReplyComes)
     // Disabled: nothing, whatever the reading.
     w.EnableBox(1)->setChecked(false);
     w.ApplySettings();
-    w.dmQ274->Poller.CommandQueue.Clear();
+    w.Connection()->Poller.CommandQueue.Clear();
     w.HandleTemperatureReply(QStringLiteral("T140.00"));
     EXPECT_TRUE(Queue().empty());
 }
@@ -193,7 +198,7 @@ TEST_F(ControlWindow, CoolThermostatAndFahrenheitReadings)
     EXPECT_EQ(Queue(), Q{"N3"});
     EXPECT_EQ(Messages(), QStringList{"Ch3: cool ON  (-15.00)"});
     w.ShowRelayStatus(QStringLiteral("4"));
-    w.dmQ274->Poller.CommandQueue.Clear();
+    w.Connection()->Poller.CommandQueue.Clear();
     w.HandleTemperatureReply(QStringLiteral("T3-39.99"));
     EXPECT_TRUE(Queue().empty());
     w.HandleTemperatureReply(QStringLiteral("T3-40.00"));
@@ -203,10 +208,10 @@ TEST_F(ControlWindow, CoolThermostatAndFahrenheitReadings)
     // Fahrenheit: 30 C reads 86.00, compared with the set point 86.
     w.EnableBox(3)->setChecked(false);
     Enable(1, 86, 3, ModeHeat);
-    w.cmbDeg->setCurrentText(QStringLiteral("F"));
-    w.dmQ274->Poller.CommandQueue.Clear();
+    Ui(w).cmbDeg->setCurrentText(QStringLiteral("F"));
+    w.Connection()->Poller.CommandQueue.Clear();
     w.HandleTemperatureReply(QStringLiteral("T130.00"));
-    EXPECT_EQ(w.lblCh1->text(), QStringLiteral(" 86.00"));
+    EXPECT_EQ(Ui(w).lblCh1->text(), QStringLiteral(" 86.00"));
     EXPECT_EQ(Queue(), Q{"N1"});
     EXPECT_EQ(Messages().last(), QStringLiteral("Ch1: heat ON  (86.00)"));
 }
@@ -233,7 +238,7 @@ TEST_F(ControlWindow, RelayStatusSetsFlagsAndFillsTogether)
     for (const Case &c : cases) {
         w.ShowRelayStatus(QString::fromLatin1(c.text));
         for (int ch = 1; ch <= 4; ++ch) {
-            EXPECT_EQ(w.Channels.RelayOn(ch), c.on[std::size_t(ch - 1)]) << c.text << " relay " << ch;
+            EXPECT_EQ(w.ChannelState().RelayOn(ch), c.on[std::size_t(ch - 1)]) << c.text << " relay " << ch;
             EXPECT_EQ(w.Indicator(ch)->BrushColor(), c.on[std::size_t(ch - 1)] ? kRed : kBackground)
                 << c.text << " relay " << ch;
         }
@@ -243,10 +248,11 @@ TEST_F(ControlWindow, RelayStatusSetsFlagsAndFillsTogether)
     // Not hexadecimal: the data error, flags and fills stay.
     w.ShowRelayStatus(QStringLiteral("5"));
     for (const char *bad : {"", "G", "5x", "-1"}) {
-        w.memLog->clear();
+        Ui(w).memLog->clear();
         w.ShowRelayStatus(QString::fromLatin1(bad));
         EXPECT_EQ(Messages(), QStringList{DataErrorText}) << bad;
-        EXPECT_TRUE(w.Channels.RelayOn(1) && !w.Channels.RelayOn(2) && w.Channels.RelayOn(3) && !w.Channels.RelayOn(4))
+        EXPECT_TRUE(w.ChannelState().RelayOn(1) && !w.ChannelState().RelayOn(2) && w.ChannelState().RelayOn(3)
+                    && !w.ChannelState().RelayOn(4))
             << bad;
         EXPECT_EQ(w.Indicator(1)->BrushColor(), kRed) << bad;
     }
@@ -269,7 +275,7 @@ TEST_F(ControlWindow, ManualPressWithOverrideEndsAutomaticControl)
     Polling();
     w.RelayButton(1)->click();
     EXPECT_FALSE(w.EnableBox(1)->isChecked());
-    EXPECT_FALSE(w.Channels.Settings(1).Enabled);
+    EXPECT_FALSE(w.ChannelState().Settings(1).Enabled);
     EXPECT_EQ(w.Indicator(1)->PenColor(), QColor(106, 106, 106));
     EXPECT_EQ(Queue(), Q{"N1"});
     EXPECT_EQ(Messages(), QStringList{"Manual - R1 - ON"});
@@ -277,7 +283,7 @@ TEST_F(ControlWindow, ManualPressWithOverrideEndsAutomaticControl)
     w.RelayButton(1)->click();
     EXPECT_EQ(Queue(), (Q{"N1", "N1"}));
     // Automatic control has ended: a cold reading sends nothing.
-    w.dmQ274->Poller.CommandQueue.Clear();
+    w.Connection()->Poller.CommandQueue.Clear();
     w.HandleTemperatureReply(QStringLiteral("T110.00"));
     EXPECT_TRUE(Queue().empty());
 
@@ -286,7 +292,7 @@ TEST_F(ControlWindow, ManualPressWithOverrideEndsAutomaticControl)
     EXPECT_EQ(Queue(), Q{"F1"});
     EXPECT_EQ(Messages().last(), QStringLiteral("Manual - R1 - OFF"));
     // The relay state does not follow the press, only the status reply.
-    EXPECT_TRUE(w.Channels.RelayOn(1));
+    EXPECT_TRUE(w.ChannelState().RelayOn(1));
     EXPECT_EQ(w.Indicator(1)->BrushColor(), kRed);
 }
 
@@ -306,7 +312,7 @@ TEST_F(ControlWindow, ManualPressWithoutOverrideKeepsControl)
     // Between the thresholds the manual state holds; at the set point control
     // takes over again.
     w.ShowRelayStatus(QStringLiteral("0"));
-    w.dmQ274->Poller.CommandQueue.Clear();
+    w.Connection()->Poller.CommandQueue.Clear();
     w.HandleTemperatureReply(QStringLiteral("T231.00"));
     EXPECT_TRUE(Queue().empty());
     w.HandleTemperatureReply(QStringLiteral("T230.00"));
@@ -328,33 +334,33 @@ TEST_F(ControlWindow, DisconnectResetsTheWindowAndCancelsOneShots)
 {
     w.BoardIdentified();
     w.StartTemperaturePolling();
-    w.dmQ274->Poller.tmrRStatus->SetEnabled(true);
+    w.Connection()->Poller.tmrRStatus->SetEnabled(true);
     w.tmrTempTimer();
     w.tmrTempTimer();
     w.QueueCommand(QStringLiteral("N1"));
     w.ShowRelayStatus(QStringLiteral("F"));
-    w.FirstSamplePending = false; // no data-line worker here
+    w.SetFirstSamplePending(false); // no data-line worker here
     w.HandleTemperatureReply(QStringLiteral("T021.00,22.00,23.00,24.00"));
-    w.btnConn->setText(rs::sDisconnect);
-    w.memLog->clear();
+    Ui(w).btnConn->setText(rs::sDisconnect);
+    Ui(w).memLog->clear();
 
-    w.dmQ274->ComPortAfterClose(); // as when the port closes
-    EXPECT_FALSE(w.dmQ274->Poller.tmrTStatus->Enabled());
-    EXPECT_FALSE(w.dmQ274->Poller.tmrTemp->Enabled());
-    EXPECT_FALSE(w.dmQ274->Poller.tmrRStatus->Enabled());
-    EXPECT_FALSE(w.dmQ274->Poller.TemperaturesEnabled);
-    EXPECT_EQ(w.dmQ274->Poller.NextChannel(), 1);
+    w.Connection()->ComPortAfterClose(); // as when the port closes
+    EXPECT_FALSE(w.Connection()->Poller.tmrTStatus->Enabled());
+    EXPECT_FALSE(w.Connection()->Poller.tmrTemp->Enabled());
+    EXPECT_FALSE(w.Connection()->Poller.tmrRStatus->Enabled());
+    EXPECT_FALSE(w.Connection()->Poller.TemperaturesEnabled);
+    EXPECT_EQ(w.Connection()->Poller.NextChannel(), 1);
     EXPECT_TRUE(Queue().empty());
-    EXPECT_EQ(w.btnConn->text(), rs::sConnect);
+    EXPECT_EQ(Ui(w).btnConn->text(), rs::sConnect);
     EXPECT_EQ(Readouts(), (QStringList{" -", " -", " -", " -"}));
     for (int ch = 1; ch <= 4; ++ch) {
-        EXPECT_FALSE(w.Channels.RelayOn(ch));
+        EXPECT_FALSE(w.ChannelState().RelayOn(ch));
         EXPECT_EQ(w.Indicator(ch)->BrushColor(), kBackground);
         EXPECT_EQ(w.Readout(ch)->palette().color(QPalette::WindowText), QColor(128, 128, 128));
     }
-    const QStringList lines = w.memLog->toPlainText().split(QLatin1Char('\n'));
+    const QStringList lines = Ui(w).memLog->toPlainText().split(QLatin1Char('\n'));
     ASSERT_GE(lines.size(), 2);
-    EXPECT_TRUE(lines[0].endsWith(w.MessageIndent + rs::sDisconnected));
+    EXPECT_TRUE(lines[0].endsWith(q274test::kIndent + rs::sDisconnected));
     EXPECT_EQ(lines[1], QStringLiteral(" "));
 
     // The rotation starts again at channel 1.

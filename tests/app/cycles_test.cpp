@@ -15,6 +15,7 @@
 #include <QTemporaryDir>
 
 #include "childprocess.h"
+#include "support/mainwidgets.h"
 #include "support/scripteddialogs.h"
 #include "support/support.h"
 
@@ -101,12 +102,12 @@ TEST(ConnectCycles, LeaveNoFilesThreadsOrMemoryBehind)
     const QString noReading = QStringLiteral(" -");
     int cycle = 0;
     auto connectReadDisconnect = [&] {
-        w->btnConn->click();
+        Ui(*w).btnConn->click();
         ASSERT_TRUE(w->PortIsOpen()) << "cycle " << cycle;
         // A reading is shown only after the board has identified itself.
-        ASSERT_TRUE(RunUntil([&] { return w->lblCh1->text() != noReading; }))
+        ASSERT_TRUE(RunUntil([&] { return Ui(*w).lblCh1->text() != noReading; }))
             << "cycle " << cycle << ": " << w->LogText().right(600).toStdString();
-        w->btnConn->click();
+        Ui(*w).btnConn->click();
         ASSERT_FALSE(w->PortIsOpen()) << "cycle " << cycle;
     };
 
@@ -125,7 +126,7 @@ TEST(ConnectCycles, LeaveNoFilesThreadsOrMemoryBehind)
     RunUntil([&] { return OpenFiles() <= files && Threads() <= threads; }, 10s);
     EXPECT_EQ(OpenFiles(), files);
     EXPECT_EQ(Threads(), threads);
-    EXPECT_EQ(Messages(w->memLog->toPlainText(), w->MessageIndent).count(rs::sQ274Found), kCycles + 1);
+    EXPECT_EQ(Messages(Ui(*w).memLog->toPlainText(), q274test::kIndent).count(rs::sQ274Found), kCycles + 1);
     EXPECT_TRUE(dialogs.requests.empty());
 
     // What memory grew by must be the log. The view keeps much more than the

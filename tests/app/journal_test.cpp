@@ -4,6 +4,7 @@
 // normal end leaves nothing behind.
 #include "childprocess.h"
 #include "mainwindow.h"
+#include "support/support.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -63,7 +64,7 @@ TEST_F(JournalHome, WindowKeepsItsJournalAndSurvivesOneItCannotWrite)
         TfrmMain w;
         w.ShowLogBanner();
         w.StartJournal(State());
-        w.LogMessage(w.MessageIndent + QStringLiteral("kept on disk"));
+        w.LogMessage(q274test::kIndent + QStringLiteral("kept on disk"));
         const QString journal = State() + QStringLiteral("/journal-%1.log").arg(QCoreApplication::applicationPid());
         EXPECT_TRUE(Read(journal).contains("Logging enabled in Deg C\r\n"));
         EXPECT_TRUE(Read(journal).endsWith("kept on disk\r\n"));
@@ -76,8 +77,8 @@ TEST_F(JournalHome, WindowKeepsItsJournalAndSurvivesOneItCannotWrite)
     TfrmMain w;
     w.ShowLogBanner();
     w.StartJournal(blocker.fileName());
-    w.LogMessage(w.MessageIndent + QStringLiteral("still logged"));
-    w.LogMessage(w.MessageIndent + QStringLiteral("and this"));
+    w.LogMessage(q274test::kIndent + QStringLiteral("still logged"));
+    w.LogMessage(q274test::kIndent + QStringLiteral("and this"));
     EXPECT_EQ(w.LogText().count(QStringLiteral("Application ERROR:")), 1);
     EXPECT_TRUE(w.LogText().endsWith(QStringLiteral("and this\r\n")));
 }

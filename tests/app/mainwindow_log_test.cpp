@@ -5,6 +5,7 @@
 #include "protocol.h"
 #include "uisync.h"
 
+#include "support/mainwidgets.h"
 #include "support/scripteddialogs.h"
 #include "support/support.h"
 
@@ -120,7 +121,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(folder.isValid());
-        w.LogFolder = folder.path();
+        w.SetLogFolder(folder.path());
         w.ShowLogBanner();
     }
 
@@ -144,7 +145,7 @@ TEST_F(WindowLog, DataLineCarriesTheReadoutsAsShownAndTheShortFieldForNoReading)
     EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\S+( \\S.*)?$")).match(stamp).hasMatch()) << stamp.toStdString();
     EXPECT_FALSE(stamp.contains(u'\t'));
 
-    w.Log.ShowMilliseconds = true;
+    w.LogModel().ShowMilliseconds = true;
     w.LogTemperatures();
     EXPECT_TRUE(QRegularExpression(QStringLiteral("  \\(\\d{3}\\)\t24\\.06\t22\\.12\t  -\t  -$"))
                     .match(Lines(w.LogText()).last())
@@ -154,10 +155,10 @@ TEST_F(WindowLog, DataLineCarriesTheReadoutsAsShownAndTheShortFieldForNoReading)
 
 TEST_F(WindowLog, DataLinesFollowTheUnitSwitch)
 {
-    w.cmbDeg->setCurrentIndex(w.cmbDeg->findText(QStringLiteral("F")));
-    ASSERT_TRUE(w.UseFahrenheit);
+    Ui(w).cmbDeg->setCurrentIndex(Ui(w).cmbDeg->findText(QStringLiteral("F")));
+    ASSERT_TRUE(w.UsesFahrenheit());
     // The next reading is shown in Fahrenheit; the line takes it as displayed.
-    const QChar sep = w.DecimalSeparatorText.isEmpty() ? QChar('.') : w.DecimalSeparatorText.at(0);
+    const QChar sep = w.DecimalSeparatorInUse().isEmpty() ? QChar('.') : w.DecimalSeparatorInUse().at(0);
     SetReadouts(w, QStringLiteral("24.06"), QStringLiteral("-5.5"), QStringLiteral("?"), QStringLiteral("100"));
     w.LogTemperatures();
     const QString expected = QStringLiteral("\t75") + sep + QStringLiteral("31\t22") + sep
@@ -167,13 +168,13 @@ TEST_F(WindowLog, DataLinesFollowTheUnitSwitch)
 
 TEST_F(WindowLog, NoDataLineWhileLoggingIsDisabledAndNoAutosaveEither)
 {
-    w.chkLog->click();
-    ASSERT_FALSE(w.chkLog->isChecked());
+    Ui(w).chkLog->click();
+    ASSERT_FALSE(Ui(w).chkLog->isChecked());
     const QString before = w.LogText();
-    w.AutosaveClock = [] { return QDateTime::currentDateTime().addDays(3); };
+    w.SetAutosaveClock([] { return QDateTime::currentDateTime().addDays(3); });
     w.LogTemperatures();
     EXPECT_EQ(w.LogText(), before);
-    EXPECT_EQ(w.lblSaveCount->text(), QStringLiteral("0"));
+    EXPECT_EQ(Ui(w).lblSaveCount->text(), QStringLiteral("0"));
     EXPECT_TRUE(LogFilesIn(folder.path()).isEmpty());
 }
 
@@ -184,9 +185,9 @@ TEST_F(WindowLog, ClosedPortWritesNoLineButStillChecksTheAutosave)
     w.LogTemperatures();
     EXPECT_EQ(int(Lines(w.LogText()).size()), before);
 
-    w.AutosaveClock = [] { return QDateTime::currentDateTime().addDays(2); };
+    w.SetAutosaveClock([] { return QDateTime::currentDateTime().addDays(2); });
     w.LogTemperatures();
-    EXPECT_EQ(w.lblSaveCount->text(), QStringLiteral("1"));
+    EXPECT_EQ(Ui(w).lblSaveCount->text(), QStringLiteral("1"));
     EXPECT_EQ(LogFilesIn(folder.path()).size(), 1);
     EXPECT_TRUE(DataLines(w).isEmpty());
 }
@@ -201,16 +202,16 @@ TEST_F(WindowLog, StartHoldsEarlyAndLateRepliesAndLogsTheReferenceMillisecond)
         FakeClock fake; // outlives the window and its worker
         LogWindow win;
         fake.SetWallMs(c.wallMs);
-        win.DataLineInterval = 3600000; // no worker line during the test
+        win.SetDataLineInterval(3600000); // no worker line during the test
         win.SetDataLineClocks(fake.Clocks());
-        win.Log.ShowMilliseconds = true;
-        win.FirstSamplePending = true;
+        win.LogModel().ShowMilliseconds = true;
+        win.SetFirstSamplePending(true);
         win.ShowLogBanner();
         win.StartDataLogging();
 
         EXPECT_EQ(fake.UiSleeps(), c.held) << "first reply at ms " << c.wallMs;
-        EXPECT_EQ(win.ReferenceMillisecond, 350);
-        EXPECT_FALSE(win.FirstSamplePending);
+        EXPECT_EQ(win.ReferenceMs(), 350);
+        EXPECT_FALSE(win.IsFirstSamplePending());
         EXPECT_EQ(win.DataLines().ReferenceTick(), std::uint32_t(c.held.empty() ? 0 : c.held[0]));
         const QStringList l = Lines(win.LogText());
         ASSERT_GE(l.size(), 2);
@@ -223,7 +224,7 @@ TEST_F(WindowLog, StartHoldsEarlyAndLateRepliesAndLogsTheReferenceMillisecond)
 TEST_F(WindowLog, StartWithoutMillisecondsWritesOnlyTheDataLine)
 {
     clock.SetWallMs(500);
-    w.DataLineInterval = 3600000;
+    w.SetDataLineInterval(3600000);
     w.SetDataLineClocks(clock.Clocks());
     const int before = int(Lines(w.LogText()).size());
     w.StartDataLogging();
@@ -239,7 +240,7 @@ TEST_F(WindowLog, WorkerPacesLinesAtTheAlignedMillisecondAcrossTheTickWrap)
     clock.tick.store(0xFFFFF000u); // wraps after about four lines
     clock.SetWallMs(340);          // not held; the next line aligns
     w.clock = &clock;
-    w.DataLineInterval = 1000;
+    w.SetDataLineInterval(1000);
     w.SetDataLineClocks(clock.Clocks());
     w.StartDataLogging();
 
@@ -263,7 +264,7 @@ TEST_F(WindowLog, WorkerPacesLinesAtTheAlignedMillisecondAcrossTheTickWrap)
 TEST_F(WindowLog, NoLineAfterTheStopEvenWithThePortStillReportedOpen)
 {
     clock.SetWallMs(500);
-    w.DataLineInterval = 200;
+    w.SetDataLineInterval(200);
     w.SetDataLineClocks(clock.Clocks());
     w.StartDataLogging();
     ASSERT_TRUE(WaitFor([&] { return DataLines(w).size() >= 3; }, kPatience));
@@ -282,11 +283,11 @@ TEST_F(WindowLog, NoLineAfterTheStopEvenWithThePortStillReportedOpen)
 TEST_F(WindowLog, NoWorkerLineBetweenIdentificationAndTheFirstReading)
 {
     clock.SetWallMs(500);
-    w.DataLineInterval = 100;
+    w.SetDataLineInterval(100);
     w.SetDataLineClocks(clock.Clocks());
     w.StartDataLogging();
     ASSERT_TRUE(WaitFor([&] { return DataLines(w).size() >= 2; }, kPatience));
-    w.FirstSamplePending = true; // the board was identified again
+    w.SetFirstSamplePending(true); // the board was identified again
     const std::uint32_t from = clock.tick.load();
     const int count = int(DataLines(w).size());
     // Several intervals pass on the fake clock without a line.
@@ -298,20 +299,20 @@ TEST_F(WindowLog, NoWorkerLineBetweenIdentificationAndTheFirstReading)
 TEST_F(WindowLog, FailedAutosaveFromTheWorkerIsLoggedWithoutABoxAndPacingGoesOn)
 {
     clock.SetWallMs(500);
-    w.DataLineInterval = 300;
+    w.SetDataLineInterval(300);
     w.SetDataLineClocks(clock.Clocks());
-    w.LogFolder = folder.path() + QStringLiteral("/missing"); // no such folder
+    w.SetLogFolder(folder.path() + QStringLiteral("/missing")); // no such folder
     w.StartDataLogging();
     ASSERT_TRUE(WaitFor([&] { return DataLines(w).size() >= 2; }, kPatience));
 
-    w.AutosaveClock = [] { return QDateTime::currentDateTime().addDays(2); };
+    w.SetAutosaveClock([] { return QDateTime::currentDateTime().addDays(2); });
     ASSERT_TRUE(WaitFor([&] { return w.LogText().contains(QStringLiteral("Application ERROR:")); }, kPatience));
     const int count = int(DataLines(w).size());
     ASSERT_TRUE(WaitFor([&] { return int(DataLines(w).size()) >= count + 2; }, kPatience)) << "the pacing went on";
     w.StopDataLogging();
 
     EXPECT_FALSE(dialogs.Kinds().contains(QStringLiteral("error"))) << "no box for the worker's errors";
-    EXPECT_EQ(w.lblSaveCount->text(), QStringLiteral("1"));
+    EXPECT_EQ(Ui(w).lblSaveCount->text(), QStringLiteral("1"));
     EXPECT_EQ(w.LogText().count(QStringLiteral("Application ERROR:")), 1) << "retried only after the interval";
     EXPECT_TRUE(LogFilesIn(folder.path()).isEmpty());
 }
@@ -320,7 +321,7 @@ TEST_F(WindowLog, DestroyingTheWindowEndsARunningWorker)
 {
     clock.SetWallMs(500);
     auto win = std::make_unique<LogWindow>();
-    win->DataLineInterval = 50;
+    win->SetDataLineInterval(50);
     win->SetDataLineClocks(clock.Clocks());
     win->ShowLogBanner();
     win->StartDataLogging();
@@ -346,10 +347,10 @@ TEST_F(WindowLog, ManualNameUsesTheShortDateWithDashesForUsAndDottedLocales)
     };
     for (const Case &c : cases) {
         dialogs.requests.clear();
-        w.Locale = c.locale;
+        w.SetLocale(c.locale);
         const QDate before = QDate::currentDate();
         dialogs.answers = {true};
-        w.btnLogSave->click();
+        Ui(w).btnLogSave->click();
         const QDate after = QDate::currentDate();
         ASSERT_EQ(dialogs.Kinds(), (QStringList{"question", "save"}));
         const SaveFileRequest &r = dialogs.requests[1].save;
@@ -357,7 +358,7 @@ TEST_F(WindowLog, ManualNameUsesTheShortDateWithDashesForUsAndDottedLocales)
         const QString datePart = r.fileName.section(u'_', 1, 1);
         EXPECT_TRUE(datePart == LogFileDatePart(before, c.locale) || datePart == LogFileDatePart(after, c.locale))
             << datePart.toStdString();
-        EXPECT_EQ(r.initialFolder, w.LogFolder);
+        EXPECT_EQ(r.initialFolder, w.LogFolderInUse());
         EXPECT_EQ(r.defaultSuffix, QStringLiteral("log"));
         EXPECT_EQ(r.filter, QStringLiteral("Log files (*.log)"));
     }
@@ -378,7 +379,7 @@ TEST_F(WindowLog, SavedFileHoldsExactlyTheViewWithCrLfAndNoByteOrderMark)
     const QString path = folder.filePath(QStringLiteral("manual.log"));
     dialogs.answers = {true};
     dialogs.saveAnswers = {path};
-    w.btnLogSave->click();
+    Ui(w).btnLogSave->click();
 
     const QByteArray bytes = ReadFile(path);
     EXPECT_EQ(bytes, expected);
@@ -396,10 +397,10 @@ TEST_F(WindowLog, SaveLogAnsweredNoOrCancelledChangesNothing)
 {
     w.LogMessage(kIndent + QStringLiteral("keep me"));
     const QString before = w.LogText();
-    const QDateTime lastAutosave = w.Log.LastAutosaveTime;
+    const QDateTime lastAutosave = w.LogModel().LastAutosaveTime;
 
     dialogs.answers = {false};
-    w.btnLogSave->click();
+    Ui(w).btnLogSave->click();
     EXPECT_EQ(dialogs.Kinds(), QStringList{"question"});
 
     dialogs.answers = {true};
@@ -408,14 +409,14 @@ TEST_F(WindowLog, SaveLogAnsweredNoOrCancelledChangesNothing)
     EXPECT_EQ(dialogs.Kinds(), (QStringList{"question", "question", "save"}));
 
     EXPECT_EQ(w.LogText(), before);
-    EXPECT_EQ(w.Log.LastAutosaveTime, lastAutosave);
-    EXPECT_EQ(w.lblSaveCount->text(), QStringLiteral("0"));
+    EXPECT_EQ(w.LogModel().LastAutosaveTime, lastAutosave);
+    EXPECT_EQ(Ui(w).lblSaveCount->text(), QStringLiteral("0"));
     EXPECT_TRUE(LogFilesIn(folder.path()).isEmpty());
 }
 
 TEST_F(WindowLog, SaveLogWithLoggingDisabledStillSavesAndDropsTheSavedLine)
 {
-    w.chkLog->click();
+    Ui(w).chkLog->click();
     const QString path = folder.filePath(QStringLiteral("off.log"));
     dialogs.answers = {true};
     dialogs.saveAnswers = {path};
@@ -432,7 +433,7 @@ TEST_F(WindowLog, ClearLogSavesOnYesAndRestartsInEveryCase)
     const QString path = folder.filePath(QStringLiteral("clear.log"));
     dialogs.answers = {true};
     dialogs.saveAnswers = {path};
-    w.btnClearLog->click();
+    Ui(w).btnClearLog->click();
     EXPECT_TRUE(ReadFile(path).contains("before clear"));
     QStringList l = Lines(w.LogText());
     ASSERT_EQ(l.size(), 8);
@@ -442,7 +443,7 @@ TEST_F(WindowLog, ClearLogSavesOnYesAndRestartsInEveryCase)
     for (bool yes : {false, true}) {
         w.LogMessage(kIndent + QStringLiteral("again"));
         dialogs.answers = {yes};
-        w.btnClearLog->click();
+        Ui(w).btnClearLog->click();
         l = Lines(w.LogText());
         ASSERT_EQ(l.size(), 8);
         EXPECT_FALSE(w.LogText().contains(QStringLiteral("again")));
@@ -456,7 +457,7 @@ TEST_F(WindowLog, ClearLogWhoseSaveFailsKeepsTheLog)
     const QString before = w.LogText();
     dialogs.answers = {true};
     dialogs.saveAnswers = {folder.path()}; // a folder: the write fails
-    w.btnClearLog->click();
+    Ui(w).btnClearLog->click();
     const QStringList l = Lines(w.LogText());
     EXPECT_TRUE(w.LogText().startsWith(before));
     EXPECT_FALSE(w.LogText().contains(QStringLiteral("Log contents have been cleared")));
@@ -473,7 +474,7 @@ TEST_F(WindowLog, SaveIntoADirectoryKeepsTheViewAndLogsTheError)
 
     dialogs.answers = {true};
     dialogs.saveAnswers = {target};
-    w.btnLogSave->click();
+    Ui(w).btnLogSave->click();
 
     const QString after = w.LogText();
     ASSERT_TRUE(after.startsWith(before)) << "the view was kept";
@@ -524,21 +525,21 @@ TEST_F(WindowLog, FailedSaveAtCloseKeepsTheWindowOpen)
 TEST_F(WindowLog, AutosaveAfterTheIntervalCountsRestartsAndNamesTheFile)
 {
     SetReadouts(w, QStringLiteral("20.5"), QStringLiteral("21.5"), QStringLiteral("22.5"), QStringLiteral("23.5"));
-    const QDateTime start = w.Log.LastAutosaveTime;
+    const QDateTime start = w.LogModel().LastAutosaveTime;
     QDateTime now = start.addSecs(24 * 3600 - 60);
-    w.AutosaveClock = [&now] { return now; };
+    w.SetAutosaveClock([&now] { return now; });
 
     w.LogTemperatures();
-    EXPECT_EQ(w.lblSaveCount->text(), QStringLiteral("0")) << "not yet due";
+    EXPECT_EQ(Ui(w).lblSaveCount->text(), QStringLiteral("0")) << "not yet due";
     EXPECT_TRUE(LogFilesIn(folder.path()).isEmpty());
 
     now = start.addSecs(24 * 3600 + 1);
     w.LogTemperatures();
-    EXPECT_EQ(w.lblSaveCount->text(), QStringLiteral("1"));
-    EXPECT_EQ(w.Log.LastAutosaveTime, now);
+    EXPECT_EQ(Ui(w).lblSaveCount->text(), QStringLiteral("1"));
+    EXPECT_EQ(w.LogModel().LastAutosaveTime, now);
     const QStringList files = LogFilesIn(folder.path());
     ASSERT_EQ(files.size(), 1);
-    EXPECT_EQ(files[0], ManualLogName(now.date(), now.time(), w.Locale) + QStringLiteral(".log"));
+    EXPECT_EQ(files[0], ManualLogName(now.date(), now.time(), w.LocaleInUse()) + QStringLiteral(".log"));
     const QByteArray saved = ReadFile(folder.filePath(files[0]));
     EXPECT_EQ(saved.count("\t20.5\t21.5\t22.5\t23.5\r\n"), 2) << "both data lines went into the file";
 
@@ -549,35 +550,35 @@ TEST_F(WindowLog, AutosaveAfterTheIntervalCountsRestartsAndNamesTheFile)
     // A minute later: the next data line, no second autosave.
     now = now.addSecs(60);
     w.LogTemperatures();
-    EXPECT_EQ(w.lblSaveCount->text(), QStringLiteral("1"));
+    EXPECT_EQ(Ui(w).lblSaveCount->text(), QStringLiteral("1"));
     EXPECT_EQ(DataLines(w).size(), 1);
 }
 
 TEST_F(WindowLog, OpeningThePortRestartsTheAutosaveClock)
 {
     SetReadouts(w, QStringLiteral("20.5"), QStringLiteral("21.5"), QStringLiteral("22.5"), QStringLiteral("23.5"));
-    const QDateTime start = w.Log.LastAutosaveTime;
+    const QDateTime start = w.LogModel().LastAutosaveTime;
     QDateTime now = start.addSecs(23 * 3600 + 59 * 60);
-    w.AutosaveClock = [&now] { return now; };
+    w.SetAutosaveClock([&now] { return now; });
 
     // Connected for 23 h 59 min, then reconnected: the day counts again.
     w.ShowConnected();
     now = start.addSecs(24 * 3600 + 60);
     w.LogTemperatures();
-    EXPECT_EQ(w.lblSaveCount->text(), QStringLiteral("0"));
+    EXPECT_EQ(Ui(w).lblSaveCount->text(), QStringLiteral("0"));
     EXPECT_TRUE(LogFilesIn(folder.path()).isEmpty());
 
     now = start.addSecs(2 * 24 * 3600);
     w.LogTemperatures();
-    EXPECT_EQ(w.lblSaveCount->text(), QStringLiteral("1"));
+    EXPECT_EQ(Ui(w).lblSaveCount->text(), QStringLiteral("1"));
 }
 
 TEST_F(WindowLog, AutosaveIntervalNamesAreExact)
 {
     w.SetAutosaveInterval(QStringLiteral("6h"));
-    EXPECT_DOUBLE_EQ(w.Log.AutosaveInterval, 0.25);
+    EXPECT_DOUBLE_EQ(w.LogModel().AutosaveInterval, 0.25);
     w.SetAutosaveInterval(QStringLiteral("6H"));
-    EXPECT_DOUBLE_EQ(w.Log.AutosaveInterval, 1.0);
+    EXPECT_DOUBLE_EQ(w.LogModel().AutosaveInterval, 1.0);
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "shellrules.h"
 #include "uisync.h"
 
+#include "support/mainwidgets.h"
 #include "support/scripteddialogs.h"
 #include "support/support.h"
 
@@ -48,7 +49,7 @@ public:
     {
         calls << QStringLiteral("close port");
         portOpen = false;
-        LogMessage(MessageIndent + rs::sDisconnected);
+        LogMessage(q274test::kIndent + rs::sDisconnected);
     }
     void AskSaveLog() override
     {
@@ -86,15 +87,15 @@ TEST_F(MainWindow, ControlsSitWhereTheLayoutPutsThem)
     EXPECT_EQ(w.size(), QSize(852, 523));
     EXPECT_EQ(w.minimumSize(), w.maximumSize());
     EXPECT_FALSE(w.windowFlags() & Qt::WindowMaximizeButtonHint);
-    EXPECT_EQ(w.pnlButtons->geometry(), QRect(732, 2, 120, 521));
-    EXPECT_EQ(w.btnConn->parentWidget(), w.pnlButtons);
-    EXPECT_EQ(w.btnConn->geometry(), QRect(11, 491, 98, 23));
-    EXPECT_EQ(w.btnCOM->geometry(), QRect(11, 112, 98, 23));
-    EXPECT_EQ(w.lblSaveCount->geometry(), QRect(11, 203, 98, 19));
-    EXPECT_EQ(w.gbCh3->geometry(), QRect(388, 7, 140, 60));
-    EXPECT_EQ(w.gbCh3->mapTo(&w, QPoint(0, 0)).x(), 388);
-    EXPECT_EQ(w.lblCh2->geometry(), QRect(2, 24, 135, 32));
-    EXPECT_EQ(w.shp4->geometry(), QRect(115, 32, 16, 16));
+    EXPECT_EQ(Ui(w).pnlButtons->geometry(), QRect(732, 2, 120, 521));
+    EXPECT_EQ(Ui(w).btnConn->parentWidget(), Ui(w).pnlButtons);
+    EXPECT_EQ(Ui(w).btnConn->geometry(), QRect(11, 491, 98, 23));
+    EXPECT_EQ(Ui(w).btnCOM->geometry(), QRect(11, 112, 98, 23));
+    EXPECT_EQ(Ui(w).lblSaveCount->geometry(), QRect(11, 203, 98, 19));
+    EXPECT_EQ(Ui(w).gbCh3->geometry(), QRect(388, 7, 140, 60));
+    EXPECT_EQ(Ui(w).gbCh3->mapTo(&w, QPoint(0, 0)).x(), 388);
+    EXPECT_EQ(Ui(w).lblCh2->geometry(), QRect(2, 24, 135, 32));
+    EXPECT_EQ(Ui(w).shp4->geometry(), QRect(115, 32, 16, 16));
     EXPECT_EQ(w.Panel(2).Box->geometry(), QRect(198, 8, 140, 392));
     EXPECT_EQ(w.Panel(4).Box->x(), 572);
 }
@@ -111,16 +112,16 @@ TEST_F(MainWindow, EveryNamedControlIsFoundByItsName)
     EXPECT_EQ(w.findChild<QWidget *>(QStringLiteral("UpDown7")), w.SetPointSpinner(2));
     EXPECT_EQ(w.EnableBox(3)->property("Tag").toInt(), 3);
     EXPECT_EQ(w.RelayButton(2)->property("Tag").toInt(), 2);
-    EXPECT_EQ(w.shp1->toolTip(), QStringLiteral("Ch1  Relay"));
-    EXPECT_EQ(w.lblCh4->toolTip(), QStringLiteral("Ch4  Temperature"));
-    EXPECT_EQ(w.lblSaveCount->toolTip(), QStringLiteral("Autosave Log count"));
+    EXPECT_EQ(Ui(w).shp1->toolTip(), QStringLiteral("Ch1  Relay"));
+    EXPECT_EQ(Ui(w).lblCh4->toolTip(), QStringLiteral("Ch4  Temperature"));
+    EXPECT_EQ(Ui(w).lblSaveCount->toolTip(), QStringLiteral("Autosave Log count"));
 }
 
 TEST_F(MainWindow, CaptionsComeFromTheMessageTable)
 {
     w.ApplyCaptions();
-    EXPECT_EQ(w.gbCh1->title(), QStringLiteral(" Ch 1 "));
-    EXPECT_EQ(w.gbCh4->title(), QStringLiteral(" Ch 4 "));
+    EXPECT_EQ(Ui(w).gbCh1->title(), QStringLiteral(" Ch 1 "));
+    EXPECT_EQ(Ui(w).gbCh4->title(), QStringLiteral(" Ch 4 "));
     EXPECT_EQ(w.Panel(3).Box->title(), QStringLiteral(" Relay Control "));
     EXPECT_EQ(w.EnableBox(2)->text(), QStringLiteral("Enabled"));
     EXPECT_EQ(w.Panel(1).SetPointLabel->text(), QStringLiteral("SetPoint"));
@@ -128,28 +129,28 @@ TEST_F(MainWindow, CaptionsComeFromTheMessageTable)
     EXPECT_EQ(w.Panel(3).ModeLabel->text(), QStringLiteral("Mode"));
     EXPECT_EQ(w.Panel(2).OverrideLabel->text(), QStringLiteral("Manual Overrides Control"));
     EXPECT_EQ(w.RelayButton(3)->text(), QStringLiteral("R3 Manual"));
-    EXPECT_EQ(w.lblTDisplay->text(), QStringLiteral("Temperature Display"));
-    EXPECT_EQ(w.lblLogEnable->text(), QStringLiteral("Enable Logging"));
-    EXPECT_EQ(w.pgMain->tabText(0), QStringLiteral("Control"));
-    EXPECT_EQ(w.pgMain->tabText(1), QStringLiteral("Log"));
-    EXPECT_EQ(w.btnConn->text(), QStringLiteral("Connect"));
+    EXPECT_EQ(Ui(w).lblTDisplay->text(), QStringLiteral("Temperature Display"));
+    EXPECT_EQ(Ui(w).lblLogEnable->text(), QStringLiteral("Enable Logging"));
+    EXPECT_EQ(Ui(w).pgMain->tabText(0), QStringLiteral("Control"));
+    EXPECT_EQ(Ui(w).pgMain->tabText(1), QStringLiteral("Log"));
+    EXPECT_EQ(Ui(w).btnConn->text(), QStringLiteral("Connect"));
 }
 
 TEST_F(MainWindow, StartsFromTheDefaults)
 {
-    EXPECT_FALSE(w.UseFahrenheit);
-    EXPECT_FALSE(w.Log.ShowMilliseconds);
-    EXPECT_FALSE(w.FirstSamplePending);
-    EXPECT_EQ(w.dmQ274->Poller.NextChannel(), 1);
-    EXPECT_EQ(w.MessageIndent, kIndent);
-    EXPECT_EQ(w.Log.AutosaveInterval, 1.0);
-    EXPECT_EQ(w.DataLineInterval, 60000);
-    EXPECT_EQ(w.dmQ274->ComPort->Port(), QStringLiteral("COM1"));
-    EXPECT_TRUE(w.chkLog->isChecked());
-    EXPECT_EQ(w.cmbDeg->currentText(), QStringLiteral("C"));
-    EXPECT_EQ(w.pgMain->currentWidget(), w.tabControl);
+    EXPECT_FALSE(w.UsesFahrenheit());
+    EXPECT_FALSE(w.LogModel().ShowMilliseconds);
+    EXPECT_FALSE(w.IsFirstSamplePending());
+    EXPECT_EQ(w.Connection()->Poller.NextChannel(), 1);
+    EXPECT_EQ(q274test::kIndent, kIndent);
+    EXPECT_EQ(w.LogModel().AutosaveInterval, 1.0);
+    EXPECT_EQ(w.DataLineIntervalMs(), 60000);
+    EXPECT_EQ(w.Connection()->ComPort->Port(), QStringLiteral("COM1"));
+    EXPECT_TRUE(Ui(w).chkLog->isChecked());
+    EXPECT_EQ(Ui(w).cmbDeg->currentText(), QStringLiteral("C"));
+    EXPECT_EQ(Ui(w).pgMain->currentWidget(), Ui(w).tabControl);
     for (int ch = 1; ch <= 4; ++ch) {
-        const auto &s = w.Channels.Settings(ch);
+        const auto &s = w.ChannelState().Settings(ch);
         EXPECT_FALSE(s.Enabled);
         EXPECT_EQ(s.SetPoint, 30);
         EXPECT_EQ(s.Dropout, 3);
@@ -169,18 +170,18 @@ TEST_F(MainWindow, StartsFromTheDefaults)
 TEST_F(MainWindow, PanelChangesAreReadBackAsAWhole)
 {
     w.EnableBox(3)->click();
-    EXPECT_TRUE(w.Channels.Settings(3).Enabled);
-    EXPECT_EQ(w.shp3->PenColor(), QColor(255, 0, 0));
-    EXPECT_EQ(w.shp2->PenColor(), QColor(106, 106, 106));
+    EXPECT_TRUE(w.ChannelState().Settings(3).Enabled);
+    EXPECT_EQ(Ui(w).shp3->PenColor(), QColor(255, 0, 0));
+    EXPECT_EQ(Ui(w).shp2->PenColor(), QColor(106, 106, 106));
     w.ModeList(2)->setCurrentIndex(0);
-    EXPECT_EQ(w.Channels.Settings(2).Mode, QStringLiteral("Cool"));
+    EXPECT_EQ(w.ChannelState().Settings(2).Mode, QStringLiteral("Cool"));
     w.OverrideBox(4)->click();
-    EXPECT_FALSE(w.Channels.Settings(4).ManualOverrides);
+    EXPECT_FALSE(w.ChannelState().Settings(4).ManualOverrides);
     w.SetPointSpinner(2)->Click(true);
     EXPECT_EQ(w.SetPointEdit(2)->text(), QStringLiteral("31"));
-    EXPECT_EQ(w.Channels.Settings(2).SetPoint, 31);
+    EXPECT_EQ(w.ChannelState().Settings(2).SetPoint, 31);
     w.DropoutSpinner(4)->Click(false);
-    EXPECT_EQ(w.Channels.Settings(4).Dropout, 2);
+    EXPECT_EQ(w.ChannelState().Settings(4).Dropout, 2);
 }
 
 TEST_F(MainWindow, SpinnersStopAtTheirLimits)
@@ -189,39 +190,39 @@ TEST_F(MainWindow, SpinnersStopAtTheirLimits)
         w.SetPointSpinner(1)->Click(true);
     EXPECT_EQ(w.SetPointEdit(1)->text(), QStringLiteral("150"));
     w.SetPointSpinner(1)->Click(true);
-    EXPECT_EQ(w.Channels.Settings(1).SetPoint, 150);
+    EXPECT_EQ(w.ChannelState().Settings(1).SetPoint, 150);
     for (int i = 0; i < 200; ++i)
         w.SetPointSpinner(1)->Click(false);
-    EXPECT_EQ(w.Channels.Settings(1).SetPoint, -15);
+    EXPECT_EQ(w.ChannelState().Settings(1).SetPoint, -15);
     EXPECT_EQ(w.SetPointEdit(1)->text(), QStringLiteral("-15"));
     for (int i = 0; i < 30; ++i)
         w.DropoutSpinner(2)->Click(false);
-    EXPECT_EQ(w.Channels.Settings(2).Dropout, 2);
+    EXPECT_EQ(w.ChannelState().Settings(2).Dropout, 2);
     for (int i = 0; i < 30; ++i)
         w.DropoutSpinner(2)->UpButton()->click();
-    EXPECT_EQ(w.Channels.Settings(2).Dropout, 25);
+    EXPECT_EQ(w.ChannelState().Settings(2).Dropout, 25);
     EXPECT_EQ(w.DropoutEdit(2)->text(), QStringLiteral("25"));
 }
 
 TEST_F(MainWindow, UnitSwitchLogsAndAppliesButConvertsNothing)
 {
     w.ShowLogBanner();
-    w.cmbDeg->setCurrentIndex(1);
-    EXPECT_TRUE(w.UseFahrenheit);
+    Ui(w).cmbDeg->setCurrentIndex(1);
+    EXPECT_TRUE(w.UsesFahrenheit());
     EXPECT_TRUE(Lines(w.LogText()).last().endsWith(kIndent + QStringLiteral("Logging in Deg F")));
-    EXPECT_EQ(w.Channels.Settings(1).SetPoint, 30);
+    EXPECT_EQ(w.ChannelState().Settings(1).SetPoint, 30);
 
-    w.chkLog->click(); // logging off: the unit still changes, the line is dropped
+    Ui(w).chkLog->click(); // logging off: the unit still changes, the line is dropped
     const int before = Lines(w.LogText()).size();
-    w.cmbDeg->setCurrentIndex(0);
-    EXPECT_FALSE(w.UseFahrenheit);
+    Ui(w).cmbDeg->setCurrentIndex(0);
+    EXPECT_FALSE(w.UsesFahrenheit());
     EXPECT_EQ(Lines(w.LogText()).size(), before);
 }
 
 TEST_F(MainWindow, LogMessageWhileLoggingIsDisabledPassesOnlyTheDisabledLine)
 {
-    w.chkLog->setChecked(false);
-    w.Log.ShowMilliseconds = true;
+    Ui(w).chkLog->setChecked(false);
+    w.LogModel().ShowMilliseconds = true;
     w.LogMessage(kIndent + QStringLiteral("Q274 found"));
     EXPECT_EQ(w.LogText(), QString());
     w.LogMessage(kIndent + QStringLiteral("Logging disabled"));
@@ -230,7 +231,7 @@ TEST_F(MainWindow, LogMessageWhileLoggingIsDisabledPassesOnlyTheDisabledLine)
     EXPECT_TRUE(l[0].endsWith(kIndent + QStringLiteral("Logging disabled")));
     EXPECT_FALSE(l[0].contains(QRegularExpression(QStringLiteral("  \\(\\d{3}\\)"))));
 
-    w.chkLog->setChecked(true);
+    Ui(w).chkLog->setChecked(true);
     w.LogMessage(kIndent + QStringLiteral("Q274 found"));
     EXPECT_TRUE(Lines(w.LogText()).last().contains(QRegularExpression(QStringLiteral("  \\(\\d{3}\\)\t"))));
 }
@@ -239,9 +240,9 @@ TEST_F(MainWindow, AppendingAlwaysGoesToTheEndWhereverTheCaretIs)
 {
     w.LogMessage(kIndent + QStringLiteral("one"));
     w.LogMessage(kIndent + QStringLiteral("two"));
-    QTextCursor c = w.memLog->textCursor();
+    QTextCursor c = Ui(w).memLog->textCursor();
     c.movePosition(QTextCursor::Start);
-    w.memLog->setTextCursor(c);
+    Ui(w).memLog->setTextCursor(c);
     w.LogMessage(kIndent + QStringLiteral("three"));
     w.AppendLogLine(QStringLiteral(" "));
     const QStringList l = Lines(w.LogText());
@@ -264,7 +265,7 @@ TEST_F(MainWindow, BannerRestartsTheViewAndSetsTheTitles)
     EXPECT_TRUE(l[6].endsWith(kIndent + QStringLiteral("Logging enabled in Deg C")));
     EXPECT_EQ(w.windowTitle(), QStringLiteral("Veltrona - Q274 Temperature Controller Standard"));
     EXPECT_EQ(ApplicationTitle(), QStringLiteral("Veltrona - Q274 Temperature Controller Standard"));
-    EXPECT_TRUE(w.memLog->updatesEnabled());
+    EXPECT_TRUE(Ui(w).memLog->updatesEnabled());
 }
 
 TEST_F(MainWindow, ShowingTheWindowWritesTheBanner)
@@ -280,7 +281,7 @@ TEST_F(MainWindow, ShowingTheWindowWritesTheBanner)
 TEST_F(MainWindow, ClearLogWhileLoggingAsksToSaveThenRestarts)
 {
     w.LogMessage(kIndent + QStringLiteral("something"));
-    w.btnClearLog->click();
+    Ui(w).btnClearLog->click();
     ASSERT_EQ(dialogs.requests.size(), 1u);
     EXPECT_EQ(dialogs.requests[0].text, QStringLiteral("Save the Log?"));
     EXPECT_EQ(dialogs.requests[0].title, QStringLiteral("Confirm"));
@@ -293,8 +294,8 @@ TEST_F(MainWindow, ClearLogWhileLoggingAsksToSaveThenRestarts)
 
 TEST_F(MainWindow, ClearLogWhileNotLoggingAsksNothing)
 {
-    w.chkLog->click();
-    w.btnClearLog->click();
+    Ui(w).chkLog->click();
+    Ui(w).btnClearLog->click();
     EXPECT_TRUE(dialogs.requests.empty());
     const QStringList l = Lines(w.LogText());
     ASSERT_EQ(l.size(), 7);
@@ -305,9 +306,9 @@ TEST_F(MainWindow, CtrlETwiceReturnsTheBoxAndWritesTwoStateLines)
 {
     w.ShowLogBanner();
     Press(w, Qt::Key_E, Qt::ControlModifier);
-    EXPECT_FALSE(w.chkLog->isChecked());
+    EXPECT_FALSE(Ui(w).chkLog->isChecked());
     Press(w, Qt::Key_E, Qt::ControlModifier);
-    EXPECT_TRUE(w.chkLog->isChecked());
+    EXPECT_TRUE(Ui(w).chkLog->isChecked());
     const QStringList l = Lines(w.LogText());
     ASSERT_EQ(l.size(), 9);
     EXPECT_TRUE(l[7].endsWith(kIndent + QStringLiteral("Logging disabled")));
@@ -330,12 +331,12 @@ TEST_F(MainWindow, ShortcutsReachTheirTargetsOnceEach)
     EXPECT_TRUE(w.isVisible());
 
     Press(w, Qt::Key_L, Qt::ControlModifier);
-    EXPECT_EQ(w.pgMain->currentWidget(), w.tabLog);
+    EXPECT_EQ(Ui(w).pgMain->currentWidget(), Ui(w).tabLog);
     Press(w, Qt::Key_T, Qt::ControlModifier);
-    EXPECT_EQ(w.pgMain->currentWidget(), w.tabControl);
+    EXPECT_EQ(Ui(w).pgMain->currentWidget(), Ui(w).tabControl);
     const int lines = Lines(w.LogText()).size();
     Press(w, Qt::Key_M, Qt::ControlModifier);
-    EXPECT_TRUE(w.Log.ShowMilliseconds);
+    EXPECT_TRUE(w.LogModel().ShowMilliseconds);
     EXPECT_EQ(Lines(w.LogText()).size(), lines);
     w.calls.clear();
     Press(w, Qt::Key_R, Qt::ControlModifier);
@@ -365,7 +366,7 @@ TEST_F(MainWindow, CloseWhileDisconnectedAsksOnlyToSaveAndOnlyWhileLogging)
     EXPECT_EQ(dialogs.Texts(), QStringList{"Save the Log?"});
     dialogs.requests.clear();
     w.show();
-    w.chkLog->setChecked(false);
+    Ui(w).chkLog->setChecked(false);
     EXPECT_TRUE(w.close());
     EXPECT_TRUE(dialogs.requests.empty());
 }
@@ -417,7 +418,7 @@ TEST_F(MainWindow, HandleAppExceptionLogsAndShowsTheErrorBox)
 
     w.HandleAppException(std::runtime_error("quiet"), false);
     EXPECT_EQ(dialogs.requests.size(), 1u);
-    w.chkLog->setChecked(false);
+    Ui(w).chkLog->setChecked(false);
     w.HandleAppException(std::runtime_error("Done."));
     EXPECT_FALSE(Lines(w.LogText()).last().contains(QStringLiteral("Done")));
     EXPECT_EQ(dialogs.requests.back().text, QStringLiteral("Done."));
@@ -428,7 +429,7 @@ TEST_F(MainWindow, ErrorsFromHandlersAndPostedCallsReachTheHandler)
     struct Throwing : RecordingWindow {
         void btnCOMClick() override { throw std::runtime_error("Registry error"); }
     } t;
-    t.btnCOM->click();
+    Ui(t).btnCOM->click();
     EXPECT_TRUE(Lines(t.LogText()).last().endsWith(QStringLiteral("Application ERROR: Registry error")));
     EXPECT_EQ(dialogs.requests.back().text, QStringLiteral("Registry error."));
 
@@ -493,7 +494,7 @@ TEST(MainWindowLook, DarkThemeAndFontFallbackStayOutOfTheLayout)
                 EXPECT_EQ(QFontInfo(c->font()).family(), family) << c->objectName().toStdString();
             }
         }
-        EXPECT_EQ(QFontInfo(w.pgMain->tabBar()->font()).family(), family);
+        EXPECT_EQ(QFontInfo(Ui(w).pgMain->tabBar()->font()).family(), family);
         EXPECT_EQ(about.Label1->palette().color(QPalette::Window), QColor(221, 219, 213));
     }
     QApplication::setPalette(desktop);

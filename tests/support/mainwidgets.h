@@ -1,0 +1,66 @@
+// The main window's widgets for the tests, found by their object names the
+// way automation finds them in the running program.
+#pragma once
+
+#include "chartpage.h"
+#include "controls.h"
+#include "mainwindow.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include <stdexcept>
+
+namespace q274test {
+
+template <class T> T *Named(const QWidget &window, const char *name)
+{
+    T *found = window.findChild<T *>(QLatin1String(name));
+    if (!found)
+        throw std::logic_error(std::string("no widget named ") + name);
+    return found;
+}
+
+struct MainWidgets {
+    explicit MainWidgets(const QWidget &w)
+        : cmbDeg(Named<QComboBox>(w, "cmbDeg")), btnCOM(Named<QPushButton>(w, "btnCOM")),
+          lblTDisplay(Named<QLabel>(w, "lblTDisplay")), lblLogEnable(Named<QLabel>(w, "lblLogEnable")),
+          chkLog(Named<QCheckBox>(w, "chkLog")), lblSaveCount(Named<QLabel>(w, "lblSaveCount")),
+          btnClearLog(Named<QPushButton>(w, "btnClearLog")), btnLogSave(Named<QPushButton>(w, "btnLogSave")),
+          btnHelp(Named<QPushButton>(w, "btnHelp")), btnAbout(Named<QPushButton>(w, "btnAbout")),
+          btnConn(Named<QPushButton>(w, "btnConn")), pnlButtons(Named<QWidget>(w, "pnlButtons")),
+          pnlReadouts(Named<QWidget>(w, "pnlReadouts")), gbCh1(Named<QGroupBox>(w, "gbCh1")),
+          gbCh2(Named<QGroupBox>(w, "gbCh2")), gbCh3(Named<QGroupBox>(w, "gbCh3")), gbCh4(Named<QGroupBox>(w, "gbCh4")),
+          lblCh1(Named<QLabel>(w, "lblCh1")), lblCh2(Named<QLabel>(w, "lblCh2")), lblCh3(Named<QLabel>(w, "lblCh3")),
+          lblCh4(Named<QLabel>(w, "lblCh4")), shp1(Named<q274::TShape>(w, "shp1")),
+          shp2(Named<q274::TShape>(w, "shp2")), shp3(Named<q274::TShape>(w, "shp3")),
+          shp4(Named<q274::TShape>(w, "shp4")), pgMain(Named<q274::TPageControl>(w, "pgMain")),
+          tabControl(Named<QWidget>(w, "tabControl")), tabLog(Named<QWidget>(w, "tabLog")),
+          tabChart(Named<QWidget>(w, "tabChart")), Chart(Named<q274::TChartPage>(w, "pnlChart")),
+          memLog(Named<QPlainTextEdit>(w, "memLog"))
+    {
+    }
+    QComboBox *cmbDeg;
+    QPushButton *btnCOM;
+    QLabel *lblTDisplay, *lblLogEnable;
+    QCheckBox *chkLog;
+    QLabel *lblSaveCount;
+    QPushButton *btnClearLog, *btnLogSave, *btnHelp, *btnAbout, *btnConn;
+    QWidget *pnlButtons, *pnlReadouts;
+    QGroupBox *gbCh1, *gbCh2, *gbCh3, *gbCh4;
+    QLabel *lblCh1, *lblCh2, *lblCh3, *lblCh4;
+    q274::TShape *shp1, *shp2, *shp3, *shp4;
+    q274::TPageControl *pgMain;
+    QWidget *tabControl, *tabLog, *tabChart;
+    q274::TChartPage *Chart;
+    QPlainTextEdit *memLog;
+};
+
+inline MainWidgets Ui(const QWidget &window) { return MainWidgets(window); }
+
+} // namespace q274test
