@@ -19,9 +19,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
-#include <QPlainTextEdit>
 #include <QScopeGuard>
-#include <QTextCursor>
 #include <QTimer>
 
 #include <stdexcept>
@@ -160,17 +158,12 @@ void TfrmMain::FollowLog()
     // put the caret.
     Log.OnAppend = [this](const QString &line) {
         JournalAppend(line);
-        QTextCursor c = memLog->textCursor();
-        c.movePosition(QTextCursor::End);
-        memLog->setTextCursor(c);
-        memLog->insertPlainText(line + QLatin1Char('\n'));
+        memLog->AppendLine(line);
     };
     Log.OnRestart = [this] {
         JournalRestart();
-        memLog->clear();
-        if (!Log.Lines().isEmpty())
-            memLog->setPlainText(Log.Lines().join(QLatin1Char('\n')) + QLatin1Char('\n'));
-        memLog->moveCursor(QTextCursor::End);
+        const QStringList lines = Log.Lines(); // the banner
+        memLog->Restart(lines.isEmpty() ? QString() : lines.join(QLatin1Char('\n')) + QLatin1Char('\n'));
     };
 }
 

@@ -4,12 +4,14 @@
 // notifications.
 #pragma once
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QLocale>
 #include <QString>
 #include <QStringList>
 
 #include <functional>
+#include <vector>
 
 namespace q274 {
 
@@ -21,7 +23,10 @@ public:
     // The clock of the timestamps; empty: the system clock.
     std::function<QDateTime()> Clock;
 
-    const QStringList &Lines() const { return FLines; }
+    qsizetype Count() const { return qsizetype(FStarts.size()); }
+    QString Line(qsizetype i) const;
+    // Every line, made on demand: for short logs (tests, the banner).
+    QStringList Lines() const;
     // The lines with CR LF after every one, as a log file holds them.
     QString Text() const;
 
@@ -61,7 +66,12 @@ public:
 private:
     QDateTime Now() const { return Clock ? Clock() : QDateTime::currentDateTime(); }
     void WriteMessage(const QString &text, bool withMs);
-    QStringList FLines;
+    void Store(const QString &line);
+    // A day of lines: kept as one UTF-8 text with CR LF after every line
+    // (Text() is then one conversion) and where each line starts, not as a
+    // string per line, which would cost more than the text itself.
+    QByteArray FText;
+    std::vector<qsizetype> FStarts;
     QDateTime FRepeatWritten; // when RepeatLimited was last written
     int FRepeats = 0;
 };

@@ -1,0 +1,339 @@
+// The log view at up to a million lines: the window's own wiring (TLogModel,
+// its journal and memLog on the visible Log page) beside a bare
+// QPlainTextEdit that only calls appendPlainText, the same lines and the same
+// paint per event-loop turn for both.
+//
+// - Append/N/K: cost per appended line with N lines in the view, K lines per
+//   turn, each turn ending in processEvents and a repaint of the viewport.
+// - Sustained: 10,000 lines a second arriving in turns of a millisecond;
+//   lines/s reached and the cores used, Qt painting at its own pace.
+// - Memory: resident memory grown by a million 60-character lines.
+// - Clear: Clear Log / autosave at a million lines, each step timed, and the
+//   time the window is blocked apart from the save itself.
+#include "logfiles.h"
+#include "mainwindow.h"
+#include "uisync.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTimer>
+
+#include <benchmark/benchmark.h>
+#include <ctime>
+#include <fstream>
+#include <malloc.h>
+#include <memory>
+#include <stdlib.h>
+#include <string>
+
+using namespace q274;
+
+namespace {
+
+QTemporaryDir *gHome = nullptr;
+
+// Log line number i: 60 characters, as a data line of four channels.
+QString Line(qint64 i)
+{
+    QString s = QStringLiteral("10:31:%1\t%2\t21.50\t22.75\t23.00\t24.25")
+                    .arg(i % 60, 2, 10, QLatin1Char('0'))
+                    .arg(i % 100000000, 8, 10, QLatin1Char('0'));
+    s.append(QString(60 - s.size(), QLatin1Char(' ')));
+    return s;
+}
+
+long ResidentBytes()
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::strtol(line.c_str() + 6, nullptr, 10) * 1024;
+    return -1;
+}
+
+double ProcessCpuSeconds()
+{
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+}
+
+// One of the two subjects: the program's window, or a bare QPlainTextEdit
+// set up as memLog is.
+struct Subject {
+    virtual ~Subject() = default;
+    virtual void Append(const QString &line) = 0;
+    virtual QPlainTextEdit *View() = 0;
+    virtual qint64 Count() = 0;
+    // Writes what the view holds back, if anything.
+    virtual void Settle() {}
+    // Empties the view.
+    virtual void Restart() = 0;
+    qint64 next = 0;
+
+    void Turn()
+    {
+        QApplication::processEvents();
+        View()->viewport()->repaint();
+    }
+    // Grows the view to n lines in large turns.
+    void FillTo(qint64 n)
+    {
+        while (Count() < n) {
+            for (int k = 0; k < 10000 && Count() < n; ++k)
+                Append(Line(next++));
+            Turn();
+        }
+    }
+};
+
+struct Window : Subject {
+    std::unique_ptr<TfrmMain> w;
+    Window()
+    {
+        w = std::make_unique<TfrmMain>();
+        w->StartJournal(gHome->filePath(QStringLiteral("journal")));
+        w->show(); // writes the banner
+        w->pgMain->setCurrentWidget(w->tabLog);
+        QApplication::processEvents();
+    }
+    void Append(const QString &line) override { w->AppendLogLine(line); }
+    QPlainTextEdit *View() override { return w->memLog; }
+    qint64 Count() override { return w->Log.Count(); }
+    void Settle() override { w->memLog->Flush(); }
+    void Restart() override { w->ShowLogBanner(); }
+};
+
+struct Bare : Subject {
+    QPlainTextEdit view;
+    Bare()
+    {
+        view.setReadOnly(true);
+        view.setLineWrapMode(QPlainTextEdit::NoWrap);
+        view.setUndoRedoEnabled(false);
+        view.setFont(QFont(QStringLiteral("monospace"), 10));
+        view.resize(840, 470);
+        view.show();
+        QApplication::processEvents();
+    }
+    void Append(const QString &line) override { view.appendPlainText(line); }
+    QPlainTextEdit *View() override { return &view; }
+    qint64 Count() override { return view.blockCount(); }
+    void Restart() override { view.clear(); }
+};
+
+// The growing subjects of Append, kept from one size to the next.
+template <class T> std::unique_ptr<T> &Kept()
+{
+    static std::unique_ptr<T> s;
+    return s;
+}
+
+template <class T> T &Keep()
+{
+    if (!Kept<T>())
+        Kept<T>() = std::make_unique<T>();
+    return *Kept<T>();
+}
+
+void DropKept()
+{
+    Kept<Window>().reset();
+    Kept<Bare>().reset();
+    ::malloc_trim(0);
+}
+
+template <class T> void Append(benchmark::State &state)
+{
+    T &s = Keep<T>();
+    const qint64 n = state.range(0);
+    const int k = int(state.range(1));
+    s.FillTo(n);
+    qint64 lines = 0;
+    for (auto _ : state) {
+        for (int i = 0; i < k; ++i)
+            s.Append(Line(s.next++));
+        s.Turn();
+        lines += k;
+        if (s.Count() > 2 * n) { // measured near n lines, not far beyond
+            state.PauseTiming();
+            s.Restart();
+            s.FillTo(n);
+            state.ResumeTiming();
+        }
+    }
+    s.Settle();
+    s.Turn();
+    // The last line written (the window's text ends in a line break).
+    QTextBlock last = s.View()->document()->lastBlock();
+    if (last.text().isEmpty())
+        last = last.previous();
+    const QRect r = s.View()->cursorRect(QTextCursor(last));
+    if (r.top() < 0 || r.bottom() > s.View()->viewport()->height())
+        state.SkipWithError(QStringLiteral("the view does not show the last line: %1..%2 of %3, bar %4 of %5")
+                                .arg(r.top())
+                                .arg(r.bottom())
+                                .arg(s.View()->viewport()->height())
+                                .arg(s.View()->verticalScrollBar()->value())
+                                .arg(s.View()->verticalScrollBar()->maximum())
+                                .toStdString()
+                                .c_str());
+    state.counters["lines"] = double(s.Count());
+    state.counters["per_line"] = benchmark::Counter(double(lines), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+void Args(benchmark::internal::Benchmark *b)
+{
+    for (int n : {1000, 10000, 100000, 1000000})
+        for (int k : {1, 100})
+            b->Args({n, k});
+    b->MeasureProcessCPUTime()->Unit(benchmark::kMicrosecond);
+}
+
+template <class T> void Sustained(benchmark::State &state)
+{
+    DropKept();
+    auto s = std::make_unique<T>();
+    const int rate = int(state.range(0));
+    int paints = 0;
+    struct Counter : QObject {
+        int *n;
+        explicit Counter(int *c) : n(c) {}
+        bool eventFilter(QObject *, QEvent *e) override
+        {
+            *n += e->type() == QEvent::Paint;
+            return false;
+        }
+    } counter(&paints);
+    s->View()->viewport()->installEventFilter(&counter);
+    for (auto _ : state) {
+        const qint64 span = 3000; // ms
+        const double cpu0 = ProcessCpuSeconds();
+        QElapsedTimer wall;
+        wall.start();
+        paints = 0;
+        // Lines arrive in many small turns: every millisecond the ones due.
+        qint64 sent = 0;
+        QEventLoop loop;
+        QTimer tick;
+        tick.setTimerType(Qt::PreciseTimer);
+        tick.setInterval(1);
+        QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
+            const qint64 now = wall.elapsed();
+            for (const qint64 due = std::min(now, span) * rate / 1000; sent < due; ++sent)
+                s->Append(Line(s->next++));
+            if (now >= span)
+                loop.quit();
+        });
+        tick.start();
+        loop.exec();
+        QApplication::processEvents();
+        const double secs = double(wall.nsecsElapsed()) * 1e-9;
+        state.counters["lines_per_s"] = double(sent) / secs;
+        state.counters["cores"] = (ProcessCpuSeconds() - cpu0) / secs;
+        state.counters["paints_per_s"] = paints / secs;
+        state.SetIterationTime(secs);
+    }
+    s->View()->viewport()->removeEventFilter(&counter);
+}
+
+template <class T> void Memory(benchmark::State &state)
+{
+    DropKept();
+    const qint64 n = state.range(0);
+    for (auto _ : state) {
+        ::malloc_trim(0);
+        const long before = ResidentBytes();
+        auto s = std::make_unique<T>();
+        while (s->next < n) {
+            for (int k = 0; k < 100 && s->next < n; ++k)
+                s->Append(Line(s->next++));
+            s->Turn();
+        }
+        const long grown = ResidentBytes() - before;
+        state.counters["bytes_per_line"] = double(grown) / double(n);
+        // Beyond one copy of the text in UTF-16 (the view's own) and its line break.
+        state.counters["beyond_text"] = double(grown) / double(n) - 61 * 2;
+        state.PauseTiming();
+        s.reset();
+        ::malloc_trim(0);
+        state.ResumeTiming();
+    }
+}
+
+// Clear Log with its save, or the autosave (the same steps): the window at a
+// million lines, then the time each step blocks the window.
+void Clear(benchmark::State &state)
+{
+    DropKept();
+    const qint64 n = state.range(0);
+    Window s;
+    const QString path = gHome->filePath(QStringLiteral("autosave.log"));
+    for (auto _ : state) {
+        state.PauseTiming();
+        s.FillTo(n);
+        QElapsedTimer t;
+        t.start();
+        const QString text = s.w->LogText();
+        const double textMs = double(t.nsecsElapsed()) * 1e-6;
+        t.restart();
+        WriteLogFile(path, text); // the save alone, for comparison
+        const double saveMs = double(t.nsecsElapsed()) * 1e-6;
+        state.ResumeTiming();
+
+        t.restart();
+        s.w->SaveLogAndClear(path);
+        const double totalMs = double(t.nsecsElapsed()) * 1e-6;
+        // What the clear left for later turns, each one timed.
+        t.restart();
+        double longestTurnMs = 0, laterMs = 0;
+        for (int i = 0; i < 2000; ++i) {
+            QElapsedTimer turn;
+            turn.start();
+            s.Turn();
+            longestTurnMs = std::max(longestTurnMs, double(turn.nsecsElapsed()) * 1e-6);
+            laterMs += double(turn.nsecsElapsed()) * 1e-6;
+            if (t.elapsed() > 3000)
+                break;
+        }
+        state.counters["text_ms"] = textMs;
+        state.counters["save_ms"] = saveMs;
+        state.counters["clear_ms"] = totalMs;
+        state.counters["blocked_beyond_save_ms"] = totalMs - saveMs;
+        state.counters["later_turn_max_ms"] = longestTurnMs;
+        state.counters["later_ms"] = laterMs;
+        state.counters["lines_after"] = double(s.Count());
+        s.next = 0;
+    }
+}
+
+} // namespace
+
+BENCHMARK_TEMPLATE(Append, Window)->Apply(Args);
+BENCHMARK_TEMPLATE(Append, Bare)->Apply(Args);
+BENCHMARK_TEMPLATE(Sustained, Window)->Arg(10000)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(Sustained, Bare)->Arg(10000)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(Memory, Window)->Arg(1000000)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(Memory, Bare)->Arg(1000000)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(Clear)->Arg(1000000)->Iterations(2)->Unit(benchmark::kMillisecond);
+
+int main(int argc, char **argv)
+{
+    // A home of its own: the window's log folder and journal go there.
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QTemporaryDir home;
+    gHome = &home;
+    setenv("HOME", home.path().toLocal8Bit().constData(), 1);
+    setenv("XDG_STATE_HOME", home.filePath(QStringLiteral("state")).toLocal8Bit().constData(), 1);
+    QApplication app(argc, argv);
+    UiSync::setMainThread();
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    DropKept();
+    return 0;
+}
