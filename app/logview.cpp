@@ -1,5 +1,7 @@
 #include "logview.h"
 
+#include <QApplication>
+#include <QMouseEvent>
 #include <QPlainTextDocumentLayout>
 #include <QScreen>
 #include <QTextBlock>
@@ -13,24 +15,48 @@ namespace q274 {
 
 namespace {
 
-// Blocks taken out of a retired document per slice: about 2 ms of work.
-constexpr int kSliceBlocks = 20000;
-// The pause between slices, so the window keeps most of its time.
-constexpr int kSlicePauseMs = 10;
+// Gives a block of several lines its true line count before it is laid out
+// (with lines unbroken, one per separator), so the scroll bar counts lines,
+// not blocks; the plain layout counts one line for a block it has not laid
+// out yet.
+class TLinesLayout : public QPlainTextDocumentLayout {
+public:
+    explicit TLinesLayout(QTextDocument *doc) : QPlainTextDocumentLayout(doc) {}
+
+protected:
+    void documentChanged(int from, int charsRemoved, int charsAdded) override
+    {
+        QTextDocument *doc = document();
+        const int linesBefore = doc->lineCount();
+        if (doc->defaultTextOption().wrapMode() == QTextOption::NoWrap) {
+            const QTextBlock last = doc->findBlock(qMax(0, from + charsAdded - 1));
+            for (QTextBlock b = doc->findBlock(from); b.isValid(); b = b.next()) {
+                if (b.isVisible())
+                    b.setLineCount(int(b.text().count(QChar::LineSeparator)) + 1);
+                if (b == last)
+                    break;
+            }
+        }
+        QPlainTextDocumentLayout::documentChanged(from, charsRemoved, charsAdded);
+        // The plain layout tells of a new size only when the number of
+        // blocks changed.
+        if (doc->lineCount() != linesBefore)
+            emit documentSizeChanged(documentSize());
+    }
+};
 
 } // namespace
 
 TLogView::TLogView(QWidget *parent) : QPlainTextEdit(parent)
 {
+    auto *doc = new QTextDocument(this);
+    doc->setDocumentLayout(new TLinesLayout(doc));
+    setDocument(doc);
     FFrame.setSingleShot(true);
     FFrame.setTimerType(Qt::PreciseTimer);
     connect(&FFrame, &QTimer::timeout, this, &TLogView::Flush);
-    FRetire.setInterval(kSlicePauseMs);
-    connect(&FRetire, &QTimer::timeout, this, &TLogView::RetireSlice);
     FSystemClock.start();
 }
-
-TLogView::~TLogView() = default;
 
 qint64 TLogView::Now() const { return Clock ? Clock() : FSystemClock.elapsed(); }
 
@@ -41,10 +67,16 @@ qint64 TLogView::FrameMs() const
     return qBound(qint64(4), qRound64(1000.0 / hz), qint64(50));
 }
 
+void TLogView::Add(QString &text, QStringView line)
+{
+    text += line;
+    text += ++FLines % kBlockLines == 0 ? QChar(QLatin1Char('\n')) : QChar(QChar::LineSeparator);
+}
+
 void TLogView::AppendLine(const QString &line)
 {
-    FPending += line;
-    FPending += QLatin1Char('\n');
+    FLastLineStart = FPending.size();
+    Add(FPending, line);
     ++FPendingLines;
     if (FFrame.isActive())
         return;
@@ -60,12 +92,12 @@ void TLogView::Flush()
     if (FPending.isEmpty())
         return;
     const QString text = std::exchange(FPending, QString());
+    const qsizetype last = std::exchange(FLastLineStart, 0);
     FPendingLines = 0;
     FLastFlush = Now();
     // Line by line, the caret went to the end before each line and the view
     // scrolled to show it. Putting it there before the last line leaves the
     // view exactly where it was left then.
-    const qsizetype last = text.lastIndexOf(QLatin1Char('\n'), text.size() - 2) + 1;
     if (last > 0) {
         QTextCursor head(document());
         head.movePosition(QTextCursor::End);
@@ -79,48 +111,18 @@ void TLogView::Flush()
 
 void TLogView::Restart(const QString &text)
 {
-    FFrame.stop();
-    FPending.clear();
-    FPendingLines = 0;
-
-    // A fresh document instead of clearing the old one: emptying a million
-    // lines takes far longer than a frame.
-    QTextDocument *old = document();
-    auto *doc = new QTextDocument(this);
-    doc->setDocumentLayout(new QPlainTextDocumentLayout(doc));
-    doc->setDefaultFont(old->defaultFont());
-    doc->setDefaultTextOption(old->defaultTextOption());
-    doc->setDocumentMargin(old->documentMargin());
-    doc->setUndoRedoEnabled(old->isUndoRedoEnabled());
-    doc->setMaximumBlockCount(old->maximumBlockCount());
-    doc->setPlainText(text);
-    old->setParent(nullptr); // ours now: setDocument would delete it at once
-    setDocument(doc);
+    clear();
+    if (!text.isEmpty()) {
+        QStringView lines(text);
+        if (lines.endsWith(QLatin1Char('\n')))
+            lines.chop(1);
+        QString separated;
+        separated.reserve(text.size());
+        for (QStringView line : lines.split(QLatin1Char('\n')))
+            Add(separated, line);
+        setPlainText(separated);
+    }
     moveCursor(QTextCursor::End);
-
-    std::unique_ptr<QTextDocument> retired(old);
-    if (retired->blockCount() > kSliceBlocks) {
-        FRetired.push_back(std::move(retired));
-        FRetire.start();
-    }
-}
-
-void TLogView::RetireSlice()
-{
-    if (FRetired.empty()) {
-        FRetire.stop();
-        return;
-    }
-    QTextDocument *doc = FRetired.front().get();
-    if (doc->blockCount() <= kSliceBlocks) {
-        FRetired.erase(FRetired.begin());
-        return;
-    }
-    // From the end: what stays keeps its place in the document's tables.
-    QTextCursor c(doc);
-    c.movePosition(QTextCursor::End);
-    c.setPosition(doc->findBlockByNumber(doc->blockCount() - kSliceBlocks).position(), QTextCursor::KeepAnchor);
-    c.removeSelectedText();
 }
 
 QString TLogView::toPlainText() const
@@ -135,7 +137,34 @@ void TLogView::clear()
     FFrame.stop();
     FPending.clear();
     FPendingLines = 0;
+    FLastLineStart = 0;
+    FLines = 0;
     QPlainTextEdit::clear();
+}
+
+void TLogView::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    QPlainTextEdit::mouseDoubleClickEvent(event);
+    FDoubleClick.start();
+    FDoubleClickAt = event->position().toPoint();
+}
+
+void TLogView::mousePressEvent(QMouseEvent *event)
+{
+    const bool triple =
+        event->button() == Qt::LeftButton && FDoubleClick.isValid()
+        && FDoubleClick.elapsed() < QApplication::doubleClickInterval()
+        && (event->position().toPoint() - FDoubleClickAt).manhattanLength() < QApplication::startDragDistance();
+    FDoubleClick.invalidate();
+    QPlainTextEdit::mousePressEvent(event);
+    if (!triple)
+        return;
+    // The line and its break, as the whole block was.
+    QTextCursor c = cursorForPosition(event->position().toPoint());
+    c.movePosition(QTextCursor::StartOfLine);
+    c.movePosition(QTextCursor::EndOfLine, QTextCursor::KeepAnchor);
+    c.movePosition(QTextCursor::NextCharacter, QTextCursor::KeepAnchor);
+    setTextCursor(c);
 }
 
 } // namespace q274

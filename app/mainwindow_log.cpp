@@ -170,7 +170,7 @@ void TfrmMain::FollowLog()
 void TfrmMain::LogMessage(const QString &text)
 {
     Log.Enabled = chkLog->isChecked();
-    Log.Locale = Locale;   // tests and the regional settings may change it
+    Log.Locale = Locale; // tests and the regional settings may change it
     const bool held = !Log.LogMessage(text) && Log.RepeatsPending() > 0;
     if (held && !FRepeatFlush->isActive())
         FRepeatFlush->start();

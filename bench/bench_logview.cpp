@@ -183,7 +183,8 @@ template <class T> void Append(benchmark::State &state)
                                 .toStdString()
                                 .c_str());
     state.counters["lines"] = double(s.Count());
-    state.counters["per_line"] = benchmark::Counter(double(lines), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["per_line"] =
+        benchmark::Counter(double(lines), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
 void Args(benchmark::internal::Benchmark *b)
