@@ -338,8 +338,12 @@ void TfrmMain::SaveLogAndClear(const QString &path)
         QApplication::restoreOverrideCursor();
     });
 
-    // Throws before anything in the view changes.
-    WriteLogFile(path, LogText());
+    // Throws before anything in the view changes. The model holds the file's
+    // bytes as they are: a day's text need not be built and encoded again.
+    if (const std::optional<QByteArray> bytes = Log.FileBytes())
+        WriteLogFileBytes(path, *bytes);
+    else
+        WriteLogFile(path, LogText());
     ShowLogBanner();
     LogMessage(MessageIndent + rs::sLogSavedCleared);
 }

@@ -3,6 +3,8 @@
 #include "logfiles.h"
 #include "timestamp.h"
 
+#include <QStringEncoder>
+
 namespace q274 {
 
 QString TLogModel::Line(qsizetype i) const
@@ -22,6 +24,15 @@ QStringList TLogModel::Lines() const
 }
 
 QString TLogModel::Text() const { return QString::fromUtf8(FText); }
+
+std::optional<QByteArray> TLogModel::FileBytes() const
+{
+    static const bool systemIsUtf8 = QStringEncoder(QStringConverter::System).encode(QStringView(u"\u00e9\u20ac"))
+                                     == QByteArray("\xc3\xa9\xe2\x82\xac");
+    if (!systemIsUtf8)
+        return std::nullopt;
+    return FText;
+}
 
 bool TLogModel::LogMessage(const QString &text)
 {

@@ -11,6 +11,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <optional>
 #include <vector>
 
 namespace q274 {
@@ -29,6 +30,10 @@ public:
     QStringList Lines() const;
     // The lines with CR LF after every one, as a log file holds them.
     QString Text() const;
+    // The bytes of the log file, LogFileBytes(Text()), without building the
+    // text: there when the system's 8-bit encoding is UTF-8, in which the
+    // lines are kept.
+    std::optional<QByteArray> FileBytes() const;
 
     // A message (or data) line with its timestamp; while logging is off only
     // a "Logging disabled" text gets through, without milliseconds. Returns
