@@ -4,6 +4,7 @@
 #include "look.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QImage>
 #include <QScrollBar>
 #include <QTextBlock>
@@ -111,6 +112,13 @@ TEST(LogView, LooksScrollsAndSelectsAsALineAtATime)
     }
     EXPECT_EQ(view.textCursor().selectionStart(), ref.textCursor().selectionStart());
     EXPECT_EQ(view.textCursor().selectionEnd(), ref.textCursor().selectionEnd());
+    // Copied, the lines break as they did.
+    view.selectAll();
+    view.copy();
+    const QString copied = QApplication::clipboard()->text();
+    ref.selectAll();
+    ref.copy();
+    EXPECT_EQ(copied, QApplication::clipboard()->text());
 
     view.Restart(banner);
     ref.clear();
