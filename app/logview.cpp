@@ -67,16 +67,11 @@ qint64 TLogView::FrameMs() const
     return qBound(qint64(4), qRound64(1000.0 / hz), qint64(50));
 }
 
-void TLogView::Add(QString &text, QStringView line)
-{
-    text += line;
-    text += ++FLines % kBlockLines == 0 ? QChar(QLatin1Char('\n')) : QChar(QChar::LineSeparator);
-}
-
 void TLogView::AppendLine(const QString &line)
 {
     FLastLineStart = FPending.size();
-    Add(FPending, line);
+    FPending += line;
+    FPending += QLatin1Char('\n');
     ++FPendingLines;
     if (FFrame.isActive())
         return;
@@ -93,8 +88,10 @@ void TLogView::Flush()
         return;
     const QString text = std::exchange(FPending, QString());
     const qsizetype last = std::exchange(FLastLineStart, 0);
-    FPendingLines = 0;
+    const qint64 lines = FLines;
+    FLines += std::exchange(FPendingLines, 0);
     FLastFlush = Now();
+    ShareBlocks(lines);
     // Line by line, the caret went to the end before each line and the view
     // scrolled to show it. Putting it there before the last line leaves the
     // view exactly where it was left then.
@@ -109,18 +106,43 @@ void TLogView::Flush()
     insertPlainText(text.mid(last));
 }
 
+void TLogView::ShareBlocks(qint64 lines)
+{
+    // Lines kept a block each: those in view and a screenful or more above.
+    const qint64 tail = qMax<qint64>(TailLines, 2 * (viewport()->height() / qMax(1, fontMetrics().lineSpacing()) + 1));
+    const qint64 upto = (lines - tail) / kBlockLines * kBlockLines;
+    if (upto <= FShared)
+        return;
+    // Each paragraph break inside a group becomes a line separator, one by
+    // one: rewriting the lines whole would leave their old text in the
+    // document's buffer until it compacts it, all of it at once.
+    // Found by position: the cursor's own moves would look at the block's
+    // text direction, reading all of it.
+    QTextDocument *doc = document();
+    QTextCursor c(doc);
+    c.beginEditBlock();
+    int at = doc->findBlockByNumber(int(FShared / kBlockLines)).position();
+    for (; FShared < upto; ++FShared) {
+        const QTextBlock b = doc->findBlock(at);
+        at = b.position() + b.length(); // after the break
+        if ((FShared + 1) % kBlockLines == 0)
+            continue;
+        c.setPosition(at - 1);
+        c.setPosition(at, QTextCursor::KeepAnchor);
+        c.insertText(QString(QChar::LineSeparator));
+    }
+    c.endEditBlock();
+}
+
 void TLogView::Restart(const QString &text)
 {
     clear();
+    QStringView lines(text);
+    if (lines.endsWith(QLatin1Char('\n')))
+        lines.chop(1);
     if (!text.isEmpty()) {
-        QStringView lines(text);
-        if (lines.endsWith(QLatin1Char('\n')))
-            lines.chop(1);
-        QString separated;
-        separated.reserve(text.size());
-        for (QStringView line : lines.split(QLatin1Char('\n')))
-            Add(separated, line);
-        setPlainText(separated);
+        setPlainText(text);
+        FLines = lines.count(QLatin1Char('\n')) + 1;
     }
     moveCursor(QTextCursor::End);
 }
@@ -139,6 +161,7 @@ void TLogView::clear()
     FPendingLines = 0;
     FLastLineStart = 0;
     FLines = 0;
+    FShared = 0;
     QPlainTextEdit::clear();
 }
 

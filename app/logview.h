@@ -4,11 +4,13 @@
 // line; a line after a quiet frame goes in at the next event-loop turn.
 // Reading the text through this class writes the waiting lines first.
 //
-// A text block of the document costs about 130 bytes and, once shown, its
-// layout about 400 more, whatever its length; emptying a document costs per
-// block too. So kBlockLines log lines share one block, split by line
-// separators: the text, its look and its scrolling stay those of one line per
-// block.
+// A text block of the document costs about 60 bytes and, once shown, its
+// layout about 400 more, whatever its length. So lines well above the view
+// come to share blocks, kBlockLines each, their breaks turned into line
+// separators: the text, its copy and its scrolling stay those of a block a
+// line. The lines near the end keep a block each, so the view following the
+// end draws them exactly as before; among shared blocks a line may be drawn
+// a pixel lower when the view starts in the middle of a block.
 #pragma once
 
 #include <QElapsedTimer>
@@ -45,6 +47,8 @@ public:
     // Milliseconds of a monotonic clock for the frame pace; empty: the
     // system's.
     std::function<qint64()> Clock;
+    // The fewest lines at the end that keep a block each.
+    int TailLines = 256;
 
 protected:
     // A triple click selects the line under the mouse, as it did with a
@@ -55,13 +59,15 @@ protected:
 private:
     qint64 Now() const;
     qint64 FrameMs() const;
-    // Adds a line and its separator to text, counting it.
-    void Add(QString &text, QStringView line);
+    // Lets the lines before the last TailLines share blocks; lines: the
+    // lines the document holds.
+    void ShareBlocks(qint64 lines);
 
     QString FPending; // lines with their separators
     qsizetype FPendingLines = 0;
     qsizetype FLastLineStart = 0; // in FPending
-    qint64 FLines = 0;            // lines in the view and waiting
+    qint64 FLines = 0;            // lines in the document
+    qint64 FShared = 0;           // of them, the first ones sharing blocks
     QTimer FFrame;
     qint64 FLastFlush = -1;
     QElapsedTimer FSystemClock;

@@ -179,6 +179,8 @@ template <class T> void Append(benchmark::State &state)
         paintNs += double(t.nsecsElapsed());
         lines += k;
         if (s.Count() > 2 * n) { // measured near n lines, not far beyond
+            s.Settle();          // every line appended is written within the timing
+            s.Turn();
             state.PauseTiming();
             s.Restart();
             s.FillTo(n);
