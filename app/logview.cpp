@@ -49,13 +49,25 @@ protected:
 
 TLogView::TLogView(QWidget *parent) : QPlainTextEdit(parent)
 {
-    auto *doc = new QTextDocument(this);
-    doc->setDocumentLayout(new TLinesLayout(doc));
-    setDocument(doc);
+    setDocument(NewDocument());
     FFrame.setSingleShot(true);
     FFrame.setTimerType(Qt::PreciseTimer);
     connect(&FFrame, &QTimer::timeout, this, &TLogView::Flush);
     FSystemClock.start();
+}
+
+QTextDocument *TLogView::NewDocument()
+{
+    auto *doc = new QTextDocument(this);
+    doc->setDocumentLayout(new TLinesLayout(doc));
+    if (const QTextDocument *old = document()) {
+        doc->setDefaultFont(old->defaultFont());
+        doc->setDefaultTextOption(old->defaultTextOption());
+        doc->setDocumentMargin(old->documentMargin());
+        doc->setUndoRedoEnabled(old->isUndoRedoEnabled());
+        doc->setMaximumBlockCount(old->maximumBlockCount());
+    }
+    return doc;
 }
 
 qint64 TLogView::Now() const { return Clock ? Clock() : FSystemClock.elapsed(); }
@@ -136,15 +148,21 @@ void TLogView::ShareBlocks(qint64 lines)
 
 void TLogView::Restart(const QString &text)
 {
-    clear();
-    QStringView lines(text);
-    if (lines.endsWith(QLatin1Char('\n')))
-        lines.chop(1);
+    Drop();
+    // A fresh document: taking a day's log apart takes tens of milliseconds,
+    // which the old one does in a later turn.
+    QTextDocument *old = document();
+    QTextDocument *doc = NewDocument();
     if (!text.isEmpty()) {
-        setPlainText(text);
+        doc->setPlainText(text);
+        QStringView lines(text);
+        if (lines.endsWith(QLatin1Char('\n')))
+            lines.chop(1);
         FLines = lines.count(QLatin1Char('\n')) + 1;
     }
+    setDocument(doc);
     moveCursor(QTextCursor::End);
+    old->deleteLater();
 }
 
 QString TLogView::toPlainText() const
@@ -154,7 +172,7 @@ QString TLogView::toPlainText() const
     return QPlainTextEdit::toPlainText();
 }
 
-void TLogView::clear()
+void TLogView::Drop()
 {
     FFrame.stop();
     FPending.clear();
@@ -162,6 +180,11 @@ void TLogView::clear()
     FLastLineStart = 0;
     FLines = 0;
     FShared = 0;
+}
+
+void TLogView::clear()
+{
+    Drop();
     QPlainTextEdit::clear();
 }
 

@@ -57,6 +57,10 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent *event) override;
 
 private:
+    // A document for the view, set up as the one it shows.
+    QTextDocument *NewDocument();
+    // Forgets the waiting lines and the count of lines.
+    void Drop();
     qint64 Now() const;
     qint64 FrameMs() const;
     // Lets the lines before the last TailLines share blocks; lines: the

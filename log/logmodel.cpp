@@ -5,6 +5,8 @@
 
 #include <QStringEncoder>
 
+#include <thread>
+
 namespace q274 {
 
 QString TLogModel::Line(qsizetype i) const
@@ -29,7 +31,8 @@ std::optional<QByteArray> TLogModel::FileBytes() const
 {
     static const bool systemIsUtf8 = QStringEncoder(QStringConverter::System).encode(QStringView(u"\u00e9\u20ac"))
                                      == QByteArray("\xc3\xa9\xe2\x82\xac");
-    if (!systemIsUtf8)
+    // A banner line with a break of its own breaks in the file as in a view.
+    if (!systemIsUtf8 || FBannerBreaks)
         return std::nullopt;
     return FText;
 }
@@ -102,11 +105,21 @@ void TLogModel::AppendLine(const QString &line)
 
 void TLogModel::Restart(const QStringList &banner, const QString &indent)
 {
-    // Gives the memory of the old lines back.
+    // A day of lines is given back on a thread of its own: returning its
+    // pages takes milliseconds.
+    constexpr qsizetype kLong = 4 << 20;
+    if (FText.size() > kLong)
+        std::thread([text = std::move(FText), starts = std::move(FStarts)]() mutable {
+            text = QByteArray();
+            starts = std::vector<qsizetype>();
+        }).detach();
     FText = QByteArray();
     FStarts = std::vector<qsizetype>();
-    for (const QString &line : banner)
+    FBannerBreaks = false;
+    for (const QString &line : banner) {
+        FBannerBreaks = FBannerBreaks || line.contains(QLatin1Char('\n')) || line.contains(QLatin1Char('\r'));
         Store(indent + line);
+    }
     Store(QString());
     Store(QString());
     if (OnRestart)

@@ -77,7 +77,8 @@ private:
     // string per line, which would cost more than the text itself.
     QByteArray FText;
     std::vector<qsizetype> FStarts;
-    QDateTime FRepeatWritten; // when RepeatLimited was last written
+    bool FBannerBreaks = false; // a banner line holds a line break
+    QDateTime FRepeatWritten;   // when RepeatLimited was last written
     int FRepeats = 0;
 };
 

@@ -85,6 +85,7 @@ TEST(LogModel, KeepsAnyTextAndItsFileBytesExactly)
     ASSERT_TRUE(log.FileBytes());
     EXPECT_EQ(*log.FileBytes(), LogFileBytes(log.Text()));
 
-    log.Restart({}, QString());
-    EXPECT_EQ(log.Text(), QStringLiteral("\r\n\r\n"));
+    log.Restart({QStringLiteral("two\nlines")}, QString());
+    EXPECT_EQ(log.Text(), QStringLiteral("two\nlines\r\n\r\n\r\n"));
+    EXPECT_EQ(log.FileBytes().value_or(LogFileBytes(log.Text())), LogFileBytes(log.Text()));
 }
