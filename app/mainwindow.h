@@ -14,6 +14,7 @@
 #include "dmq274.h"
 #include "journal.h"
 #include "logmodel.h"
+#include "logview.h"
 #include "samplerecorder.h"
 
 #include <QDateTime>
@@ -32,7 +33,6 @@ class QFrame;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
-class QPlainTextEdit;
 class QPushButton;
 class QTimer;
 
@@ -211,7 +211,7 @@ private:
     TChartPage *Chart = nullptr;
 
     QFrame *pnlLog;
-    QPlainTextEdit *memLog;
+    TLogView *memLog;
 
     // --- Start-up state, reset at window creation ---
     QString MessageIndent;

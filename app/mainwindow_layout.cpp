@@ -194,7 +194,7 @@ void TfrmMain::BuildLogPage()
 
     auto *inner = new QHBoxLayout(pnlLog);
     inner->setContentsMargins(4, 0, 0, 0); // the 4-pixel strip on the left
-    memLog = new QPlainTextEdit(pnlLog);
+    memLog = new TLogView(pnlLog);
     memLog->setObjectName(QStringLiteral("memLog"));
     memLog->setReadOnly(true);
     memLog->setFrameShape(QFrame::NoFrame);

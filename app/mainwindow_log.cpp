@@ -19,9 +19,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
-#include <QPlainTextEdit>
 #include <QScopeGuard>
-#include <QTextCursor>
 #include <QTimer>
 
 #include <stdexcept>
@@ -160,24 +158,19 @@ void TfrmMain::FollowLog()
     // put the caret.
     Log.OnAppend = [this](const QString &line) {
         JournalAppend(line);
-        QTextCursor c = memLog->textCursor();
-        c.movePosition(QTextCursor::End);
-        memLog->setTextCursor(c);
-        memLog->insertPlainText(line + QLatin1Char('\n'));
+        memLog->AppendLine(line);
     };
     Log.OnRestart = [this] {
         JournalRestart();
-        memLog->clear();
-        if (!Log.Lines().isEmpty())
-            memLog->setPlainText(Log.Lines().join(QLatin1Char('\n')) + QLatin1Char('\n'));
-        memLog->moveCursor(QTextCursor::End);
+        const QStringList lines = Log.Lines(); // the banner
+        memLog->Restart(lines.isEmpty() ? QString() : lines.join(QLatin1Char('\n')) + QLatin1Char('\n'));
     };
 }
 
 void TfrmMain::LogMessage(const QString &text)
 {
     Log.Enabled = chkLog->isChecked();
-    Log.Locale = Locale;   // tests and the regional settings may change it
+    Log.Locale = Locale; // tests and the regional settings may change it
     const bool held = !Log.LogMessage(text) && Log.RepeatsPending() > 0;
     if (held && !FRepeatFlush->isActive())
         FRepeatFlush->start();
@@ -345,8 +338,12 @@ void TfrmMain::SaveLogAndClear(const QString &path)
         QApplication::restoreOverrideCursor();
     });
 
-    // Throws before anything in the view changes.
-    WriteLogFile(path, LogText());
+    // Throws before anything in the view changes. The model holds the file's
+    // bytes as they are: a day's text need not be built and encoded again.
+    if (const std::optional<QByteArray> bytes = Log.FileBytes())
+        WriteLogFileBytes(path, *bytes);
+    else
+        WriteLogFile(path, LogText());
     ShowLogBanner();
     LogMessage(MessageIndent + rs::sLogSavedCleared);
 }

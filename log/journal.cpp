@@ -40,7 +40,12 @@ TJournal::TJournal(const QString &folder, qint64 pid)
 {
 }
 
-TJournal::~TJournal() { Close(); }
+TJournal::~TJournal()
+{
+    Close();
+    if (FCloser.joinable())
+        FCloser.join();
+}
 
 void TJournal::Close()
 {
@@ -49,8 +54,22 @@ void TJournal::Close()
     FFd = -1;
 }
 
+void TJournal::CloseLater()
+{
+    if (FCloser.joinable())
+        FCloser.join();
+    FCloser = std::thread([fd = FFd] { ::close(fd); });
+    FFd = -1;
+}
+
 void TJournal::Restart(const QStringList &lines)
 {
+    // A long journal loses its name now and its blocks later; the new one
+    // is a new file.
+    struct stat st {};
+    constexpr off_t kLong = 4 << 20;
+    if (FFd >= 0 && ::fstat(FFd, &st) == 0 && st.st_size > kLong && ::unlink(QFile::encodeName(FPath).constData()) == 0)
+        CloseLater();
     Close();
     if (!QDir().mkpath(FFolder))
         Fail(FPath, errno ? errno : EACCES);

@@ -8,6 +8,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <thread>
+
 namespace q274 {
 
 class TJournal {
@@ -39,11 +41,16 @@ public:
 private:
     void Write(const QByteArray &bytes);
     void Close();
+    // Closes a long journal already unlinked: its last close frees its
+    // blocks, which for a day's log takes longer than a frame, so it happens
+    // on a thread of its own.
+    void CloseLater();
 
     QString FFolder;
     QString FPath;
     int FFd = -1;
     bool FUnsynced = false;
+    std::thread FCloser;
 };
 
 } // namespace q274

@@ -4,12 +4,15 @@
 // notifications.
 #pragma once
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QLocale>
 #include <QString>
 #include <QStringList>
 
 #include <functional>
+#include <optional>
+#include <vector>
 
 namespace q274 {
 
@@ -21,9 +24,16 @@ public:
     // The clock of the timestamps; empty: the system clock.
     std::function<QDateTime()> Clock;
 
-    const QStringList &Lines() const { return FLines; }
+    qsizetype Count() const { return qsizetype(FStarts.size()); }
+    QString Line(qsizetype i) const;
+    // Every line, made on demand: for short logs (tests, the banner).
+    QStringList Lines() const;
     // The lines with CR LF after every one, as a log file holds them.
     QString Text() const;
+    // The bytes of the log file, LogFileBytes(Text()), without building the
+    // text: there when the system's 8-bit encoding is UTF-8, in which the
+    // lines are kept.
+    std::optional<QByteArray> FileBytes() const;
 
     // A message (or data) line with its timestamp; while logging is off only
     // a "Logging disabled" text gets through, without milliseconds. Returns
@@ -61,8 +71,14 @@ public:
 private:
     QDateTime Now() const { return Clock ? Clock() : QDateTime::currentDateTime(); }
     void WriteMessage(const QString &text, bool withMs);
-    QStringList FLines;
-    QDateTime FRepeatWritten; // when RepeatLimited was last written
+    void Store(const QString &line);
+    // A day of lines: kept as one UTF-8 text with CR LF after every line
+    // (Text() is then one conversion) and where each line starts, not as a
+    // string per line, which would cost more than the text itself.
+    QByteArray FText;
+    std::vector<qsizetype> FStarts;
+    bool FBannerBreaks = false; // a banner line holds a line break
+    QDateTime FRepeatWritten;   // when RepeatLimited was last written
     int FRepeats = 0;
 };
 

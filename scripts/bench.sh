@@ -7,3 +7,4 @@ dir=$(scripts/build.sh | tail -n 1)
 "$dir/bin/q274_bench" --benchmark_min_time=0.2 "$@"
 "$dir/bin/q274_bench_chart" --benchmark_min_time=0.2 "$@"
 "$dir/bin/q274_bench_save" --benchmark_min_time=0.2 "$@"
+"$dir/bin/q274_bench_logview" --benchmark_min_time=0.2 "$@"

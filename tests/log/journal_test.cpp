@@ -65,3 +65,18 @@ TEST(Journal, AFolderItCannotWriteIsAnError)
     EXPECT_THROW(j.Restart({QStringLiteral("x")}), LogFileError);
     EXPECT_THROW(j.Append(QStringLiteral("y")), LogFileError);
 }
+
+TEST(Journal, ALongJournalStartsOverAsANewFile)
+{
+    QTemporaryDir dir;
+    TJournal j(dir.path(), 4242);
+    j.Restart({QStringLiteral("banner")});
+    const QString line(1000, QLatin1Char('x'));
+    for (int i = 0; i < 5000; ++i) // 5 MB: its blocks are freed off this thread
+        j.Append(line);
+    j.Sync();
+    j.Restart({QStringLiteral("fresh")});
+    j.Append(QStringLiteral("one"));
+    j.Sync();
+    EXPECT_EQ(Read(j.Path()), QByteArray("fresh\r\none\r\n"));
+}

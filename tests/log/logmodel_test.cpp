@@ -1,5 +1,6 @@
 // The log model without a widget: what gets in, how it reads as a file, what
 // a view is told, and the autosave count.
+#include "logfiles.h"
 #include "logmodel.h"
 
 #include <gtest/gtest.h>
@@ -65,4 +66,26 @@ TEST(LogModel, AFloodOfOneMessageIsWrittenOnceASecondWithItsCount)
     EXPECT_TRUE(log.LogMessage(QStringLiteral(" Data error")));
     EXPECT_TRUE(log.Lines().last().endsWith(QStringLiteral(" Data error")));
     EXPECT_EQ(log.Lines().size(), 5);
+}
+
+TEST(LogModel, KeepsAnyTextAndItsFileBytesExactly)
+{
+    TLogModel log;
+    const QString odd = QStringLiteral("21.5 \u00b0C, 5 \u00b5A, \u20ac, \U0001F321\t");
+    log.Restart({QStringLiteral("Q274")}, QStringLiteral("\t"));
+    log.AppendLine(odd);
+    log.AppendLine(QStringLiteral("a\r\nb\n\nc"));
+    log.AppendLine(QString());
+    const QStringList expected{"\tQ274", "", "", odd, "a", "b", "", "c", ""};
+    EXPECT_EQ(log.Lines(), expected);
+    EXPECT_EQ(log.Count(), expected.size());
+    EXPECT_EQ(log.Line(3), odd);
+    EXPECT_EQ(log.Text(), expected.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n"));
+    // Saved as the text would be (the system's 8-bit encoding is UTF-8 here).
+    ASSERT_TRUE(log.FileBytes());
+    EXPECT_EQ(*log.FileBytes(), LogFileBytes(log.Text()));
+
+    log.Restart({QStringLiteral("two\nlines")}, QString());
+    EXPECT_EQ(log.Text(), QStringLiteral("two\nlines\r\n\r\n\r\n"));
+    EXPECT_EQ(log.FileBytes().value_or(LogFileBytes(log.Text())), LogFileBytes(log.Text()));
 }

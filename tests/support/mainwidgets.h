@@ -4,6 +4,7 @@
 
 #include "chartpage.h"
 #include "controls.h"
+#include "logview.h"
 #include "mainwindow.h"
 
 #include <QCheckBox>
@@ -42,7 +43,7 @@ struct MainWidgets {
           shp4(Named<q274::TShape>(w, "shp4")), pgMain(Named<q274::TPageControl>(w, "pgMain")),
           tabControl(Named<QWidget>(w, "tabControl")), tabLog(Named<QWidget>(w, "tabLog")),
           tabChart(Named<QWidget>(w, "tabChart")), Chart(Named<q274::TChartPage>(w, "pnlChart")),
-          memLog(Named<QPlainTextEdit>(w, "memLog"))
+          memLog(Named<q274::TLogView>(w, "memLog"))
     {
     }
     QComboBox *cmbDeg;
@@ -58,7 +59,7 @@ struct MainWidgets {
     q274::TPageControl *pgMain;
     QWidget *tabControl, *tabLog, *tabChart;
     q274::TChartPage *Chart;
-    QPlainTextEdit *memLog;
+    q274::TLogView *memLog;
 };
 
 inline MainWidgets Ui(const QWidget &window) { return MainWidgets(window); }
