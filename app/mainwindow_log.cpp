@@ -152,7 +152,10 @@ void TfrmMain::FollowLog()
     FRepeatFlush = new QTimer(this);
     FRepeatFlush->setSingleShot(true);
     FRepeatFlush->setInterval(1000);
-    connect(FRepeatFlush, &QTimer::timeout, this, [this] { Log.FlushRepeats(); });
+    connect(FRepeatFlush, &QTimer::timeout, this, [this] {
+        if (const int wait = Log.FlushRepeats())
+            FRepeatFlush->start(wait);
+    });
 
     // Appending always goes to the end of the whole text, wherever the user
     // put the caret.

@@ -60,15 +60,19 @@ bool TLogModel::LogMessage(const QString &text)
     return true;
 }
 
-void TLogModel::FlushRepeats()
+int TLogModel::FlushRepeats()
 {
     if (FRepeats == 0)
-        return;
+        return 0;
+    const qint64 since = FRepeatWritten.msecsTo(Now());
+    if (since >= 0 && since < 1000)
+        return int(1000 - since);
     const int n = FRepeats;
     FRepeats = 0;
     FRepeatWritten = Now();
     if (LogMessageDecision(Enabled, RepeatLimited).write)
         WriteMessage(RepeatLimited + QStringLiteral(" (repeated %1 times)").arg(n), true);
+    return 0;
 }
 
 void TLogModel::WriteMessage(const QString &text, bool withMs)

@@ -45,9 +45,12 @@ public:
     QString RepeatLimited;
     // The repeats held back since the last written one.
     int RepeatsPending() const { return FRepeats; }
-    // Writes the count of held-back repeats now (the owner calls it a second
-    // after holding one back, so a flood that stops is still counted).
-    void FlushRepeats();
+    // Writes the count of held-back repeats once a second has passed since
+    // the last one was written, so a flood that stops is still counted and
+    // two lines never come within a second. Returns the milliseconds still
+    // to wait before that (0: written, or nothing held back); the owner calls
+    // again then.
+    int FlushRepeats();
 
     // One line as it stands, whatever the logging state.
     void AppendLine(const QString &line);

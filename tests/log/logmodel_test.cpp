@@ -60,7 +60,9 @@ TEST(LogModel, AFloodOfOneMessageIsWrittenOnceASecondWithItsCount)
 
     step(500);
     EXPECT_FALSE(log.LogMessage(QStringLiteral(" Data error")));
-    log.FlushRepeats(); // the flood stopped: its count still shows
+    EXPECT_EQ(log.FlushRepeats(), 500) << "never two lines within a second";
+    step(500);
+    EXPECT_EQ(log.FlushRepeats(), 0); // the flood stopped: its count still shows
     EXPECT_TRUE(log.Lines().last().endsWith(QStringLiteral(" Data error (repeated 1 times)")));
     step(1000); // after a quiet second the message is plain again
     EXPECT_TRUE(log.LogMessage(QStringLiteral(" Data error")));
