@@ -463,8 +463,19 @@ void WriteLogFileLines(const QString &path, const QStringList &lines)
 void WriteLogFileBytes(const QString &path, const QByteArray &bytes)
 {
     SaveSafely(path, [&](int fd) {
-        if (!writeAll(fd, bytes.constData(), bytes.size()))
-            throw WriteFailed{errno};
+        // In chunks, the disk starting on every few megabytes while the rest
+        // is written: one write of a long log leaves it all to the fsync.
+        qsizetype written = 0, started = 0;
+        while (written < bytes.size()) {
+            const qsizetype n = std::min(bytes.size() - written, LogFileEncoder::Chunk);
+            if (!writeAll(fd, bytes.constData() + written, n))
+                throw WriteFailed{errno};
+            written += n;
+            if (written - started >= LogFileEncoder::KickStep) {
+                ::sync_file_range(fd, started, written - started, SYNC_FILE_RANGE_WRITE);
+                started = written;
+            }
+        }
     });
 }
 
