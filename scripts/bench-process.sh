@@ -127,6 +127,17 @@ timing() {
   echo "$(pct 0.5 <<<"$grid") $(pct 0.99 <<<"$grid") $(pct 1 <<<"$grid") $(pct 0.5 <<<"$rot") $(pct 0.99 <<<"$rot") $(pct 1 <<<"$rot")"
 }
 
+measure_polling() { # NAME LABEL: once NAME's board is polled, measures $prog_pid and ends the run
+  wait_polling "$work/$1.trace"
+  sleep 2
+  local from
+  from=$(wc -l <"$work/$1.trace")
+  measure "$prog_pid" "$secs" >"$work/$2-$1"
+  timing "$work/$1.trace" "$from" >>"$work/$2-$1"
+  stop "$prog_pid" "$sim_pid"
+  prog_pid='' sim_pid=''
+}
+
 title="Veltrona - Q274 Temperature Controller Standard"
 run_program() { # LABEL: measures the program; the first run also measures it unconnected
   start_sim prog
@@ -145,27 +156,13 @@ run_program() { # LABEL: measures the program; the first run also measures it un
   fi
   # Focus first: without a window manager Qt ignores keys sent to an unfocused window.
   xdotool windowfocus --sync "$win" key ctrl+n
-  wait_polling "$work/prog.trace"
-  sleep 2
-  local from
-  from=$(wc -l <"$work/prog.trace")
-  measure "$prog_pid" "$secs" >"$work/$1-prog"
-  timing "$work/prog.trace" "$from" >>"$work/$1-prog"
-  stop "$prog_pid" "$sim_pid"
-  prog_pid='' sim_pid=''
+  measure_polling prog "$1"
 }
 run_loop() { # LABEL
   start_sim loop
   "$loop" "$work/loop-link" </dev/null >"$work/loop.log" 2>&1 &
   prog_pid=$!
-  wait_polling "$work/loop.trace"
-  sleep 2
-  local from
-  from=$(wc -l <"$work/loop.trace")
-  measure "$prog_pid" "$secs" >"$work/$1-loop"
-  timing "$work/loop.trace" "$from" >>"$work/$1-loop"
-  stop "$prog_pid" "$sim_pid"
-  prog_pid='' sim_pid=''
+  measure_polling loop "$1"
 }
 
 for label in idle loaded; do
