@@ -1,10 +1,12 @@
 // Read-outs, thermostat, relay status, manual presses and disconnect state,
-// driven through the main window without a board.
+// driven through the main window without a board (the port, when open, on a
+// pseudo-terminal nobody answers).
 #include "mainwindow.h"
 #include "protocol.h"
 #include "rstrings.h"
 
 #include "support/mainwidgets.h"
+#include "support/ptyport.h"
 #include "support/support.h"
 
 #include <QCheckBox>
@@ -25,14 +27,6 @@ namespace {
 const QColor kRed(255, 0, 0);
 const QColor kBackground(221, 219, 213);
 const QColor kSilver(192, 192, 192);
-
-// A window whose port state the test decides (the manual buttons act only
-// while the port is open).
-class Window : public TfrmMain {
-public:
-    bool portOpen = false;
-    bool PortIsOpen() const override { return portOpen; }
-};
 
 class ControlWindow : public ::testing::Test {
 protected:
@@ -69,7 +63,15 @@ protected:
 
     void Polling() { w.Connection()->Poller.TemperaturesEnabled = true; }
 
-    Window w;
+    // The manual buttons act only while the port is open.
+    void Connect()
+    {
+        q274test::ConnectThrough(w, pty);
+        Ui(w).memLog->clear();
+    }
+
+    q274test::Pty pty;
+    TfrmMain w;
 };
 
 using Q = std::vector<std::string>;
@@ -270,7 +272,7 @@ TEST_F(ControlWindow, ManualPressIsIgnoredWhileThePortIsClosed)
 
 TEST_F(ControlWindow, ManualPressWithOverrideEndsAutomaticControl)
 {
-    w.portOpen = true;
+    Connect();
     Enable(1);
     Polling();
     w.RelayButton(1)->click();
@@ -298,7 +300,7 @@ TEST_F(ControlWindow, ManualPressWithOverrideEndsAutomaticControl)
 
 TEST_F(ControlWindow, ManualPressWithoutOverrideKeepsControl)
 {
-    w.portOpen = true;
+    Connect();
     Enable(2);
     w.OverrideBox(2)->setChecked(false);
     w.ApplySettings();
@@ -321,7 +323,7 @@ TEST_F(ControlWindow, ManualPressWithoutOverrideKeepsControl)
 
 TEST_F(ControlWindow, CtrlDigitsOnBothKeyboardsPressTheRelayButtons)
 {
-    w.portOpen = true;
+    Connect();
     w.FormKeyDown(Qt::Key_3, Qt::ControlModifier);
     w.FormKeyDown(Qt::Key_4, Qt::ControlModifier | Qt::KeypadModifier);
     w.FormKeyDown(Qt::Key_1, Qt::ControlModifier | Qt::ShiftModifier);
