@@ -1,11 +1,13 @@
 // The window's data lines, log files and autosave, driven through the window
-// with a scripted dialog seam, a fake port state and fake clocks.
+// with a scripted dialog seam, its port open on a pseudo-terminal and fake
+// clocks.
 #include "logfiles.h"
 #include "mainwindow.h"
 #include "protocol.h"
 #include "uisync.h"
 
 #include "support/mainwidgets.h"
+#include "support/ptyport.h"
 #include "support/scripteddialogs.h"
 #include "support/support.h"
 
@@ -17,6 +19,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -73,21 +76,6 @@ struct FakeClock {
     }
 };
 
-class LogWindow : public TfrmMain {
-public:
-    bool portOpen = true;
-    FakeClock *clock = nullptr;
-    // Fake tick and wall millisecond at every data line (asked on the UI thread).
-    mutable std::vector<std::pair<std::uint32_t, int>> lineClocks;
-
-    bool PortIsOpen() const override
-    {
-        if (clock)
-            lineClocks.emplace_back(clock->tick.load(), clock->WallMs());
-        return portOpen;
-    }
-};
-
 // Data lines carry four TABs; messages and banner lines five.
 QStringList DataLines(const TfrmMain &w)
 {
@@ -122,13 +110,15 @@ protected:
     {
         ASSERT_TRUE(folder.isValid());
         w.SetLogFolder(folder.path());
+        ConnectThrough(w, pty); // data lines are written while the port is open
         w.ShowLogBanner();
     }
 
     ScriptedDialogs dialogs;
     QTemporaryDir folder;
     FakeClock clock; // outlives the window and its worker
-    LogWindow w;
+    Pty pty;
+    TfrmMain w;
 };
 
 // ---------------------------------------------------------------- data lines
@@ -180,7 +170,7 @@ TEST_F(WindowLog, NoDataLineWhileLoggingIsDisabledAndNoAutosaveEither)
 
 TEST_F(WindowLog, ClosedPortWritesNoLineButStillChecksTheAutosave)
 {
-    w.portOpen = false;
+    w.ToggleConnection();
     const int before = int(Lines(w.LogText()).size());
     w.LogTemperatures();
     EXPECT_EQ(int(Lines(w.LogText()).size()), before);
@@ -200,7 +190,9 @@ TEST_F(WindowLog, StartHoldsEarlyAndLateRepliesAndLogsTheReferenceMillisecond)
     };
     for (const Case &c : {Case{80, {95}}, Case{900, {275}}, Case{500, {}}, Case{124, {51}}, Case{851, {275}}}) {
         FakeClock fake; // outlives the window and its worker
-        LogWindow win;
+        Pty board;
+        TfrmMain win;
+        ConnectThrough(win, board);
         fake.SetWallMs(c.wallMs);
         win.SetDataLineInterval(3600000); // no worker line during the test
         win.SetDataLineClocks(fake.Clocks());
@@ -239,7 +231,15 @@ TEST_F(WindowLog, WorkerPacesLinesAtTheAlignedMillisecondAcrossTheTickWrap)
 {
     clock.tick.store(0xFFFFF000u); // wraps after about four lines
     clock.SetWallMs(340);          // not held; the next line aligns
-    w.clock = &clock;
+    // The fake tick and wall millisecond as each data line reaches the log.
+    std::vector<std::pair<std::uint32_t, int>> clocks;
+    const auto view = w.LogModel().OnAppend;
+    const auto restore = qScopeGuard([&] { w.LogModel().OnAppend = view; });
+    w.LogModel().OnAppend = [&](const QString &line) {
+        if (line.count(u'\t') == 4)
+            clocks.emplace_back(clock.tick.load(), clock.WallMs());
+        view(line);
+    };
     w.SetDataLineInterval(1000);
     w.SetDataLineClocks(clock.Clocks());
     w.StartDataLogging();
@@ -248,7 +248,6 @@ TEST_F(WindowLog, WorkerPacesLinesAtTheAlignedMillisecondAcrossTheTickWrap)
     w.StopDataLogging();
     ASSERT_TRUE(WaitFor([&] { return !w.DataLines().Running(); }, kPatience));
 
-    const auto clocks = w.lineClocks;
     ASSERT_GE(clocks.size(), 7u);
     bool wrapped = false;
     for (std::size_t i = 1; i < clocks.size(); ++i) {
@@ -320,7 +319,9 @@ TEST_F(WindowLog, FailedAutosaveFromTheWorkerIsLoggedWithoutABoxAndPacingGoesOn)
 TEST_F(WindowLog, DestroyingTheWindowEndsARunningWorker)
 {
     clock.SetWallMs(500);
-    auto win = std::make_unique<LogWindow>();
+    Pty board;
+    auto win = std::make_unique<TfrmMain>();
+    ConnectThrough(*win, board);
     win->SetDataLineInterval(50);
     win->SetDataLineClocks(clock.Clocks());
     win->ShowLogBanner();
@@ -489,7 +490,7 @@ TEST_F(WindowLog, SaveIntoADirectoryKeepsTheViewAndLogsTheError)
 
 TEST_F(WindowLog, CloseAsksToSaveWritesOnYesAndClosesOnNoOrCancel)
 {
-    w.portOpen = false;
+    w.ToggleConnection(); // no question about disconnecting
     const QString path = folder.filePath(QStringLiteral("exit.log"));
     w.show();
     w.LogMessage(kIndent + QStringLiteral("session"));
@@ -510,7 +511,7 @@ TEST_F(WindowLog, CloseAsksToSaveWritesOnYesAndClosesOnNoOrCancel)
 
 TEST_F(WindowLog, FailedSaveAtCloseKeepsTheWindowOpen)
 {
-    w.portOpen = false;
+    w.ToggleConnection();
     w.show();
     dialogs.answers = {true};
     dialogs.saveAnswers = {folder.path()};
