@@ -1,5 +1,7 @@
 #include "about.h"
 #include "application.h"
+#include "comerrors.h"
+#include "help.h"
 #include "look.h"
 #include "mainwindow.h"
 #include "rstrings.h"
@@ -8,12 +10,14 @@
 #include "uisync.h"
 
 #include "support/mainwidgets.h"
+#include "support/ptyport.h"
 #include "support/scripteddialogs.h"
 #include "support/support.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QFontInfo>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -22,6 +26,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTabBar>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -30,41 +35,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <stdexcept>
 
 using namespace q274;
 using namespace q274test;
 
 namespace {
-
-// Records what the shortcuts and the close sequence reach.
-class RecordingWindow : public TfrmMain {
-public:
-    QStringList calls;
-    bool portOpen = false;
-    bool failSave = false;
-
-    bool PortIsOpen() const override { return portOpen; }
-    void ClosePortForExit() override
-    {
-        calls << QStringLiteral("close port");
-        portOpen = false;
-        LogMessage(q274test::kIndent + rs::sDisconnected);
-    }
-    void AskSaveLog() override
-    {
-        calls << QStringLiteral("ask save");
-        TfrmMain::AskSaveLog();
-        if (failSave)
-            throw std::runtime_error("Cannot create file /nowhere/x.log");
-    }
-    void btnConnClick() override { calls << QStringLiteral("connect"); }
-    void btnCOMClick() override { calls << QStringLiteral("com"); }
-    void btnHelpClick() override { calls << QStringLiteral("help"); }
-    void btnAboutClick() override { calls << QStringLiteral("about"); }
-    void btnLogSaveClick() override { calls << QStringLiteral("save"); }
-    void btnR1Click(int channel) override { calls << QStringLiteral("relay %1").arg(channel); }
-};
 
 void Press(TfrmMain &w, int key, Qt::KeyboardModifiers mods)
 {
@@ -74,10 +51,17 @@ void Press(TfrmMain &w, int key, Qt::KeyboardModifiers mods)
     QTest::keyClick(w.windowHandle(), Qt::Key(key), mods);
 }
 
+// The event messages of the log from its line `from` on.
+QStringList MessagesFrom(TfrmMain &w, qsizetype from)
+{
+    return Messages(w.LogModel().Lines().mid(from).join(QLatin1Char('\n')), kIndent);
+}
+
 class MainWindow : public ::testing::Test {
 protected:
     ScriptedDialogs dialogs;
-    RecordingWindow w;
+    Pty pty;
+    TfrmMain w;
 };
 
 } // namespace
@@ -315,19 +299,51 @@ TEST_F(MainWindow, CtrlETwiceReturnsTheBoxAndWritesTwoStateLines)
     EXPECT_TRUE(l[8].endsWith(kIndent + QStringLiteral("Logging enabled in Deg C")));
 }
 
+// Each shortcut is known by what its handler does: the box it opens or the
+// lines it logs, once.
 TEST_F(MainWindow, ShortcutsReachTheirTargetsOnceEach)
 {
+    SetDocumentLauncher(QStringLiteral("/nonexistent/opener")); // Help reports, built manual or not
+    SetSetupDialogRunner([](QDialog &d) { return CurrentDialogs().RunDialog(d, QStringLiteral("port setup")); });
+    InstallSetupDialog({});
+    const auto restore = qScopeGuard([] {
+        SetDocumentLauncher({});
+        SetSetupDialogRunner({});
+        TCustomComPort::SetEditSettingsHandler({});
+    });
     w.show();
-    Press(w, Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
-    Press(w, Qt::Key_1, Qt::ControlModifier | Qt::KeypadModifier);
-    Press(w, Qt::Key_3, Qt::ControlModifier);
-    Press(w, Qt::Key_F1, Qt::ShiftModifier);
-    Press(w, Qt::Key_N, Qt::ControlModifier);
-    Press(w, Qt::Key_B, Qt::ControlModifier);
-    Press(w, Qt::Key_P, Qt::ControlModifier | Qt::AltModifier);
-    Press(w, Qt::Key_Escape, Qt::NoModifier);
-    Press(w, Qt::Key_S, Qt::NoModifier);
-    EXPECT_EQ(w.calls, (QStringList{"save", "relay 1", "relay 3", "help", "connect", "about", "com"}));
+    ConnectThrough(w, pty);
+    const auto ctrl = Qt::ControlModifier;
+    struct Case {
+        Qt::Key key;
+        Qt::KeyboardModifiers mods;
+        QStringList boxes; // the kind, or a question's text
+        QStringList logged;
+    };
+    const Case cases[] = {
+        {Qt::Key_S, ctrl | Qt::ShiftModifier, {"Save the Log?"}, {}},
+        {Qt::Key_1, ctrl | Qt::KeypadModifier, {}, {"Manual - R1 - ON"}},
+        {Qt::Key_3, ctrl, {}, {"Manual - R3 - ON"}},
+        {Qt::Key_F1, Qt::ShiftModifier, {"message"}, {}},
+        {Qt::Key_B, ctrl, {"about"}, {}},
+        {Qt::Key_P, ctrl | Qt::AltModifier, {"port setup"}, {}},
+        {Qt::Key_Escape, Qt::NoModifier, {}, {}},
+        {Qt::Key_S, Qt::NoModifier, {}, {}},
+        {Qt::Key_N, ctrl, {}, {rs::sDisconnected}},
+        {Qt::Key_N, ctrl, {}, {rs::sComPortOpened, rs::sConnecting}},
+    };
+    for (const Case &c : cases) {
+        const std::size_t asked = dialogs.requests.size();
+        const qsizetype lines = w.LogModel().Count();
+        Press(w, c.key, c.mods);
+        ASSERT_TRUE(RunUntil([] { return PendingDocumentLaunches() == 0; }));
+        QStringList boxes;
+        for (std::size_t i = asked; i < dialogs.requests.size(); ++i)
+            boxes << (dialogs.requests[i].kind == "question" ? dialogs.requests[i].text : dialogs.requests[i].kind);
+        const std::string name = QKeySequence(c.key | c.mods).toString().toStdString();
+        EXPECT_EQ(boxes, c.boxes) << name;
+        EXPECT_EQ(MessagesFrom(w, lines), c.logged) << name;
+    }
     EXPECT_TRUE(w.isVisible());
 
     Press(w, Qt::Key_L, Qt::ControlModifier);
@@ -338,18 +354,24 @@ TEST_F(MainWindow, ShortcutsReachTheirTargetsOnceEach)
     Press(w, Qt::Key_M, Qt::ControlModifier);
     EXPECT_TRUE(w.LogModel().ShowMilliseconds);
     EXPECT_EQ(Lines(w.LogText()).size(), lines);
-    w.calls.clear();
+
+    // Clear Log: one question, and the view restarts.
+    dialogs.requests.clear();
     Press(w, Qt::Key_R, Qt::ControlModifier);
-    EXPECT_EQ(w.calls, QStringList{"ask save"});
+    EXPECT_EQ(dialogs.Texts(), QStringList{"Save the Log?"});
+    EXPECT_EQ(Lines(w.LogText()).size(), 8);
+    EXPECT_TRUE(Lines(w.LogText()).last().endsWith(kIndent + rs::sLogCleared));
 }
 
 TEST_F(MainWindow, ShortcutsAlsoWorkFromAFocusedControl)
 {
+    ConnectThrough(w, pty);
     w.show();
     w.activateWindow();
     w.SetPointEdit(1)->setFocus();
+    const qsizetype lines = w.LogModel().Count();
     Press(w, Qt::Key_2, Qt::ControlModifier);
-    EXPECT_EQ(w.calls, QStringList{"relay 2"});
+    EXPECT_EQ(MessagesFrom(w, lines), QStringList{"Manual - R2 - ON"});
 }
 
 TEST_F(MainWindow, CtrlQClosesThroughTheCloseSequence)
@@ -357,7 +379,7 @@ TEST_F(MainWindow, CtrlQClosesThroughTheCloseSequence)
     w.show();
     Press(w, Qt::Key_Q, Qt::ControlModifier);
     EXPECT_FALSE(w.isVisible());
-    EXPECT_EQ(w.calls, QStringList{"ask save"});
+    EXPECT_EQ(dialogs.Texts(), QStringList{"Save the Log?"});
 }
 
 TEST_F(MainWindow, CloseWhileDisconnectedAsksOnlyToSaveAndOnlyWhileLogging)
@@ -373,8 +395,8 @@ TEST_F(MainWindow, CloseWhileDisconnectedAsksOnlyToSaveAndOnlyWhileLogging)
 
 TEST_F(MainWindow, DecliningToDisconnectKeepsTheWindowAndAsksNothingMore)
 {
+    ConnectThrough(w, pty);
     w.show();
-    w.portOpen = true;
     dialogs.answers = {false};
     EXPECT_FALSE(w.close());
     EXPECT_TRUE(w.isVisible());
@@ -382,28 +404,36 @@ TEST_F(MainWindow, DecliningToDisconnectKeepsTheWindowAndAsksNothingMore)
     EXPECT_EQ(dialogs.requests[0].title, QStringLiteral("Warning"));
     EXPECT_EQ(dialogs.requests[0].icon, DialogIcon::Warning);
     EXPECT_EQ(dialogs.requests[0].text, DisconnectQuestion());
-    EXPECT_TRUE(w.calls.isEmpty());
-    EXPECT_TRUE(w.portOpen);
+    EXPECT_TRUE(w.PortIsOpen());
 }
 
 TEST_F(MainWindow, AgreeingToDisconnectClosesThePortBeforeTheSaveQuestion)
 {
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("exit.log"));
+    ConnectThrough(w, pty);
     w.show();
-    w.portOpen = true;
-    dialogs.answers = {true, false};
+    dialogs.answers = {true, true};
+    dialogs.saveAnswers = {path};
     EXPECT_TRUE(w.close());
-    EXPECT_EQ(w.calls, (QStringList{"close port", "ask save"}));
-    EXPECT_EQ(dialogs.Texts(), (QStringList{DisconnectQuestion(), "Save the Log?"}));
-    EXPECT_TRUE(Lines(w.LogText()).last().endsWith(kIndent + QStringLiteral("Disconnected")));
+    EXPECT_FALSE(w.PortIsOpen());
+    EXPECT_EQ(dialogs.Kinds(), (QStringList{"question", "question", "save"}));
+    EXPECT_EQ(dialogs.Texts().mid(0, 2), (QStringList{DisconnectQuestion(), "Save the Log?"}));
+    // The saved log already ends with the disconnect.
+    QFile saved(path);
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    EXPECT_EQ(Messages(QString::fromUtf8(saved.readAll()).remove(u'\r'), kIndent).last(), rs::sDisconnected);
 }
 
 TEST_F(MainWindow, AFailedSaveEndsTheCloseAttempt)
 {
+    QTemporaryDir folder;
     w.show();
-    w.failSave = true;
+    dialogs.answers = {true};
+    dialogs.saveAnswers = {folder.path()}; // a folder: the write fails
     EXPECT_FALSE(w.close());
     EXPECT_TRUE(w.isVisible());
-    EXPECT_EQ(dialogs.Kinds(), (QStringList{"question", "error"}));
+    EXPECT_EQ(dialogs.Kinds(), (QStringList{"question", "save", "error"}));
 }
 
 TEST_F(MainWindow, HandleAppExceptionLogsAndShowsTheErrorBox)
@@ -426,16 +456,17 @@ TEST_F(MainWindow, HandleAppExceptionLogsAndShowsTheErrorBox)
 
 TEST_F(MainWindow, ErrorsFromHandlersAndPostedCallsReachTheHandler)
 {
-    struct Throwing : RecordingWindow {
-        void btnCOMClick() override { throw std::runtime_error("Registry error"); }
-    } t;
-    Ui(t).btnCOM->click();
-    EXPECT_TRUE(Lines(t.LogText()).last().endsWith(QStringLiteral("Application ERROR: Registry error")));
-    EXPECT_EQ(dialogs.requests.back().text, QStringLiteral("Registry error."));
+    QTemporaryDir folder;
+    w.Connection()->ComPort->SetPort(folder.filePath(QStringLiteral("no-such-port")));
+    Ui(w).btnConn->click();
+    const QString message = EComPort(CError_OpenFailed, ENOENT).Message();
+    EXPECT_TRUE(Lines(w.LogText()).last().endsWith(QStringLiteral("Application ERROR: ") + message));
+    EXPECT_EQ(dialogs.Kinds(), QStringList{"error"});
+    EXPECT_EQ(dialogs.requests.back().text, message); // ends with ")": no full stop added
 
     UiSync::post([] { throw std::runtime_error("posted failure"); });
     UiSync::processPending();
-    EXPECT_TRUE(Lines(t.LogText()).last().endsWith(QStringLiteral("Application ERROR: posted failure")));
+    EXPECT_TRUE(Lines(w.LogText()).last().endsWith(QStringLiteral("Application ERROR: posted failure")));
 }
 
 // Real modal boxes, each closed with Esc as a user would: every shortcut that
