@@ -3,8 +3,9 @@
 // shortcuts, the close sequence and the application-wide error handler.
 //
 // The connection, polling, thermostat and log-file pieces plug in through the
-// virtual entry points below (PortIsOpen, ClosePortForExit, AskSaveLog,
-// StartCommandSender and the button handlers).
+// entry points below (PortIsOpen, ClosePortForExit, AskSaveLog,
+// StartCommandSender and the button handlers), which the buttons, the
+// shortcuts and the close sequence call.
 #pragma once
 
 #include "channelpanel.h"
@@ -170,16 +171,16 @@ public:
     void HandleAppException(const std::exception &error, bool showBox = true);
 
     // --- Entry points wired by the connection and log-file code ---
-    virtual bool PortIsOpen() const;
-    virtual void ClosePortForExit();
-    virtual void AskSaveLog();
-    virtual void StartCommandSender();
-    virtual void btnConnClick();
-    virtual void btnCOMClick();
-    virtual void btnHelpClick();
-    virtual void btnAboutClick();
-    virtual void btnLogSaveClick();
-    virtual void btnR1Click(int channel);
+    bool PortIsOpen() const;
+    void ClosePortForExit();
+    void AskSaveLog();
+    void StartCommandSender();
+    void btnConnClick();
+    void btnCOMClick();
+    void btnHelpClick();
+    void btnAboutClick();
+    void btnLogSaveClick();
+    void btnR1Click(int channel);
 
 protected:
     void showEvent(QShowEvent *event) override;
