@@ -4,6 +4,7 @@
 #include <QMouseEvent>
 #include <QPlainTextDocumentLayout>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -103,7 +104,16 @@ void TLogView::Flush()
     const qint64 lines = FLines;
     FLines += std::exchange(FPendingLines, 0);
     FLastFlush = Now();
+    const qint64 shared = FShared;
+    const int top = verticalScrollBar()->value();
     ShareBlocks(lines);
+    if (FShared != shared) {
+        // The view keeps its top as a block number, which now names a block
+        // lines further on: set it again from the line the scroll bar holds.
+        QScrollBar *bar = verticalScrollBar();
+        bar->setValue(top > bar->minimum() ? top - 1 : top + 1);
+        bar->setValue(top);
+    }
     // Line by line, the caret went to the end before each line and the view
     // scrolled to show it. Putting it there before the last line leaves the
     // view exactly where it was left then.

@@ -125,6 +125,22 @@ TEST(LogView, LooksScrollsAndSelectsAsALineAtATime)
     ExpectSame(view, ref, -1);
 }
 
+TEST(LogView, FollowsTheEndExactlyWhileLinesComeToShareBlocks)
+{
+    TLogView view;
+    view.TailLines = 16;
+    QPlainTextEdit ref;
+    Prepare(view);
+    Prepare(ref);
+    // One line a frame across several groups turning shared.
+    for (int n = 0; n < 3 * TLogView::kBlockLines; ++n) {
+        const QString line = QStringLiteral("%1\t21.50").arg(n);
+        view.AppendLine(line);
+        Append(ref, line);
+        ASSERT_NO_FATAL_FAILURE(ExpectSame(view, ref, n));
+    }
+}
+
 TEST(LogView, LinesWaitForTheNextFrameAndReadersSeeThemAll)
 {
     TLogView view;
