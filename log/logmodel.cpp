@@ -5,23 +5,46 @@
 
 #include <QStringEncoder>
 
+#include <algorithm>
 #include <thread>
 
 namespace q274 {
 
+qsizetype TLogModel::StartOf(qsizetype i, std::vector<Mark>::const_iterator *mark) const
+{
+    auto m =
+        std::upper_bound(FMarks.begin(), FMarks.end(), i, [](qsizetype line, const Mark &k) { return line < k.line; });
+    --m; // line 0 is always marked
+    qsizetype at = m->at;
+    for (qsizetype k = m->line; k < i; ++k)
+        at = FText.indexOf("\r\n", at) + 2;
+    if (mark)
+        *mark = m;
+    return at;
+}
+
 QString TLogModel::Line(qsizetype i) const
 {
-    const qsizetype start = FStarts[std::size_t(i)];
-    const qsizetype end = i + 1 < Count() ? FStarts[std::size_t(i + 1)] : FText.size();
-    return QString::fromUtf8(FText.constData() + start, end - start - 2);
+    std::vector<Mark>::const_iterator m;
+    const qsizetype start = StartOf(i, &m);
+    // A line with a break of its own has the next one marked.
+    const auto next = m + 1;
+    const qsizetype end = next != FMarks.end() && next->line == i + 1 ? next->at - 2 : FText.indexOf("\r\n", start);
+    return QString::fromUtf8(FText.constData() + start, end - start);
 }
 
 QStringList TLogModel::Lines() const
 {
     QStringList lines;
     lines.reserve(Count());
-    for (qsizetype i = 0; i < Count(); ++i)
-        lines << Line(i);
+    auto next = FMarks.begin();
+    for (qsizetype i = 0, at = 0; i < Count(); ++i) {
+        while (next != FMarks.end() && next->line <= i)
+            ++next;
+        const qsizetype end = next != FMarks.end() && next->line == i + 1 ? next->at - 2 : FText.indexOf("\r\n", at);
+        lines << QString::fromUtf8(FText.constData() + at, end - at);
+        at = end + 2;
+    }
     return lines;
 }
 
@@ -82,9 +105,13 @@ void TLogModel::WriteMessage(const QString &text, bool withMs)
 
 void TLogModel::Store(const QString &line)
 {
-    FStarts.push_back(FText.size());
+    const bool breaks = line.contains(QLatin1Char('\n')) || line.contains(QLatin1Char('\r'));
+    if (FCount % kMarkEvery == 0 || breaks || FAfterBreak)
+        FMarks.push_back({FCount, FText.size()});
+    FAfterBreak = breaks;
     FText += line.toUtf8();
     FText += "\r\n";
+    ++FCount;
 }
 
 void TLogModel::AppendLine(const QString &line)
@@ -113,12 +140,11 @@ void TLogModel::Restart(const QStringList &banner, const QString &indent)
     // pages takes milliseconds.
     constexpr qsizetype kLong = 4 << 20;
     if (FText.size() > kLong)
-        std::thread([text = std::move(FText), starts = std::move(FStarts)]() mutable {
-            text = QByteArray();
-            starts = std::vector<qsizetype>();
-        }).detach();
+        std::thread([text = std::move(FText)]() mutable { text = QByteArray(); }).detach();
     FText = QByteArray();
-    FStarts = std::vector<qsizetype>();
+    FMarks = std::vector<Mark>();
+    FCount = 0;
+    FAfterBreak = false;
     FBannerBreaks = false;
     for (const QString &line : banner) {
         FBannerBreaks = FBannerBreaks || line.contains(QLatin1Char('\n')) || line.contains(QLatin1Char('\r'));

@@ -24,7 +24,7 @@ public:
     // The clock of the timestamps; empty: the system clock.
     std::function<QDateTime()> Clock;
 
-    qsizetype Count() const { return qsizetype(FStarts.size()); }
+    qsizetype Count() const { return FCount; }
     QString Line(qsizetype i) const;
     // Every line, made on demand: for short logs (tests, the banner).
     QStringList Lines() const;
@@ -76,10 +76,23 @@ private:
     void WriteMessage(const QString &text, bool withMs);
     void Store(const QString &line);
     // A day of lines: kept as one UTF-8 text with CR LF after every line
-    // (Text() is then one conversion) and where each line starts, not as a
-    // string per line, which would cost more than the text itself.
+    // (Text() is then one conversion), not as a string per line, which would
+    // cost more than the text itself. Where a line starts is marked for every
+    // kMarkEvery-th line only (a mark for every line cost a quarter as
+    // much as the text) and
+    // around a banner line holding a break of its own; the lines in between
+    // are found by their CR LF.
+    static constexpr qsizetype kMarkEvery = 64;
+    struct Mark {
+        qsizetype line;
+        qsizetype at;
+    };
+    // Where line i starts, and the mark at or before it.
+    qsizetype StartOf(qsizetype i, std::vector<Mark>::const_iterator *mark = nullptr) const;
     QByteArray FText;
-    std::vector<qsizetype> FStarts;
+    std::vector<Mark> FMarks;
+    qsizetype FCount = 0;
+    bool FAfterBreak = false;   // the last line held a break
     bool FBannerBreaks = false; // a banner line holds a line break
     QDateTime FRepeatWritten;   // when RepeatLimited was last written
     int FRepeats = 0;

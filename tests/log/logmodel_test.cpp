@@ -87,7 +87,14 @@ TEST(LogModel, KeepsAnyTextAndItsFileBytesExactly)
     ASSERT_TRUE(log.FileBytes());
     EXPECT_EQ(*log.FileBytes(), LogFileBytes(log.Text()));
 
-    log.Restart({QStringLiteral("two\nlines")}, QString());
-    EXPECT_EQ(log.Text(), QStringLiteral("two\nlines\r\n\r\n\r\n"));
+    log.Restart({QStringLiteral("two\nlines"), QStringLiteral("x\r\ny")}, QString());
+    EXPECT_EQ(log.Text(), QStringLiteral("two\nlines\r\nx\r\ny\r\n\r\n\r\n"));
     EXPECT_EQ(log.FileBytes().value_or(LogFileBytes(log.Text())), LogFileBytes(log.Text()));
+    // Every line found again, however far from the last one marked.
+    QStringList all{"two\nlines", "x\r\ny", "", ""};
+    for (int i = 0; i < 300; ++i)
+        log.AppendLine(all.emplace_back(QString(i % 7, QLatin1Char('x'))));
+    EXPECT_EQ(log.Lines(), all);
+    for (qsizetype i = 0; i < log.Count(); ++i)
+        ASSERT_EQ(log.Line(i), all[i]) << i;
 }
