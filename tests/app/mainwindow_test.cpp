@@ -303,7 +303,18 @@ TEST_F(MainWindow, CtrlETwiceReturnsTheBoxAndWritesTwoStateLines)
 // lines it logs, once.
 TEST_F(MainWindow, ShortcutsReachTheirTargetsOnceEach)
 {
-    SetDocumentLauncher(QStringLiteral("/nonexistent/opener")); // Help reports, built manual or not
+    // Help reports, built manual or not: an opener that finds no viewer. It
+    // exists: for one that fails to start, the child Qt forks runs on in
+    // this many-threaded process, which the thread checker may refuse.
+    QTemporaryDir bin;
+    const QString opener = bin.filePath(QStringLiteral("opener"));
+    {
+        QFile f(opener);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("#!/bin/sh\nexit 3\n");
+    }
+    QFile::setPermissions(opener, QFile::ReadOwner | QFile::ExeOwner);
+    SetDocumentLauncher(opener);
     SetSetupDialogRunner([](QDialog &d) { return CurrentDialogs().RunDialog(d, QStringLiteral("port setup")); });
     InstallSetupDialog({});
     const auto restore = qScopeGuard([] {
