@@ -104,16 +104,7 @@ void TLogView::Flush()
     const qint64 lines = FLines;
     FLines += std::exchange(FPendingLines, 0);
     FLastFlush = Now();
-    const qint64 shared = FShared;
-    const int top = verticalScrollBar()->value();
     ShareBlocks(lines);
-    if (FShared != shared) {
-        // The view keeps its top as a block number, which now names a block
-        // lines further on: set it again from the line the scroll bar holds.
-        QScrollBar *bar = verticalScrollBar();
-        bar->setValue(top > bar->minimum() ? top - 1 : top + 1);
-        bar->setValue(top);
-    }
     // Line by line, the caret went to the end before each line and the view
     // scrolled to show it. Putting it there before the last line leaves the
     // view exactly where it was left then.
@@ -140,6 +131,8 @@ void TLogView::ShareBlocks(qint64 lines)
     // document's buffer until it compacts it, all of it at once.
     // Found by position: the cursor's own moves would look at the block's
     // text direction, reading all of it.
+    QScrollBar *bar = verticalScrollBar();
+    const int top = bar->value();
     QTextDocument *doc = document();
     QTextCursor c(doc);
     c.beginEditBlock();
@@ -154,6 +147,10 @@ void TLogView::ShareBlocks(qint64 lines)
         c.insertText(QString(QChar::LineSeparator));
     }
     c.endEditBlock();
+    // The view keeps its top as a block number, which now names a block lines
+    // further on: set it again from the line the scroll bar holds.
+    bar->setValue(top > bar->minimum() ? top - 1 : top + 1);
+    bar->setValue(top);
 }
 
 void TLogView::Restart(const QString &text)

@@ -10,38 +10,32 @@
 
 namespace q274 {
 
-qsizetype TLogModel::StartOf(qsizetype i, std::vector<Mark>::const_iterator *mark) const
+qsizetype TLogModel::EndOf(qsizetype i, qsizetype start, MarkIt next) const
 {
-    auto m =
-        std::upper_bound(FMarks.begin(), FMarks.end(), i, [](qsizetype line, const Mark &k) { return line < k.line; });
-    --m; // line 0 is always marked
-    qsizetype at = m->at;
-    for (qsizetype k = m->line; k < i; ++k)
-        at = FText.indexOf("\r\n", at) + 2;
-    if (mark)
-        *mark = m;
-    return at;
+    // A line with a break of its own has the next one marked.
+    return next != FMarks.end() && next->line == i + 1 ? next->at - 2 : FText.indexOf("\r\n", start);
 }
 
 QString TLogModel::Line(qsizetype i) const
 {
-    std::vector<Mark>::const_iterator m;
-    const qsizetype start = StartOf(i, &m);
-    // A line with a break of its own has the next one marked.
-    const auto next = m + 1;
-    const qsizetype end = next != FMarks.end() && next->line == i + 1 ? next->at - 2 : FText.indexOf("\r\n", start);
-    return QString::fromUtf8(FText.constData() + start, end - start);
+    auto next =
+        std::upper_bound(FMarks.begin(), FMarks.end(), i, [](qsizetype line, const Mark &k) { return line < k.line; });
+    const MarkIt mark = next - 1; // line 0 is always marked
+    qsizetype start = mark->at;
+    for (qsizetype k = mark->line; k < i; ++k)
+        start = FText.indexOf("\r\n", start) + 2;
+    return QString::fromUtf8(FText.constData() + start, EndOf(i, start, next) - start);
 }
 
 QStringList TLogModel::Lines() const
 {
     QStringList lines;
     lines.reserve(Count());
-    auto next = FMarks.begin();
+    auto next = FMarks.cbegin();
     for (qsizetype i = 0, at = 0; i < Count(); ++i) {
         while (next != FMarks.end() && next->line <= i)
             ++next;
-        const qsizetype end = next != FMarks.end() && next->line == i + 1 ? next->at - 2 : FText.indexOf("\r\n", at);
+        const qsizetype end = EndOf(i, at, next);
         lines << QString::fromUtf8(FText.constData() + at, end - at);
         at = end + 2;
     }

@@ -26,7 +26,7 @@ public:
 
     qsizetype Count() const { return FCount; }
     QString Line(qsizetype i) const;
-    // Every line, made on demand: for short logs (tests, the banner).
+    // Every line, made on demand.
     QStringList Lines() const;
     // The lines with CR LF after every one, as a log file holds them.
     QString Text() const;
@@ -78,17 +78,17 @@ private:
     // A day of lines: kept as one UTF-8 text with CR LF after every line
     // (Text() is then one conversion), not as a string per line, which would
     // cost more than the text itself. Where a line starts is marked for every
-    // kMarkEvery-th line only (a mark for every line cost a quarter as
-    // much as the text) and
-    // around a banner line holding a break of its own; the lines in between
-    // are found by their CR LF.
+    // kMarkEvery-th line only (a mark for every line cost a quarter as much
+    // as the text) and around a banner line holding a break of its own; the
+    // lines in between are found by their CR LF.
     static constexpr qsizetype kMarkEvery = 64;
     struct Mark {
         qsizetype line;
         qsizetype at;
     };
-    // Where line i starts, and the mark at or before it.
-    qsizetype StartOf(qsizetype i, std::vector<Mark>::const_iterator *mark = nullptr) const;
+    using MarkIt = std::vector<Mark>::const_iterator;
+    // Where line i, starting at start, ends; next: the first mark after it.
+    qsizetype EndOf(qsizetype i, qsizetype start, MarkIt next) const;
     QByteArray FText;
     std::vector<Mark> FMarks;
     qsizetype FCount = 0;
