@@ -45,6 +45,7 @@ const QString kSaved = QStringLiteral("Previous Log contents saved, Log screen c
 struct FakeClock {
     std::atomic<std::uint32_t> tick{0};
     std::atomic<int> wallOffset{0}; // wall ms = (tick + offset) mod 1000
+    std::atomic<bool> workerFrozen{false}; // the worker's sleeps pass no fake time
     std::mutex mutex;
     std::vector<int> uiSleeps; // sleeps of the user-interface thread
 
@@ -64,6 +65,8 @@ struct FakeClock {
             } else {
                 // A little real time per pass keeps the worker from spinning.
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                if (workerFrozen.load())
+                    return;
             }
             tick.fetch_add(std::uint32_t(ms));
         };
@@ -190,6 +193,9 @@ TEST_F(WindowLog, StartHoldsEarlyAndLateRepliesAndLogsTheReferenceMillisecond)
     };
     for (const Case &c : {Case{80, {95}}, Case{900, {275}}, Case{500, {}}, Case{124, {51}}, Case{851, {275}}}) {
         FakeClock fake; // outlives the window and its worker
+        // Otherwise a worker pass reaching the due line moves the reference
+        // before it is read here.
+        fake.workerFrozen.store(true);
         Pty board;
         TfrmMain win;
         ConnectThrough(win, board);
