@@ -1,7 +1,5 @@
 #include "rstrings.h"
 
-#include "support/support.h"
-
 #include <gtest/gtest.h>
 
 using namespace q274;
