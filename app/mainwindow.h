@@ -145,6 +145,7 @@ public:
     // journals of programs that ended without a normal exit into the log
     // folder. A normal end of the window removes the journal.
     void StartJournal(const QString &folder);
+    const TJournal *Journal() const { return FJournal.get(); }
     void LogMessage(const QString &text) override;
     void ShowLogBanner();
     void LogLoggingState();

@@ -24,6 +24,10 @@
 
 #include <stdexcept>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace q274 {
 
 // ---------------------------------------------------------------- data lines
@@ -279,18 +283,35 @@ void TfrmMain::JournalFailed(const std::exception &error)
 
 void TfrmMain::RecoverJournals(const QString &folder)
 {
-    for (const QString &orphan : TJournal::Orphans(folder, QCoreApplication::applicationPid())) {
-        QFile file(orphan);
-        if (!file.open(QIODevice::ReadOnly))
+    QStringList orphans;
+    try {
+        orphans = TJournal::Orphans(folder, QCoreApplication::applicationPid());
+    } catch (const std::exception &) {
+        return; // the journal's own start says why the folder is refused
+    }
+    const QByteArray folderName = QFile::encodeName(folder);
+    const int folderFd = ::open(folderName.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderFd < 0)
+        return;
+    auto closeFolder = qScopeGuard([folderFd] { ::close(folderFd); });
+    for (const QString &orphan : orphans) {
+        const int fd = TJournal::OpenOrphan(folderFd, orphan);
+        if (fd < 0)
             continue;
-        const QByteArray bytes = file.readAll();
-        file.close();
-        if (bytes.isEmpty()) {
-            QFile::remove(orphan);
+        QFile file;
+        if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+            ::close(fd);
             continue;
         }
+        const QByteArray bytes = file.readAll();
         // Named after the journal's last line: when that session ended.
-        const QDateTime ended = QFileInfo(orphan).lastModified();
+        struct stat st {};
+        ::fstat(fd, &st);
+        const QDateTime ended = QDateTime::fromMSecsSinceEpoch(qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000);
+        if (bytes.isEmpty()) {
+            ::unlinkat(folderFd, QFile::encodeName(orphan).constData(), 0);
+            continue;
+        }
         const QString stem = LogFolder + QStringLiteral("/Q274TC_recovered_") + LogFileDatePart(ended.date(), Locale)
                              + QLatin1Char('_') + LogFileTimePart(ended.time());
         QString path = stem + QStringLiteral(".log");
@@ -298,7 +319,8 @@ void TfrmMain::RecoverJournals(const QString &folder)
             path = stem + QStringLiteral("-%1.log").arg(n);
         try {
             WriteLogFileBytes(path, bytes);
-            QFile::remove(orphan);
+            // Still locked: no other start saves it too.
+            ::unlinkat(folderFd, QFile::encodeName(orphan).constData(), 0);
             LogMessage(MessageIndent + QStringLiteral("Log of an earlier session that ended unexpectedly saved as ")
                        + path);
         } catch (const std::exception &e) {

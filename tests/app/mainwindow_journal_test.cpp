@@ -52,6 +52,13 @@ protected:
     void TearDown() override { qputenv("HOME", FOldHome); }
     QString State() const { return home.filePath(QStringLiteral(".local/state/q274")); }
     QString LogFolder() const { return home.filePath(QStringLiteral("Documents/Q274")); }
+    // The journal of the program with this pid, once it made one.
+    QString JournalOf(qint64 pid) const
+    {
+        const QStringList names =
+            QDir(State()).entryList({QStringLiteral("journal-%1-*.log").arg(pid)}, QDir::Files);
+        return names.isEmpty() ? QString() : State() + QLatin1Char('/') + names[0];
+    }
     QTemporaryDir home;
     QByteArray FOldHome;
 };
@@ -65,7 +72,7 @@ TEST_F(JournalHome, WindowKeepsItsJournalAndSurvivesOneItCannotWrite)
         w.ShowLogBanner();
         w.StartJournal(State());
         w.LogMessage(q274test::kIndent + QStringLiteral("kept on disk"));
-        const QString journal = State() + QStringLiteral("/journal-%1.log").arg(QCoreApplication::applicationPid());
+        const QString journal = w.Journal()->Path();
         EXPECT_TRUE(Read(journal).contains("Logging enabled in Deg C\r\n"));
         EXPECT_TRUE(Read(journal).endsWith("kept on disk\r\n"));
         // The window's normal end removes it.
@@ -92,16 +99,16 @@ TEST_F(JournalHome, KilledProgramsLogComesBackAtTheNextStart)
 
     q274test::ChildProcess first(Q274_PROGRAM_PATH, {});
     ASSERT_TRUE(first.Started());
-    const QString firstJournal = State() + QStringLiteral("/journal-%1.log").arg(first.Pid());
-    ASSERT_TRUE(WaitFor([&] { return Read(firstJournal).contains("Logging enabled in Deg C"); }));
+    QString firstJournal;
+    ASSERT_TRUE(WaitFor([&] { return Read(firstJournal = JournalOf(first.Pid())).contains("Logging enabled in Deg C"); }));
     const QByteArray before = Read(firstJournal);
     first.Signal(SIGKILL);
     ASSERT_TRUE(WaitFor([&] { return !first.Running(); }));
 
     q274test::ChildProcess second(Q274_PROGRAM_PATH, {});
     ASSERT_TRUE(second.Started());
-    const QString secondJournal = State() + QStringLiteral("/journal-%1.log").arg(second.Pid());
-    ASSERT_TRUE(WaitFor([&] { return Read(secondJournal).contains("ended unexpectedly saved as"); }));
+    QString secondJournal;
+    ASSERT_TRUE(WaitFor([&] { return Read(secondJournal = JournalOf(second.Pid())).contains("ended unexpectedly saved as"); }));
     const QStringList recovered = QDir(LogFolder()).entryList({QStringLiteral("Q274TC_recovered_*.log")}, QDir::Files);
     ASSERT_EQ(recovered.size(), 1);
     EXPECT_EQ(Read(LogFolder() + QLatin1Char('/') + recovered[0]), before);

@@ -1,12 +1,16 @@
-// The log journal on its own: what it holds, journals of ended programs, and
-// a folder it cannot write.
+// The log journal on its own: what it holds, which journals count as left
+// behind, and the folders and files it refuses, on a real file system.
 #include "journal.h"
 #include "logfiles.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,6 +23,23 @@ QByteArray Read(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+mode_t Mode(const QString &path)
+{
+    struct stat st {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+// Runs fn in a child that then ends without any normal end, as a crash does.
+void InAChildThatDies(const std::function<void()> &fn)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        fn();
+        ::_exit(0);
+    }
+    ::waitpid(pid, nullptr, 0);
+}
+
 // The id of a process that has ended.
 qint64 EndedPid()
 {
@@ -28,42 +49,125 @@ qint64 EndedPid()
     ::waitpid(pid, nullptr, 0);
     return pid;
 }
+
+uid_t Nobody()
+{
+    const passwd *pw = ::getpwnam("nobody");
+    return pw ? pw->pw_uid : uid_t(-1);
+}
+
+void Touch(const QString &path)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("planted\r\n");
+}
 } // namespace
 
-TEST(Journal, HoldsTheViewAndItsNewLinesUntilRemoved)
+TEST(Journal, HoldsTheViewAndItsNewLinesInANewPrivateFileEachRestart)
 {
     QTemporaryDir dir;
-    TJournal j(dir.filePath(QStringLiteral("state/q274")), 4242);
+    const QString folder = dir.filePath(QStringLiteral("state/q274"));
+    TJournal j(folder, 4242);
     j.Restart({QStringLiteral("banner"), QString(), QString()});
+    EXPECT_EQ(Mode(folder), 0700u);
+    EXPECT_EQ(Mode(j.Path()), 0600u);
+    EXPECT_TRUE(QFileInfo(j.Path()).fileName().startsWith(QStringLiteral("journal-4242-")));
     j.Append(QStringLiteral("one"));
     j.Append(QString());
     EXPECT_TRUE(j.SyncPending());
     j.Sync();
     EXPECT_EQ(Read(j.Path()), QByteArray("banner\r\n\r\n\r\none\r\n\r\n"));
+    const QString first = j.Path();
     j.Restart({QStringLiteral("fresh")});
+    EXPECT_NE(j.Path(), first);
+    EXPECT_FALSE(QFile::exists(first));
     EXPECT_EQ(Read(j.Path()), QByteArray("fresh\r\n"));
     j.Remove();
-    EXPECT_FALSE(QFile::exists(j.Path()));
+    EXPECT_TRUE(QDir(folder).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System));
 }
 
-TEST(Journal, OnlyJournalsOfEndedProgramsAreOrphans)
+// Left behind means nobody holds it, whatever pid its name carries: the
+// same pid repeats in every container.
+TEST(Journal, OnlyJournalsNobodyHoldsAreOrphans)
 {
     QTemporaryDir dir;
-    const qint64 ended = EndedPid();
-    TJournal mine(dir.path(), ::getpid()), theirs(dir.path(), ::getppid()), gone(dir.path(), ended);
-    for (TJournal *j : {&mine, &theirs, &gone})
-        j->Restart({QStringLiteral("x")});
-    EXPECT_EQ(TJournal::Orphans(dir.path(), ::getpid()), QStringList{gone.Path()});
+    const QString folder = dir.path();
+    TJournal live(folder, ::getpid());
+    live.Restart({QStringLiteral("live")});
+    InAChildThatDies([&] {
+        TJournal same(folder, ::getpid());
+        same.Restart({QStringLiteral("crashed")});
+    });
+    // Journals of earlier versions carry only a pid.
+    const QString oldGone = QStringLiteral("journal-%1.log").arg(EndedPid());
+    const QString oldRunning = QStringLiteral("journal-%1.log").arg(::getppid());
+    Touch(dir.filePath(oldGone));
+    Touch(dir.filePath(oldRunning));
+    QStringList orphans = TJournal::Orphans(folder, ::getpid());
+    ASSERT_EQ(orphans.size(), 2) << orphans.join(u' ').toStdString();
+    EXPECT_TRUE(orphans.contains(oldGone));
+    orphans.removeOne(oldGone);
+    EXPECT_EQ(Read(dir.filePath(orphans[0])), QByteArray("crashed\r\n"));
+    EXPECT_FALSE(orphans.contains(QFileInfo(live.Path()).fileName()));
+
+    // Once taken for recovery it is held, so a second start leaves it.
+    const int folderFd = TJournal::OpenFolder(folder);
+    const int taken = TJournal::OpenOrphan(folderFd, orphans[0]);
+    EXPECT_GE(taken, 0);
+    EXPECT_EQ(TJournal::OpenOrphan(folderFd, orphans[0]), -1);
+    ::close(taken);
+    ::close(folderFd);
 }
 
-TEST(Journal, AFolderItCannotWriteIsAnError)
+TEST(Journal, OnlyPlainFilesOfThisUserAreOrphans)
+{
+    QTemporaryDir dir;
+    QTemporaryDir elsewhere;
+    const QString secret = elsewhere.filePath(QStringLiteral("secret"));
+    Touch(secret);
+    ASSERT_TRUE(QFile::link(secret, dir.filePath(QStringLiteral("journal-1-0a.log"))));
+    ASSERT_EQ(::link(QFile::encodeName(secret).constData(), QFile::encodeName(dir.filePath("journal-2-0b.log")).constData()), 0);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(dir.filePath("journal-3-0c.log")).constData(), 0600), 0);
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("journal-4-0d.log")));
+    Touch(dir.filePath(QStringLiteral("journal-5-0e.log")));
+    if (::geteuid() == 0 && Nobody() != uid_t(-1))
+        ASSERT_EQ(::chown(QFile::encodeName(dir.filePath("journal-5-0e.log")).constData(), Nobody(), Nobody()), 0);
+    else
+        QFile::remove(dir.filePath(QStringLiteral("journal-5-0e.log")));
+    EXPECT_EQ(TJournal::Orphans(dir.path(), ::getpid()), QStringList());
+}
+
+TEST(Journal, AFolderOthersControlIsRefusedAndOneOfOursIsClosedToThem)
 {
     QTemporaryDir dir;
     QFile blocker(dir.filePath(QStringLiteral("q274"))); // a file where the folder should be
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-    TJournal j(blocker.fileName(), 1);
-    EXPECT_THROW(j.Restart({QStringLiteral("x")}), LogFileError);
-    EXPECT_THROW(j.Append(QStringLiteral("y")), LogFileError);
+    TJournal blocked(blocker.fileName(), 1);
+    EXPECT_THROW(blocked.Restart({QStringLiteral("x")}), LogFileError);
+    EXPECT_THROW(blocked.Append(QStringLiteral("y")), LogFileError);
+
+    const QString loose = dir.filePath(QStringLiteral("loose"));
+    ASSERT_TRUE(QDir().mkdir(loose));
+    ::chmod(QFile::encodeName(loose).constData(), 0777);
+    TJournal ours(loose, 1);
+    ours.Restart({QStringLiteral("x")});
+    EXPECT_EQ(Mode(loose), 0700u);
+
+    if (::geteuid() != 0 || Nobody() == uid_t(-1))
+        GTEST_SKIP() << "a folder of another user needs root to make";
+    const QString theirs = dir.filePath(QStringLiteral("theirs"));
+    ASSERT_TRUE(QDir().mkdir(theirs));
+    ASSERT_EQ(::chown(QFile::encodeName(theirs).constData(), Nobody(), Nobody()), 0);
+    TJournal refused(theirs, 1);
+    try {
+        refused.Restart({QStringLiteral("x")});
+        ADD_FAILURE() << "a folder of another user was taken";
+    } catch (const LogFileError &e) {
+        EXPECT_NE(std::string(e.what()).find("belongs to another user"), std::string::npos) << e.what();
+    }
+    EXPECT_TRUE(QDir(theirs).isEmpty());
+    EXPECT_THROW(TJournal::Orphans(theirs, 1), LogFileError);
 }
 
 TEST(Journal, ALongJournalStartsOverAsANewFile)
@@ -79,4 +183,5 @@ TEST(Journal, ALongJournalStartsOverAsANewFile)
     j.Append(QStringLiteral("one"));
     j.Sync();
     EXPECT_EQ(Read(j.Path()), QByteArray("fresh\r\none\r\n"));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 1);
 }
