@@ -11,6 +11,8 @@ struct ChannelSettings {
     int Dropout = 3;
     QString Mode = QStringLiteral("Heat"); // "Heat" or "Cool", compared as text
     bool ManualOverrides = true;
+
+    bool operator==(const ChannelSettings &) const = default;
 };
 
 constexpr int SetPointMin = -15;
