@@ -1,12 +1,12 @@
 #include "logfiles.h"
 
+#include "logencoder.h"
 #include "timestamp.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
-#include <QStringEncoder>
 
 #include <algorithm>
 #include <atomic>
@@ -17,10 +17,6 @@
 #include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace q274 {
 
@@ -173,173 +169,51 @@ struct WriteFailed {
     int error;
 };
 
-// True when the locale's encoding gives every ASCII character as its own
-// byte, so plain text can be narrowed without the encoder.
-bool AsciiIsItself()
-{
-    static const bool same = [] {
-        QString ascii;
-        QByteArray expected;
-        for (int c = 0; c < 128; ++c) {
-            ascii += QLatin1Char(char(c));
-            expected += char(c);
-        }
-        QStringEncoder encoder(QStringConverter::System);
-        return QByteArray(encoder.encode(ascii)) == expected;
-    }();
-    return same;
-}
+// How much is written before the disk is asked to start on it, and the size
+// of each write.
+constexpr qsizetype kKickStep = qsizetype(8) << 20;
+constexpr qsizetype kWriteStep = TLogFileEncoder::kChunk;
 
-inline bool IsBreak(char16_t c) { return c == u'\n' || c == u'\r'; }
-
-// Copies the leading characters that are ASCII and no line break as bytes;
-// returns how many.
-qsizetype CopyPlain(const char16_t *src, qsizetype n, char *dst)
-{
-    qsizetype i = 0;
-#if defined(__SSE2__)
-    // Sixteen at a time, the common case for a log of data lines.
-    const __m128i above7bits = _mm_set1_epi16(short(0xFF80)), lf = _mm_set1_epi16(u'\n'), cr = _mm_set1_epi16(u'\r');
-    for (; i + 16 <= n; i += 16) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(src + i));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(src + i + 8));
-        const __m128i ascii = _mm_cmpeq_epi16(_mm_and_si128(_mm_or_si128(a, b), above7bits), _mm_setzero_si128());
-        const __m128i breaks = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(a, lf), _mm_cmpeq_epi16(a, cr)),
-                                            _mm_or_si128(_mm_cmpeq_epi16(b, lf), _mm_cmpeq_epi16(b, cr)));
-        if (_mm_movemask_epi8(ascii) != 0xFFFF || _mm_movemask_epi8(breaks) != 0)
-            break;
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + i), _mm_packus_epi16(a, b));
-    }
-#endif
-    for (; i < n && src[i] < 0x80 && !IsBreak(src[i]); ++i)
-        dst[i] = char(src[i]);
-    return i;
-}
-
-// Log text to log file bytes in one pass: every line break (CR LF, a lone CR
-// or a lone LF) becomes CR LF, and the rest goes through the locale's
-// encoder, as one encode of the whole text would. The bytes stay in memory,
-// or, given a file, are written out whenever the buffer fills, so a long log
-// never needs a second copy of itself.
-class LogFileEncoder {
+// Writes to fd in the order given, the disk starting on every few megabytes
+// while the rest is made: one write of a long log leaves it all to the
+// fsync, which still waits for all of it and reports any error.
+class ChunkWriter {
 public:
-    // The buffer of a file save, and the most characters taken at once.
-    static constexpr qsizetype Chunk = qsizetype(1) << 20;
-    // How much is written before the disk is asked to start on it.
-    static constexpr qsizetype KickStep = qsizetype(8) << 20;
-
-    LogFileEncoder(qsizetype capacity, int fd) : FBuffer(capacity, Qt::Uninitialized), FFd(fd)
+    explicit ChunkWriter(int fd) : FFd(fd) {}
+    void Write(const char *data, qsizetype size)
     {
-        FPos = FBuffer.data();
-    }
-
-    void Text(QStringView text)
-    {
-        const char16_t *p = text.utf16();
-        const char16_t *const end = p + text.size();
-        while (p < end) {
-            // Plain text as far as the buffer has room, unless that is
-            // little, so a huge text never asks for a huge buffer.
-            if (FDirect && !FEncoderOwed) {
-                qsizetype step = std::min<qsizetype>(end - p, Chunk);
-                if (Free() < std::min<qsizetype>(step, 4096))
-                    Room(step);
-                step = std::min(step, Free());
-                const qsizetype n = CopyPlain(p, step, FPos);
-                FPos += n;
-                p += n;
-                if (p == end)
-                    break;
-            }
-            if (IsBreak(*p)) {
-                p += (*p == u'\r' && p + 1 < end && p[1] == u'\n') ? 2 : 1;
-                LineEnd();
-                continue;
-            }
-            // The rest up to the next break goes through the encoder, which
-            // holds half a surrogate pair between calls as a whole-text
-            // encode would; a quarter chunk at most, which fits the buffer.
-            const char16_t *q = p;
-            const char16_t *const stop = p + std::min<qsizetype>(end - p, Chunk / 4);
-            while (q < stop && !IsBreak(*q))
-                ++q;
-            Room(FEncoder.requiredSpace(q - p));
-            FPos = FEncoder.appendToBuffer(FPos, QStringView(p, q));
-            FEncoderOwed = true;
-            p = q;
-        }
-    }
-
-    void LineEnd()
-    {
-        if (FDirect && !FEncoderOwed) {
-            Room(2);
-            *FPos++ = '\r';
-            *FPos++ = '\n';
-            return;
-        }
-        // Through the encoder, which settles anything it still holds first.
-        Room(FEncoder.requiredSpace(2));
-        FPos = FEncoder.appendToBuffer(FPos, u"\r\n");
-        FEncoderOwed = false;
-    }
-
-    QByteArray Take()
-    {
-        FBuffer.truncate(FPos - FBuffer.constData());
-        return std::move(FBuffer);
-    }
-
-    void Flush()
-    {
-        const qsizetype n = FPos - FBuffer.constData();
-        if (!writeAll(FFd, FBuffer.constData(), n))
+        if (!writeAll(FFd, data, size))
             throw WriteFailed{errno};
-        FPos = FBuffer.data();
-        // The disk starts on what is written while the rest is encoded; the
-        // fsync at the end still waits for all of it and reports any error.
-        FWritten += n;
-        if (FWritten - FStarted >= KickStep) {
+        FWritten += size;
+        if (FWritten - FStarted >= kKickStep) {
             ::sync_file_range(FFd, FStarted, FWritten - FStarted, SYNC_FILE_RANGE_WRITE);
             FStarted = FWritten;
         }
     }
 
 private:
-    qsizetype Free() const { return FBuffer.constData() + FBuffer.size() - FPos; }
-
-    // At least n bytes free at FPos.
-    void Room(qsizetype n)
-    {
-        if (Free() >= n)
-            return;
-        if (FFd >= 0)
-            Flush();
-        const qsizetype used = FPos - FBuffer.constData();
-        if (FBuffer.size() - used < n)
-            FBuffer.resize(std::max(FBuffer.size() * 2, used + n));
-        FPos = FBuffer.data() + used;
-    }
-
-    QByteArray FBuffer;
-    char *FPos;
-    int FFd;                              // -1: the bytes stay in FBuffer
+    int FFd;
     qsizetype FWritten = 0, FStarted = 0; // bytes in the file, and those sent on to the disk
-    QStringEncoder FEncoder{QStringConverter::System};
-    const bool FDirect = AsciiIsItself();
-    bool FEncoderOwed = false; // the encoder may hold half a character
 };
 
-void EncodeText(LogFileEncoder &out, const QString &viewText)
+TLogFileEncoder FileEncoder(ChunkWriter &writer)
+{
+    return TLogFileEncoder(TLogFileEncoder::kChunk,
+                           [&writer](const char *data, qsizetype size) { writer.Write(data, size); });
+}
+
+inline bool IsBreak(QChar c) { return c == u'\n' || c == u'\r'; }
+
+void EncodeText(TLogFileEncoder &out, const QString &viewText)
 {
     out.Text(viewText);
     // A break at the very end does not add an empty line.
-    if (!viewText.isEmpty() && !IsBreak(viewText.back().unicode()))
+    if (!viewText.isEmpty() && !IsBreak(viewText.back()))
         out.LineEnd();
 }
 
 // Every line and the CR LF after it, as TLogModel::Text() joins them.
-void EncodeLines(LogFileEncoder &out, const QStringList &lines)
+void EncodeLines(TLogFileEncoder &out, const QStringList &lines)
 {
     for (const QString &line : lines) {
         out.Text(line);
@@ -360,14 +234,14 @@ qsizetype LinesSize(const QStringList &lines)
 QByteArray LogFileBytes(const QString &viewText)
 {
     // Room for a lone LF becoming CR LF on lines of 32 characters or more.
-    LogFileEncoder out(viewText.size() + viewText.size() / 32 + 16, -1);
+    TLogFileEncoder out(viewText.size() + viewText.size() / 32 + 16);
     EncodeText(out, viewText);
     return out.Take();
 }
 
 QByteArray LogFileBytesFromLines(const QStringList &lines)
 {
-    LogFileEncoder out(LinesSize(lines) + 16, -1);
+    TLogFileEncoder out(LinesSize(lines) + 16);
     EncodeLines(out, lines);
     return out.Take();
 }
@@ -445,7 +319,8 @@ void SaveSafely(const QString &path, const std::function<void(int fd)> &fill)
 void WriteLogFile(const QString &path, const QString &viewText)
 {
     SaveSafely(path, [&](int fd) {
-        LogFileEncoder out(LogFileEncoder::Chunk, fd);
+        ChunkWriter writer(fd);
+        TLogFileEncoder out = FileEncoder(writer);
         EncodeText(out, viewText);
         out.Flush();
     });
@@ -454,7 +329,8 @@ void WriteLogFile(const QString &path, const QString &viewText)
 void WriteLogFileLines(const QString &path, const QStringList &lines)
 {
     SaveSafely(path, [&](int fd) {
-        LogFileEncoder out(LogFileEncoder::Chunk, fd);
+        ChunkWriter writer(fd);
+        TLogFileEncoder out = FileEncoder(writer);
         EncodeLines(out, lines);
         out.Flush();
     });
@@ -463,19 +339,9 @@ void WriteLogFileLines(const QString &path, const QStringList &lines)
 void WriteLogFileBytes(const QString &path, const QByteArray &bytes)
 {
     SaveSafely(path, [&](int fd) {
-        // In chunks, the disk starting on every few megabytes while the rest
-        // is written: one write of a long log leaves it all to the fsync.
-        qsizetype written = 0, started = 0;
-        while (written < bytes.size()) {
-            const qsizetype n = std::min(bytes.size() - written, LogFileEncoder::Chunk);
-            if (!writeAll(fd, bytes.constData() + written, n))
-                throw WriteFailed{errno};
-            written += n;
-            if (written - started >= LogFileEncoder::KickStep) {
-                ::sync_file_range(fd, started, written - started, SYNC_FILE_RANGE_WRITE);
-                started = written;
-            }
-        }
+        ChunkWriter writer(fd);
+        for (qsizetype at = 0; at < bytes.size(); at += kWriteStep)
+            writer.Write(bytes.constData() + at, std::min(bytes.size() - at, kWriteStep));
     });
 }
 
