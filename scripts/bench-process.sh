@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Usage: scripts/bench-process.sh [SECONDS]   (default 60)
+# Usage: scripts/bench-process.sh [SECONDS [ROUNDS]]   (default 12 and 5)
 #
 # What the whole process costs while it polls the board, next to the bare
 # poll loop (build/bin/q274-poll-loop, no Qt, no threads) on the same
@@ -11,24 +11,26 @@
 # consecutive rotation queries (T1..T4) are from 900 ms; p50/p99/max of the
 # error in ms.
 #
-# The program runs in its own X server (Xvfb, no window manager), gets
-# Ctrl+N (Connect) and is measured for SECONDS once connected and polling;
-# the poll loop runs against its own simulator for as long. Both are
-# measured once on an idle machine and once with the other core loaded
-# (a busy "yes > /dev/null"). The program is also measured for 10 s before
-# it connects. About 4 x SECONDS + 40 s in all.
+# The program runs in its own X server (Xvfb, no window manager) and gets
+# Ctrl+N (Connect); the poll loop runs against its own simulator at the same
+# time, so both are measured over the same windows of SECONDS and see the
+# same machine. ROUNDS windows idle, then ROUNDS with the other core loaded
+# (a busy "yes > /dev/null"); the program is also measured unconnected for
+# ROUNDS windows of 2 s. Every figure printed is the median of its windows
+# with their spread (min-max); a ratio is taken window by window. About
+# 2 x ROUNDS x SECONDS + 2 x ROUNDS + 20 s in all.
 #
 # The build tree is build/ (built when a program is missing) or
 # $Q274_BUILD_DIR. Timings taken while other work runs are noisy.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-secs=${1:-60}
-if ! [[ $secs =~ ^[0-9]+$ ]] || [ "$secs" -lt 5 ]; then
-  echo "usage: $0 [SECONDS >= 5]" >&2
+secs=${1:-12} rounds=${2:-5}
+if ! [[ $secs =~ ^[0-9]+$ && $rounds =~ ^[0-9]+$ ]] || [ "$secs" -lt 5 ] || [ "$rounds" -lt 1 ]; then
+  echo "usage: $0 [SECONDS >= 5 [ROUNDS >= 1]]" >&2
   exit 2
 fi
-for tool in Xvfb xdotool; do
+for tool in Xvfb xdotool python3; do
   command -v "$tool" >/dev/null || { echo "$tool is missing: run scripts/deps.sh" >&2; exit 1; }
 done
 
@@ -46,7 +48,7 @@ sim=$(realpath "$build/bin/q274-board-sim")
 loop=$(realpath "$build/bin/q274-poll-loop")
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/q274-bench.XXXXXX")
-xvfb_pid='' sim_pid='' prog_pid='' load_pid=''
+xvfb_pid='' prog_sim='' loop_sim='' prog_pid='' loop_pid='' load_pid=''
 stop() { # PID...: ends and reaps the given processes
   local p
   for p in "$@"; do
@@ -57,7 +59,7 @@ stop() { # PID...: ends and reaps the given processes
   done
 }
 cleanup() {
-  stop "$prog_pid" "$sim_pid" "$load_pid" "$xvfb_pid"
+  stop "$prog_pid" "$loop_pid" "$prog_sim" "$loop_sim" "$load_pid" "$xvfb_pid"
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -66,7 +68,7 @@ trap 'exit 130' INT TERM
 . scripts/lib/private-x.sh
 start_private_x "$work"
 
-start_sim() { # NAME: a simulator on $work/NAME-link tracing to $work/NAME.trace
+start_sim() { # NAME: a simulator on $work/NAME-link tracing to $work/NAME.trace; sets sim_pid
   rm -f "$work/$1-link" "$work/$1.trace"
   "$sim" --link "$work/$1-link" --trace "$work/$1.trace" >"$work/$1-sim.out" 2>&1 </dev/null &
   sim_pid=$!
@@ -96,24 +98,27 @@ sample() {
   done
   echo "$cpu $cs"
 }
-# PID SECONDS: "cpu% cs/s rss_kB" over SECONDS
+# SECONDS PID...: a line "cpu% cs/s rss_kB" for each PID, all over the same SECONDS
 measure() {
-  local a b t0 t1
-  a=$(sample "$1")
+  local secs=$1 p t0 t1 i=0
+  shift
+  local -a a b
+  for p in "$@"; do a+=("$(sample "$p")"); done
   t0=$(date +%s%N)
-  sleep "$2"
-  b=$(sample "$1")
+  sleep "$secs"
+  for p in "$@"; do b+=("$(sample "$p")"); done
   t1=$(date +%s%N)
-  local rss
-  rss=$(awk '/^VmRSS:/ { print $2 }' /proc/"$1"/status)
-  awk -v a="$a" -v b="$b" -v t0="$t0" -v t1="$t1" -v rss="$rss" 'BEGIN {
-    split(a, x, " "); split(b, y, " "); dt = (t1 - t0) / 1e9
-    printf "%.3f %.1f %d\n", 100 * (y[1] - x[1]) / 1e9 / dt, (y[2] - x[2]) / dt, rss }'
+  for p in "$@"; do
+    awk -v a="${a[$i]}" -v b="${b[$i]}" -v t0="$t0" -v t1="$t1" -v rss="$(awk '/^VmRSS:/ { print $2 }' /proc/"$p"/status)" 'BEGIN {
+      split(a, x, " "); split(b, y, " "); dt = (t1 - t0) / 1e9
+      printf "%.4f %.2f %d\n", 100 * (y[1] - x[1]) / 1e9 / dt, (y[2] - x[2]) / dt, rss }'
+    i=$((i + 1))
+  done
 }
-# TRACE FROM: "p50 p99 max" of the 75 ms grid error and of the 900 ms
-# rotation error, for the commands received after line FROM of TRACE.
+# TRACE FROM TO: "p50 p99 max" of the 75 ms grid error and of the 900 ms
+# rotation error, for the commands received in lines FROM+1..TO of TRACE.
 timing() {
-  tail -n +"$(($2 + 1))" "$1" | awk '$2 == "RX" { print $1, $3 }' >"$work/rx"
+  sed -n "$(($2 + 1)),$3p" "$1" | awk '$2 == "RX" { print $1, $3 }' >"$work/rx"
   local grid rot
   # Each command's offset from the sender grid, whose phase is the median
   # offset of all of them.
@@ -127,79 +132,53 @@ timing() {
   echo "$(pct 0.5 <<<"$grid") $(pct 0.99 <<<"$grid") $(pct 1 <<<"$grid") $(pct 0.5 <<<"$rot") $(pct 0.99 <<<"$rot") $(pct 1 <<<"$rot")"
 }
 
-measure_polling() { # NAME LABEL: once NAME's board is polled, measures $prog_pid and ends the run
-  wait_polling "$work/$1.trace"
-  sleep 2
-  local from
-  from=$(wc -l <"$work/$1.trace")
-  measure "$prog_pid" "$secs" >"$work/$2-$1"
-  timing "$work/$1.trace" "$from" >>"$work/$2-$1"
-  stop "$prog_pid" "$sim_pid"
-  prog_pid='' sim_pid=''
-}
-
 title="Veltrona - Q274 Temperature Controller Standard"
-run_program() { # LABEL: measures the program; the first run also measures it unconnected
-  start_sim prog
-  "$program" --port "$work/prog-link" </dev/null >"$work/program.log" 2>&1 &
-  prog_pid=$!
-  local win=''
-  for _ in $(seq 300); do
-    win=$(xdotool search --onlyvisible --pid "$prog_pid" --name "^$title\$" 2>/dev/null | head -n 1 || true)
-    [ -n "$win" ] && break
-    sleep 0.1
-  done
-  [ -n "$win" ] || { echo "the program's window did not show" >&2; exit 1; }
-  if [ ! -s "$work/unconnected" ]; then
-    sleep 3
-    measure "$prog_pid" 10 >"$work/unconnected"
-  fi
-  # Focus first: without a window manager Qt ignores keys sent to an unfocused window.
-  xdotool windowfocus --sync "$win" key ctrl+n
-  measure_polling prog "$1"
-}
-run_loop() { # LABEL
-  start_sim loop
-  "$loop" "$work/loop-link" </dev/null >"$work/loop.log" 2>&1 &
-  prog_pid=$!
-  measure_polling loop "$1"
-}
+start_sim prog
+prog_sim=$sim_pid
+"$program" --port "$work/prog-link" </dev/null >"$work/program.log" 2>&1 &
+prog_pid=$!
+win=''
+for _ in $(seq 300); do
+  win=$(xdotool search --onlyvisible --pid "$prog_pid" --name "^$title\$" 2>/dev/null | head -n 1 || true)
+  [ -n "$win" ] && break
+  sleep 0.1
+done
+[ -n "$win" ] || { echo "the program's window did not show" >&2; exit 1; }
+sleep 3
+echo "measuring: the program unconnected, $rounds x 2 s" >&2
+for _ in $(seq "$rounds"); do
+  echo "unconnected $(measure 2 "$prog_pid")" >>"$work/windows"
+done
+
+# Focus first: without a window manager Qt ignores keys sent to an unfocused window.
+xdotool windowfocus --sync "$win" key ctrl+n
+start_sim loop
+loop_sim=$sim_pid
+"$loop" "$work/loop-link" </dev/null >"$work/loop.log" 2>&1 &
+loop_pid=$!
+wait_polling "$work/prog.trace"
+wait_polling "$work/loop.trace"
+sleep 2
 
 for label in idle loaded; do
   if [ "$label" = loaded ]; then
     yes >/dev/null &
     load_pid=$!
+    sleep 1
   fi
-  echo "measuring: $label, program for ${secs} s" >&2
-  run_program "$label"
-  echo "measuring: $label, poll loop for ${secs} s" >&2
-  run_loop "$label"
+  echo "measuring: $label, program and poll loop together, $rounds x ${secs} s" >&2
+  for _ in $(seq "$rounds"); do
+    pf=$(wc -l <"$work/prog.trace") lf=$(wc -l <"$work/loop.trace")
+    measure "$secs" "$prog_pid" "$loop_pid" >"$work/m"
+    pt=$(wc -l <"$work/prog.trace") lt=$(wc -l <"$work/loop.trace")
+    echo "$label program $(sed -n 1p "$work/m") $(timing "$work/prog.trace" "$pf" "$pt")" >>"$work/windows"
+    echo "$label loop $(sed -n 2p "$work/m") $(timing "$work/loop.trace" "$lf" "$lt")" >>"$work/windows"
+  done
   if [ -n "$load_pid" ]; then
     stop "$load_pid"
     load_pid=''
   fi
 done
 
-report() { # LABEL
-  local p l
-  p=$(tr '\n' ' ' <"$work/$1-prog")
-  l=$(tr '\n' ' ' <"$work/$1-loop")
-  awk -v label="$1" -v p="$p" -v l="$l" 'BEGIN {
-    split(p, a, " "); split(l, b, " ")
-    name[1] = "CPU %"; name[2] = "context switches/s"; name[3] = "RSS kB"
-    for (i = 1; i <= 3; ++i)
-      printf "%-7s %-32s %12s %12s %8s\n", label, name[i], a[i], b[i], (b[i] > 0 ? sprintf("%.2f", a[i] / b[i]) : "-")
-    split("75 ms grid error ms|900 ms rotation error ms", what, "|")
-    for (j = 0; j < 2; ++j) {
-      o = 4 + 3 * j
-      printf "%-7s %-32s %12s %12s %8s\n", label, what[j + 1] " p50/p99/max", a[o] "/" a[o + 1] "/" a[o + 2],
-        b[o] "/" b[o + 1] "/" b[o + 2], (b[o + 1] > 0 ? sprintf("%.2f", a[o + 1] / b[o + 1]) : "-")
-    }
-  }'
-}
-echo "measured for ${secs} s each; ratio = program / poll loop (p99 for the timing rows)"
-printf '%-7s %-32s %12s %12s %8s\n' "" "" Q274TCstd poll-loop ratio
-report idle
-report loaded
-read -r cpu cs rss <"$work/unconnected"
-printf 'not connected (program, 10 s): CPU %s %%, %s context switches/s, RSS %s kB\n' "$cpu" "$cs" "$rss"
+echo "measured in windows of ${secs} s, $rounds idle and $rounds loaded, program and poll loop side by side"
+python3 scripts/lib/bench-table.py --process "$work/windows"
