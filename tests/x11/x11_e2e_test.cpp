@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <sys/resource.h>
 #include <thread>
 
 using namespace q274x11;
@@ -119,7 +120,13 @@ TEST_F(X11E2E, ModalShortcutsActOnce)
 }
 
 // A board that answers nothing is dropped by the watchdog 10 s after the
-// identification question: never earlier, and not noticeably later.
+// identification question: never earlier, and not noticeably later. Late is
+// measured against the kernel's own rule: a sleep in poll() may end late by
+// its timer slack, a thousandth of the timeout, a two-hundredth for a niced
+// process (at most 100 ms), and the program inherits our nice value. The
+// watchdog keeps the event loop's timer: half a percent of 10 s is nothing a
+// user of a dead board notices, and a timer of its own beside the loop's
+// would buy only a tighter test.
 TEST_F(X11E2E, SilentBoardIsDroppedTenSecondsAfterTheQuestion)
 {
     ASSERT_TRUE(s.StartBoard({"--silent-after", "0"}));
@@ -141,7 +148,8 @@ TEST_F(X11E2E, SilentBoardIsDroppedTenSecondsAfterTheQuestion)
                           << (*lines)[asked[0]] << '\n'
                           << (*lines)[dropped[0]];
     EXPECT_GE(*t1 - *t0, 10000) << "the watchdog struck early";
-    EXPECT_LE(*t1 - *t0, 10020) << "the watchdog struck late";
+    const int slackMs = std::min(100, 10000 / (::getpriority(PRIO_PROCESS, 0) > 0 ? 200 : 1000));
+    EXPECT_LE(*t1 - *t0, 10000 + slackMs + 10) << "the watchdog struck late";
 }
 
 // The board vanishing right after a reply, while polling runs, is one I/O
