@@ -118,6 +118,10 @@ void TfrmMain::FormCreate()
     Log.LastAutosaveTime = QDateTime::currentDateTime();
     Log.AutosaveCount = 0;
     lblSaveCount->setText(QStringLiteral("0"));
+    // No control chooses these two, so they are set once here: a value set
+    // later (a run setting, a test) outlasts every change of the controls.
+    SetAutosaveInterval(QStringLiteral("24h"));
+    DataLineInterval = DataLineWorker::DefaultInterval;
 
     LogFolder = LogFolderPath();
     pgMain->setCurrentWidget(tabControl);
@@ -155,8 +159,6 @@ void TfrmMain::ApplySettings()
     UseFahrenheit = cmbDeg->currentText() == QLatin1String("F");
     for (int ch = 1; ch <= 4; ++ch)
         Channels.Settings(ch) = Panel(ch).Read();
-    SetAutosaveInterval(QStringLiteral("24h"));
-    DataLineInterval = 60000;
     ShowEnabledChannels();
     if (Chart) // unit, set points and enabled channels are drawn
         Chart->ScheduleRedraw();

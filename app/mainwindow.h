@@ -227,7 +227,7 @@ private:
     TChannels Channels;
     // Every reading and relay state while connected, for the Chart page.
     TSampleRecorder Recorder;
-    int DataLineInterval = 60000; // ms
+    int DataLineInterval = DataLineWorker::DefaultInterval; // ms
 
     int ReferenceMillisecond = 0; // the wall-clock millisecond data lines aim at
     // The clock of the autosave interval; empty: the system clock.

@@ -108,8 +108,8 @@ void TfrmMain::DataLineDue()
 {
     if (!FDataLogging || FirstSamplePending)
         return;
-    // Settings changes rewrite the interval on this thread; the worker reads
-    // its own copy.
+    // The interval may be set anew on this thread while the worker runs; the
+    // worker reads its own copy.
     if (FDataLineWorker)
         FDataLineWorker->SetDataLineInterval(DataLineInterval);
     LogTemperatures();

@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QToolButton>
 
 #include <gtest/gtest.h>
 
@@ -223,6 +224,32 @@ TEST_F(ControlWindow, ThermostatRunsOnlyWhilePolling)
     Enable(1);
     w.HandleTemperatureReply(QStringLiteral("T020.00,20.00,20.00,20.00"));
     EXPECT_TRUE(Queue().empty());
+}
+
+TEST_F(ControlWindow, ControlChangesKeepTheIntervalsChosenForTheRun)
+{
+    // Every kind of control, as a user works it; none of them may put the
+    // data-line or autosave interval back.
+    w.SetDataLineInterval(1000);
+    w.SetAutosaveInterval(QStringLiteral("6h"));
+    q274test::Named<QCheckBox>(w, "chkEnable2")->click();
+    q274test::Named<TUpDown>(w, "UpDown1")->UpButton()->click();
+    q274test::Named<TUpDown>(w, "UpDown2")->UpButton()->click();
+    q274test::Named<QComboBox>(w, "cmbMode3")->setCurrentText(ModeCool);
+    q274test::Named<QCheckBox>(w, "chkM4")->click();
+    Ui(w).cmbDeg->setCurrentText(QStringLiteral("F"));
+    Connect();
+    q274test::Named<QPushButton>(w, "btnR1")->click();
+
+    EXPECT_EQ(w.DataLineIntervalMs(), 1000);
+    EXPECT_DOUBLE_EQ(w.LogModel().AutosaveInterval, 0.25);
+    // The changes themselves were taken.
+    EXPECT_TRUE(w.ChannelState().Settings(2).Enabled);
+    EXPECT_EQ(w.ChannelState().Settings(1).SetPoint, 31);
+    EXPECT_EQ(w.ChannelState().Settings(1).Dropout, 4);
+    EXPECT_EQ(w.ChannelState().Settings(3).Mode, ModeCool);
+    EXPECT_FALSE(w.ChannelState().Settings(4).ManualOverrides);
+    EXPECT_TRUE(w.UsesFahrenheit());
 }
 
 TEST_F(ControlWindow, RelayStatusSetsFlagsAndFillsTogether)
