@@ -1,6 +1,6 @@
 #include "look.h"
 
-#include <QGuiApplication>
+#include <QApplication>
 #include <QScreen>
 #include <QWidget>
 
@@ -36,6 +36,12 @@ QFont LayoutMonoFont(int pixels)
     f.setStyleHint(QFont::TypeWriter);
     f.setPixelSize(pixels);
     return f;
+}
+
+void SetApplicationLook()
+{
+    QApplication::setPalette(LayoutPalette());
+    QApplication::setFont(LayoutFont(12));
 }
 
 void CentreOnScreen(QWidget *window)

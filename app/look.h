@@ -24,6 +24,12 @@ QPalette LayoutPalette();
 QFont LayoutFont(int pixels, bool bold = false, const char *family = "Tahoma");
 QFont LayoutMonoFont(int pixels);
 
+// The layout's palette and font for the whole application, set once at
+// start-up: controls under the main window's style sheet take the
+// application's palette and font, not the window's, and every window and page
+// then falls back to the same font.
+void SetApplicationLook();
+
 // Moves a window that is about to be shown to the centre of its screen.
 void CentreOnScreen(QWidget *window);
 

@@ -3,6 +3,7 @@
 #include "application.h"
 #include "dialogs.h"
 #include "dmq274.h"
+#include "look.h"
 #include "mainwindow.h"
 #include "setupdialog.h"
 #include "shellrules.h"
@@ -84,6 +85,7 @@ int main(int argc, char **argv)
     QCoreApplication::setApplicationVersion(QStringLiteral(Q274_VERSION));
     q274::SetApplicationTitle(QStringLiteral("Q274 Temperature Controller Standard"));
     q274::UiSync::setMainThread();
+    q274::SetApplicationLook();
 
     // The COM Port button's dialog runs through the dialog seam and edits the
     // error policy of the connection object that owns the port.
@@ -101,6 +103,9 @@ int main(int argc, char **argv)
         dmQ274.ComPort->SetPort(options.port);
 
     q274::TfrmMain frmMain(&dmQ274);
+    // The window previews every key of the program before the focused
+    // control: its shortcuts work wherever the focus is.
+    app.installEventFilter(&frmMain);
     frmMain.show();
     frmMain.StartJournal(q274::TJournal::DefaultFolder());
     if (options.logPage)

@@ -66,12 +66,8 @@ TfrmMain::TfrmMain(TdmQ274 *dm, QWidget *parent) : QWidget(parent), dmQ274(dm)
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(kClientWidth, kClientHeight);
     setWindowTitle(ApplicationTitle());
-    // The layout's colours and font, whatever the desktop theme. Set for the
-    // whole application: controls under the window's style sheet take the
-    // application's palette and font, not the window's, and every window and
-    // page then falls back to the same font.
-    QApplication::setPalette(LayoutPalette());
-    QApplication::setFont(SansFont(12));
+    // The layout's colours and font, whatever the desktop theme. The
+    // application-wide ones are set at start-up (SetApplicationLook).
     setPalette(LayoutPalette());
     setAutoFillBackground(true);
     setFont(SansFont(12));
@@ -129,9 +125,6 @@ void TfrmMain::FormCreate()
     ShowEnabledChannels();
     ApplyCaptions();
     ApplySettings();
-
-    // The window previews every key before the focused control.
-    qApp->installEventFilter(this);
 }
 
 void TfrmMain::showEvent(QShowEvent *event)

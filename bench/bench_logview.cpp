@@ -14,6 +14,7 @@
 #include "logfiles.h"
 #include "logmodel.h"
 #include "logview.h"
+#include "look.h"
 #include "mainwindow.h"
 #include "rstrings.h"
 #include "uisync.h"
@@ -460,6 +461,7 @@ int main(int argc, char **argv)
     setenv("XDG_STATE_HOME", home.filePath(QStringLiteral("state")).toLocal8Bit().constData(), 1);
     QApplication app(argc, argv);
     UiSync::setMainThread();
+    SetApplicationLook(); // the window as the program shows it
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

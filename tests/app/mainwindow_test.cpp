@@ -58,7 +58,9 @@ constexpr bool kThreadChecked = false;
 void Press(TfrmMain &w, int key, Qt::KeyboardModifiers mods)
 {
     // Through the window system, as a real key arrives: to the window, then
-    // to its focused control and on to the control's parents.
+    // to its focused control and on to the control's parents. The window
+    // previews the keys as the program's start-up has it do.
+    qApp->installEventFilter(&w);
     w.winId();
     QTest::keyClick(w.windowHandle(), Qt::Key(key), mods);
 }
@@ -528,7 +530,16 @@ TEST(MainWindowLook, DarkThemeAndFontFallbackStayOutOfTheLayout)
     const QByteArray oldHome = qgetenv("HOME");
     qputenv("HOME", home.path().toUtf8());
     const QPalette desktop = QApplication::palette();
+    const QFont desktopFont = QApplication::font();
     QApplication::setPalette(QPalette(QColor(40, 40, 40))); // light text on dark grey
+    {
+        // The application's look is the start-up's to set: a second window,
+        // or a test's, must not restyle everything else.
+        TfrmMain w;
+        EXPECT_EQ(QApplication::palette().color(QPalette::Window), QColor(40, 40, 40));
+        EXPECT_EQ(QApplication::font(), desktopFont);
+    }
+    SetApplicationLook();
     {
         TfrmMain w;
         TfrmAbout about;
@@ -546,5 +557,6 @@ TEST(MainWindowLook, DarkThemeAndFontFallbackStayOutOfTheLayout)
         EXPECT_EQ(about.Label1->palette().color(QPalette::Window), QColor(221, 219, 213));
     }
     QApplication::setPalette(desktop);
+    QApplication::setFont(desktopFont);
     qputenv("HOME", oldHome);
 }
