@@ -18,6 +18,7 @@ void TShape::SetPenColor(const QColor &c)
 {
     if (FPen != c) {
         FPen = c;
+        FLook = QPixmap();
         update();
     }
 }
@@ -26,20 +27,31 @@ void TShape::SetBrushColor(const QColor &c)
 {
     if (FBrush != c) {
         FBrush = c;
+        FLook = QPixmap();
         update();
     }
 }
 
 void TShape::paintEvent(QPaintEvent *)
 {
-    QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
-    QPen pen(FPen);
-    pen.setWidth(PenWidth());
-    p.setPen(pen);
-    p.setBrush(FBrush);
-    // Keep the whole 2-pixel outline inside the 16 x 16 area.
-    p.drawEllipse(QRectF(1, 1, width() - 2, height() - 2));
+    // The circle is drawn once for its colours and then copied: it lies on
+    // the read-out, which repaints at every reading, and drawing the smooth
+    // ring each time was half of what showing a reading cost.
+    const qreal dpr = devicePixelRatioF();
+    if (FLook.isNull() || FLook.devicePixelRatio() != dpr || FLook.deviceIndependentSize() != QSizeF(size())) {
+        FLook = QPixmap(size() * dpr);
+        FLook.setDevicePixelRatio(dpr);
+        FLook.fill(Qt::transparent);
+        QPainter p(&FLook);
+        p.setRenderHint(QPainter::Antialiasing);
+        QPen pen(FPen);
+        pen.setWidth(PenWidth());
+        p.setPen(pen);
+        p.setBrush(FBrush);
+        // Keep the whole 2-pixel outline inside the 16 x 16 area.
+        p.drawEllipse(QRectF(1, 1, width() - 2, height() - 2));
+    }
+    QPainter(this).drawPixmap(0, 0, FLook);
 }
 
 TUpDown::TUpDown(int min, int max, int position, QLineEdit *associate, QWidget *parent)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QColor>
+#include <QPixmap>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QWidget>
@@ -31,6 +32,7 @@ protected:
 private:
     QColor FPen{0, 0, 0};
     QColor FBrush{192, 192, 192};
+    QPixmap FLook; // the circle as drawn for these colours, or none yet
 };
 
 // Up-down spinner: the only writer of its associated edit's text. Clicks

@@ -165,6 +165,24 @@ TEST_F(MainWindow, StartsFromTheDefaults)
     }
 }
 
+// The indicator keeps its drawn circle between paints: each colour change
+// must show at the next one, the other colour kept.
+TEST(Indicator, ShowsEachColourChange)
+{
+    TShape shape;
+    const QColor grey(192, 192, 192), blue(0, 0, 255);
+    const auto at = [&](int x, int y) { return shape.grab().toImage().pixelColor(x, y); };
+    EXPECT_EQ(at(8, 8), grey);
+    shape.SetBrushColor(Qt::red);
+    EXPECT_EQ(at(8, 8), QColor(Qt::red));
+    shape.SetPenColor(blue); // the ring's 2 pixels cover x = 0..2
+    EXPECT_EQ(at(1, 8), blue);
+    EXPECT_EQ(at(8, 8), QColor(Qt::red));
+    shape.SetBrushColor(grey);
+    EXPECT_EQ(at(8, 8), grey);
+    EXPECT_EQ(at(1, 8), blue);
+}
+
 TEST_F(MainWindow, PanelChangesAreReadBackAsAWhole)
 {
     w.EnableBox(3)->click();
