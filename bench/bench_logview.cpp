@@ -449,7 +449,8 @@ BENCHMARK_TEMPLATE(Append, Bare)->Apply(Args);
 BENCHMARK_TEMPLATE(Sustained, Window)->Arg(10000)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(Sustained, Bare)->Arg(10000)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(Clear)->Arg(1000000)->Iterations(1)->Unit(benchmark::kMillisecond);
-BENCHMARK(ClearSteps)->Arg(1000000)->Iterations(1)->Unit(benchmark::kMillisecond);
+// A look inside Clear Log, not a figure of the README: once.
+BENCHMARK(ClearSteps)->Arg(1000000)->Iterations(1)->Repetitions(1)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char **argv)
 {
