@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-30}
 case $seconds in '' | *[!0-9]*) echo "usage: scripts/fuzz.sh [SECONDS]" >&2; exit 2 ;; esac
-targets=(reply_routing reply_parsers stored_items timestamps termios profile)
+targets=(reply_routing reply_parsers stored_items timestamps history_lines termios profile)
 
 scripts/deps.sh
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DQ274_FUZZ=ON -DQ274_TESTS=OFF \
