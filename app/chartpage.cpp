@@ -1,20 +1,24 @@
 #include "chartpage.h"
 
+#include "charttime.h"
 #include "dialogs.h"
 #include "logfiles.h"
 #include "shellrules.h"
 
 #include <QAreaSeries>
+#include <QCategoryAxis>
 #include <QBoxLayout>
 #include <QChart>
 #include <QChartView>
 #include <QComboBox>
 #include <QDateTime>
-#include <QDateTimeAxis>
 #include <QLegendMarker>
 #include <QLineSeries>
 #include <QMouseEvent>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QShortcut>
+#include <QLabel>
 #include <QTimer>
 #include <QValueAxis>
 #include <QWheelEvent>
@@ -35,14 +39,7 @@ constexpr qint64 kMaxSpan = 60 * 24 * kMinute * 60; // nor out beyond 60 days
 constexpr int kRedrawInterval = 100;                // ms: at most ten redraws a second
 constexpr std::size_t kMaxLines = 64;               // stretches drawn apart per channel
 
-QString TimeFormat(qint64 span)
-{
-    if (span <= 2 * 60 * kMinute)
-        return QStringLiteral("HH:mm:ss");
-    if (span <= 24 * 60 * kMinute)
-        return QStringLiteral("HH:mm");
-    return QStringLiteral("MM-dd HH:mm");
-}
+constexpr int kTickWidth = 90;                      // px a time label needs at least
 
 } // namespace
 
@@ -121,8 +118,28 @@ TChartPage::TChartPage(const TSampleRecorder &recorder, const TChannels &channel
     btnExport->setObjectName(QStringLiteral("btnExportCsv"));
     btnPicture = new QPushButton(QStringLiteral("Save Picture..."), this);
     btnPicture->setObjectName(QStringLiteral("btnSavePicture"));
+    btnOpenLog = new QPushButton(QStringLiteral("Open Log..."), this);
+    btnOpenLog->setObjectName(QStringLiteral("btnOpenLog"));
+    btnOpenLog->setToolTip(QStringLiteral("Show saved, autosaved or recovered log files beside the live run (Ctrl+H)"));
+    btnCloseLog = new QPushButton(QStringLiteral("Close Logs"), this);
+    btnCloseLog->setObjectName(QStringLiteral("btnCloseLog"));
+    btnCloseLog->setEnabled(false);
+    prgLoad = new QProgressBar(this);
+    prgLoad->setObjectName(QStringLiteral("prgLoad"));
+    prgLoad->setRange(0, 1000);
+    prgLoad->hide();
+    btnCancelLoad = new QPushButton(QStringLiteral("Cancel"), this);
+    btnCancelLoad->setObjectName(QStringLiteral("btnCancelLoad"));
+    btnCancelLoad->hide();
+    lblHistory = new QLabel(this);
+    lblHistory->setObjectName(QStringLiteral("lblHistory"));
     bar->addWidget(cmbRange);
     bar->addWidget(btnFollow);
+    bar->addWidget(btnOpenLog);
+    bar->addWidget(btnCloseLog);
+    bar->addWidget(prgLoad, 1);
+    bar->addWidget(btnCancelLoad);
+    bar->addWidget(lblHistory);
     bar->addStretch(1);
     bar->addWidget(btnExport);
     bar->addWidget(btnPicture);
@@ -132,35 +149,16 @@ TChartPage::TChartPage(const TSampleRecorder &recorder, const TChannels &channel
     Chart->legend()->setAlignment(Qt::AlignTop);
     // Axis numbers with the separator the read-outs use.
     Chart->setLocalizeNumbers(true);
-    TimeAxis = new QDateTimeAxis;
-    TimeAxis->setTickCount(6);
+    TimeAxis = new QCategoryAxis;
+    TimeAxis->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
     ValueAxis = new QValueAxis;
     ValueAxis->setLabelFormat(QStringLiteral("%.1f"));
     Chart->addAxis(TimeAxis, Qt::AlignBottom);
     Chart->addAxis(ValueAxis, Qt::AlignLeft);
-    // Bands first, so lines are drawn over them.
-    for (std::size_t i = 0; i < 4; ++i) {
-        const QColor colour = kChannelColours[i];
-        ChannelSeries &s = Series[i];
-        s.Relay = new QAreaSeries(new QLineSeries(this), new QLineSeries(this));
-        QColor fill = colour;
-        fill.setAlpha(45);
-        s.Relay->setBrush(fill);
-        s.Relay->setPen(Qt::NoPen);
-        s.SetPoint = new QLineSeries;
-        s.SetPoint->setPen(QPen(colour, 1, Qt::DashLine));
-        s.Threshold = new QLineSeries;
-        s.Threshold->setPen(QPen(colour, 1, Qt::DashDotLine));
-        for (QAbstractSeries *a : std::initializer_list<QAbstractSeries *>{s.Relay, s.SetPoint, s.Threshold}) {
-            Chart->addSeries(a);
-            a->attachAxis(TimeAxis);
-            a->attachAxis(ValueAxis);
-            for (QLegendMarker *m : Chart->legend()->markers(a))
-                m->setVisible(false);
-        }
-    }
-    for (int ch = 1; ch <= 4; ++ch)
-        Line(ch, 0);
+    // Bands first, so lines are drawn over them; the opened history under
+    // the live run.
+    MakeSeries(HistorySeries, true);
+    MakeSeries(Series, false);
     View = new TChartView(Chart, *this);
     View->setObjectName(QStringLiteral("chtView"));
     outer->addWidget(View, 1);
@@ -173,18 +171,64 @@ TChartPage::TChartPage(const TSampleRecorder &recorder, const TChannels &channel
     connect(btnFollow, &QPushButton::clicked, this, [this] { Follow(); });
     connect(btnExport, &QPushButton::clicked, this, [this] { ExportCsv(); });
     connect(btnPicture, &QPushButton::clicked, this, [this] { SavePicture(); });
+    connect(btnOpenLog, &QPushButton::clicked, this, [this] { OpenLogDialog(); });
+    connect(btnCloseLog, &QPushButton::clicked, this, [this] { CloseLogs(); });
+    connect(btnCancelLoad, &QPushButton::clicked, this, [this] { CancelLoad(); });
+    // Ctrl+O opens a profile; the window's shortcuts only reach a page
+    // that is shown, so this one works on the Chart page alone.
+    auto *open = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_H), this);
+    open->setContext(Qt::WindowShortcut);
+    connect(open, &QShortcut::activated, this, [this] { OpenLogDialog(); });
+    FLoadPoll = new QTimer(this);
+    FLoadPoll->setInterval(100);
+    connect(FLoadPoll, &QTimer::timeout, this, [this] { PollLoad(); });
     btnFollow->setEnabled(false);
 }
 
-TChartPage::~TChartPage() = default;
-
-QLineSeries *TChartPage::Line(int channel, std::size_t run)
+void TChartPage::MakeSeries(std::array<ChannelSeries, 4> &series, bool history)
 {
-    std::vector<QLineSeries *> &lines = Series[std::size_t(channel - 1)].Lines;
+    for (std::size_t i = 0; i < 4; ++i) {
+        const QColor colour = kChannelColours[i];
+        ChannelSeries &s = series[i];
+        s.History = history;
+        s.Relay = new QAreaSeries(new QLineSeries(this), new QLineSeries(this));
+        QColor fill = colour;
+        fill.setAlpha(history ? 22 : 45);
+        s.Relay->setBrush(fill);
+        s.Relay->setPen(Qt::NoPen);
+        std::vector<QAbstractSeries *> parts{s.Relay};
+        if (!history) {
+            s.SetPoint = new QLineSeries;
+            s.SetPoint->setPen(QPen(colour, 1, Qt::DashLine));
+            s.Threshold = new QLineSeries;
+            s.Threshold->setPen(QPen(colour, 1, Qt::DashDotLine));
+            parts.push_back(s.SetPoint);
+            parts.push_back(s.Threshold);
+        }
+        for (QAbstractSeries *a : parts) {
+            Chart->addSeries(a);
+            a->attachAxis(TimeAxis);
+            a->attachAxis(ValueAxis);
+            for (QLegendMarker *m : Chart->legend()->markers(a))
+                m->setVisible(false);
+        }
+    }
+    for (int ch = 1; ch <= 4; ++ch)
+        Line(series, ch, 0);
+}
+
+QLineSeries *TChartPage::Line(std::array<ChannelSeries, 4> &series, int channel, std::size_t run)
+{
+    ChannelSeries &owner = series[std::size_t(channel - 1)];
+    std::vector<QLineSeries *> &lines = owner.Lines;
     while (lines.size() <= run) {
         auto *s = new QLineSeries;
-        s->setName(QStringLiteral("Ch %1").arg(channel));
-        s->setPen(QPen(kChannelColours[std::size_t(channel - 1)], 2));
+        QColor colour = kChannelColours[std::size_t(channel - 1)];
+        // The opened history paler and thinner: the live run stays in front.
+        if (owner.History)
+            colour = colour.lighter(150);
+        s->setName(owner.History ? QStringLiteral("Ch %1 (log)").arg(channel) : QStringLiteral("Ch %1").arg(channel));
+        s->setPen(QPen(colour, owner.History ? 1.5 : 2));
         Chart->addSeries(s);
         s->attachAxis(TimeAxis);
         s->attachAxis(ValueAxis);
@@ -238,10 +282,9 @@ void TChartPage::ComputeRange()
         return;
     const qint64 to = FRecorder.LastTime().value_or(FRecorder.Now());
     const qint64 span = FSpan > 0 ? FSpan : kRanges[std::size_t(std::clamp(cmbRange->currentIndex(), 0, 4))];
-    FTo = to;
-    FFrom = span > 0 ? to - span : FRecorder.FirstTime().value_or(to);
-    if (FTo - FFrom < kMinSpan)
-        FFrom = FTo - kMinSpan;
+    const TimeWindow w = FollowWindow(FRecorder.FirstTime().value_or(to), to, span, kMinSpan);
+    FFrom = w.From;
+    FTo = w.To;
 }
 
 void TChartPage::Zoom(double factor, qint64 at)
@@ -283,30 +326,11 @@ void TChartPage::Redraw()
         hi = std::max(hi, v);
     };
 
+    if (FHistory)
+        DrawLines(*FHistory, HistorySeries, columns, fahrenheit, lo, hi);
+    DrawLines(FRecorder, Series, columns, fahrenheit, lo, hi);
     for (int ch = 1; ch <= 4; ++ch) {
         ChannelSeries &s = Series[std::size_t(ch - 1)];
-        std::vector<TSampleRecorder::Run> runs = FRecorder.Decimate(ch, FFrom, FTo, columns, fahrenheit);
-        // Beyond the line budget the last line carries the rest, joined.
-        while (runs.size() > kMaxLines) {
-            TSampleRecorder::Run &tail = runs[runs.size() - 2];
-            tail.insert(tail.end(), runs.back().begin(), runs.back().end());
-            runs.pop_back();
-        }
-        for (std::size_t r = 0; r < std::max(runs.size(), s.Lines.size()); ++r) {
-            QList<QPointF> points;
-            if (r < runs.size()) {
-                points.reserve(qsizetype(runs[r].size()));
-                for (const TSampleRecorder::Point &p : runs[r]) {
-                    points.append(QPointF(double(p.Time), p.Value));
-                    if (p.Time >= FFrom && p.Time <= FTo)
-                        span(p.Value);
-                }
-            }
-            Line(ch, r)->replace(points);
-        }
-        for (QLegendMarker *m : Chart->legend()->markers(s.Lines[0]))
-            m->setVisible(FRecorder.SampleCount(ch) > 0);
-
         // The set point is in the unit shown, like the read-out it is compared with.
         const ChannelSettings &set = FChannels.Settings(ch);
         if (set.Enabled) {
@@ -336,19 +360,77 @@ void TChartPage::Redraw()
     lo = ValueAxis->min();         // the bands fill the plot's height
     hi = ValueAxis->max();
     ValueAxis->setTitleText(fahrenheit ? QStringLiteral("°F") : QStringLiteral("°C"));
-    TimeAxis->setFormat(TimeFormat(FTo - FFrom));
-    TimeAxis->setRange(QDateTime::fromMSecsSinceEpoch(FFrom), QDateTime::fromMSecsSinceEpoch(FTo));
+    SetTimeTicks();
 
     const qint64 pixel = std::max<qint64>(1, (FTo - FFrom) / columns);
+    if (FHistory)
+        DrawBands(*FHistory, HistorySeries, pixel, lo, hi);
+    DrawBands(FRecorder, Series, pixel, lo, hi);
+}
+
+void TChartPage::DrawLines(const TSampleRecorder &recorder, std::array<ChannelSeries, 4> &series, int columns,
+                           bool fahrenheit, double &lo, double &hi)
+{
     for (int ch = 1; ch <= 4; ++ch) {
-        QAreaSeries *area = Series[std::size_t(ch - 1)].Relay;
+        ChannelSeries &s = series[std::size_t(ch - 1)];
+        std::vector<TSampleRecorder::Run> runs = recorder.Decimate(ch, FFrom, FTo, columns, fahrenheit);
+        // Beyond the line budget the last line carries the rest, joined.
+        while (runs.size() > kMaxLines) {
+            TSampleRecorder::Run &tail = runs[runs.size() - 2];
+            tail.insert(tail.end(), runs.back().begin(), runs.back().end());
+            runs.pop_back();
+        }
+        for (std::size_t r = 0; r < std::max(runs.size(), s.Lines.size()); ++r) {
+            QList<QPointF> points;
+            if (r < runs.size()) {
+                points.reserve(qsizetype(runs[r].size()));
+                for (const TSampleRecorder::Point &p : runs[r]) {
+                    points.append(QPointF(double(p.Time), p.Value));
+                    if (p.Time >= FFrom && p.Time <= FTo) {
+                        lo = std::min(lo, p.Value);
+                        hi = std::max(hi, p.Value);
+                    }
+                }
+            }
+            Line(series, ch, r)->replace(points);
+        }
+        for (QLegendMarker *m : Chart->legend()->markers(s.Lines[0]))
+            m->setVisible(recorder.SampleCount(ch) > 0);
+    }
+}
+
+void TChartPage::DrawBands(const TSampleRecorder &recorder, std::array<ChannelSeries, 4> &series, qint64 pixel,
+                           double lo, double hi)
+{
+    for (int ch = 1; ch <= 4; ++ch) {
+        QAreaSeries *area = series[std::size_t(ch - 1)].Relay;
         QList<QPointF> upper{QPointF(double(FFrom), lo)};
-        for (const TSampleRecorder::Band &b : FRecorder.RelayBands(ch, FFrom, FTo, pixel))
+        for (const TSampleRecorder::Band &b : recorder.RelayBands(ch, FFrom, FTo, pixel))
             upper << QPointF(double(b.From), lo) << QPointF(double(b.From), hi) << QPointF(double(b.To), hi)
                   << QPointF(double(b.To), lo);
         upper << QPointF(double(FTo), lo);
         area->upperSeries()->replace(upper);
         area->lowerSeries()->replace({QPointF(double(FFrom), lo), QPointF(double(FTo), lo)});
+    }
+}
+
+void TChartPage::SetTimeTicks()
+{
+    const QLocale locale = LabelLocale ? LabelLocale() : QLocale();
+    const QTimeZone zone = QTimeZone::systemTimeZone();
+    const int maxTicks = std::max(2, int(Chart->plotArea().width()) / kTickWidth);
+    const qint64 step = TickStep(FTo - FFrom, maxTicks);
+    for (const QString &label : TimeAxis->categoriesLabels())
+        TimeAxis->remove(label);
+    TimeAxis->setRange(double(FFrom), double(FTo));
+    TimeAxis->setStartValue(double(FFrom));
+    for (const qint64 t : TickTimes(FFrom, FTo, step, zone)) {
+        QString label = TickLabel(t, step, locale, zone);
+        // The axis needs every label once: the same clock time on another
+        // day gets an invisible mark.
+        while (TimeAxis->categoriesLabels().contains(label))
+            label += QChar(0x200B);
+        TimeAxis->append(label, double(t));
     }
 }
 
@@ -373,7 +455,8 @@ void TChartPage::ExportCsv()
         return;
     try {
         // The log's safe save: a failed export never damages an existing file.
-        WriteLogFileBytes(*path, FRecorder.CsvBytes());
+        ComputeRange();
+        WriteLogFileBytes(*path, ShownCsv(QTimeZone::systemTimeZone()));
     } catch (const std::exception &e) {
         ShowSaveError(this, QString::fromStdString(e.what()));
     }

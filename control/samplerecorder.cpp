@@ -131,7 +131,7 @@ void TSampleRecorder::AddReading(int channel, double celsius, std::optional<qint
 
 void TSampleRecorder::Prune(std::size_t channel, qint64 now)
 {
-    const qint64 cutoff = now - kKeepMs;
+    const qint64 cutoff = now - KeepMs;
     SampleColumn &column = FColumns[channel];
     std::vector<std::size_t> &starts = FRunStarts[channel];
     while (column.Size() > SampleColumn::kChunk && column.Time(SampleColumn::kChunk - 1) < cutoff
@@ -393,12 +393,23 @@ QByteArray TSampleRecorder::CsvBytes(const QTimeZone &zone) const
     for (const SampleColumn &c : FColumns)
         rows = std::max(rows, c.Size());
     out.reserve(qsizetype(rows) * 48 + 64);
-    out.append("time,ch1,ch2,ch3,ch4,relays\r\n");
+    out.append(kCsvHeader);
+    CsvRows(zone, std::numeric_limits<qint64>::min(), std::numeric_limits<qint64>::max(),
+            [&out](qint64, const QByteArray &row) { out.append(row); });
+    return out;
+}
 
+void TSampleRecorder::CsvRows(const QTimeZone &zone, qint64 from, qint64 to,
+                              const std::function<void(qint64 time, const QByteArray &row)> &emitRow) const
+{
     LocalTimeText timeText(zone);
     std::array<std::size_t, 4> next{};
-    std::size_t stop = 0, relay = 0;
+    for (std::size_t c = 0; c < 4; ++c)
+        next[c] = FColumns[c].LowerBound(from);
+    std::size_t stop = std::size_t(std::lower_bound(FStops.begin(), FStops.end(), from) - FStops.begin());
+    std::size_t relay = 0;
     int relayBits = -1;
+    QByteArray out;
     for (;;) {
         qint64 t = std::numeric_limits<qint64>::max();
         for (std::size_t c = 0; c < 4; ++c)
@@ -411,11 +422,14 @@ QByteArray TSampleRecorder::CsvBytes(const QTimeZone &zone) const
             break;
         if (gapRow)
             t = FStops[stop++];
+        if (t > to)
+            break;
         // A disconnect's "not known" applies after the readings of its moment.
         while (relay < FRelays.size()
                && (FRelays[relay].Time < t || (FRelays[relay].Time == t && (gapRow || FRelays[relay].Bits >= 0))))
             relayBits = FRelays[relay++].Bits;
 
+        out.clear();
         timeText.Append(out, t);
         for (std::size_t c = 0; c < 4; ++c) {
             out.append(',');
@@ -432,8 +446,8 @@ QByteArray TSampleRecorder::CsvBytes(const QTimeZone &zone) const
                 out.append(relayBits & (1 << b) ? '1' : '0');
             }
         out.append("\r\n");
+        emitRow(t, out);
     }
-    return out;
 }
 
 } // namespace q274

@@ -59,6 +59,8 @@ public:
     // History older than this is let go, a chunk at a time, so a program
     // left running for months stays within a month's memory.
     static constexpr qint64 kKeepMs = 31LL * 86'400'000;
+    // How much is kept; a history read from files keeps all it was given.
+    qint64 KeepMs = kKeepMs;
 
     // clock: ms since the epoch; empty: the system clock.
     explicit TSampleRecorder(std::function<qint64()> clock = {});
@@ -116,6 +118,11 @@ public:
     // states in effect as four 0/1 digits apart by blanks (empty when not known), a row with
     // only the time at each disconnect. Lines end in CR LF.
     QByteArray CsvBytes(const QTimeZone &zone = QTimeZone::systemTimeZone()) const;
+    // The rows of CsvBytes (without the header) whose time lies within
+    // from..to, each with its time, in time order.
+    void CsvRows(const QTimeZone &zone, qint64 from, qint64 to,
+                 const std::function<void(qint64 time, const QByteArray &row)> &row) const;
+    static constexpr const char *kCsvHeader = "time,ch1,ch2,ch3,ch4,relays\r\n";
 
 private:
     static std::size_t Index(int channel);
