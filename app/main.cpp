@@ -1,4 +1,4 @@
-// Q274TCstd [--port NAME]: the desktop front end of the Q274 temperature
+// Q274TCstd [--port NAME] [LOG...]: the desktop front end of the Q274 temperature
 // controller board.
 #include "application.h"
 #include "dialogs.h"
@@ -22,6 +22,7 @@ struct Options {
     QString port;
     QString screenshot;
     bool logPage = false;
+    QStringList logs;
 };
 
 // Parsed before the window system is touched, so --help and --version work
@@ -48,9 +49,12 @@ Options ParseCommandLine(int argc, char **argv)
     QCommandLineOption logPageOption(QStringLiteral("show-log-page"), QStringLiteral("Start on the Log page."));
     logPageOption.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOption(logPageOption);
+    parser.addPositionalArgument(QStringLiteral("LOG"), QStringLiteral("Log files to show on the Chart page."),
+                                 QStringLiteral("[LOG...]"));
     parser.process(core);
 
-    return {parser.value(portOption), parser.value(shotOption), parser.isSet(logPageOption)};
+    return {parser.value(portOption), parser.value(shotOption), parser.isSet(logPageOption),
+            parser.positionalArguments()};
 }
 
 // Without a display Qt aborts with advice to reinstall, which misleads; say
@@ -110,6 +114,9 @@ int main(int argc, char **argv)
     frmMain.StartJournal(q274::TJournal::DefaultFolder());
     if (options.logPage)
         frmMain.ShowLogPage();
+    // Once the window is up, so a file that cannot be read is said in it.
+    if (!options.logs.isEmpty())
+        QTimer::singleShot(0, &frmMain, [&frmMain, logs = options.logs] { frmMain.OpenLogs(logs); });
 
     if (!options.screenshot.isEmpty()) {
         QTimer::singleShot(800, &frmMain, [&frmMain, file = options.screenshot] {

@@ -64,6 +64,9 @@ public:
     TChannelPanel &Panel(int channel) const;
     // Shows the Log page (a start-up option).
     void ShowLogPage();
+    // Shows the Chart page with these log files opened beside the live run.
+    void OpenLogs(const QStringList &paths);
+    TChartPage *ChartPage() const { return Chart; }
 
     // --- Settings taken at creation; tests and the regional settings change them ---
     QLocale LocaleInUse() const { return Locale; }

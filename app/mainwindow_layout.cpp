@@ -229,6 +229,12 @@ void TfrmMain::BuildChartPage()
     Recorder.OnChanged = [this] { Chart->ScheduleRedraw(); };
 }
 
+void TfrmMain::OpenLogs(const QStringList &paths)
+{
+    pgMain->setCurrentWidget(tabChart);
+    Chart->OpenLogs(paths);
+}
+
 void TfrmMain::ApplyCaptions()
 {
     for (int ch = 1; ch <= 4; ++ch) {
