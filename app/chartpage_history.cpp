@@ -91,8 +91,9 @@ void TChartPage::OpenLogs(const QStringList &paths)
     QStringList problems;
     bool asked = false;
     int askedIndex = 0;
+    std::optional<QLocale> known;
     for (const QString &path : paths) {
-        HistoryProbe probe = ProbeHistoryFile(path, LabelLocale ? LabelLocale() : QLocale());
+        HistoryProbe probe = ProbeHistoryFile(path, LabelLocale ? LabelLocale() : QLocale(), known);
         if (!probe.Error.isEmpty()) {
             problems << probe.Error;
             continue;
@@ -114,6 +115,7 @@ void TChartPage::OpenLogs(const QStringList &paths)
             probe.File.Locale = probe.Choices[std::size_t(std::min<int>(askedIndex, int(probe.Choices.size()) - 1))].Locale;
             probe.File.FirstTime = FirstStampTime(path, probe.File.Locale);
         }
+        known = probe.File.Locale;
         files.push_back(probe.File);
     }
     if (!problems.isEmpty())

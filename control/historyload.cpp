@@ -57,14 +57,21 @@ private:
 
 } // namespace
 
-HistoryProbe ProbeHistoryFile(const QString &path, const QLocale &userLocale)
+HistoryProbe ProbeHistoryFile(const QString &path, const QLocale &userLocale, const std::optional<QLocale> &known)
 {
     HistoryProbe probe;
     probe.File.Path = path;
     try {
         const LogSample sample = SampleLogFile(path);
         probe.File.Size = sample.Size;
-        probe.Choices = DetectStampLocales(sample.Stamps, sample.DecimalSeparator, userLocale);
+        if (known && !sample.Stamps.isEmpty()) {
+            const StampFormat format(*known);
+            if (std::all_of(sample.Stamps.begin(), sample.Stamps.end(),
+                            [&format](const QString &s) { return format.Parse(s).has_value(); }))
+                probe.Choices = {StampChoice{*known, {}}};
+        }
+        if (probe.Choices.empty())
+            probe.Choices = DetectStampLocales(sample.Stamps, sample.DecimalSeparator, userLocale);
     } catch (const LogFileError &e) {
         probe.Error = QString::fromStdString(e.what());
         return probe;

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace q274 {
@@ -31,8 +32,11 @@ struct HistoryProbe {
     std::vector<StampChoice> Choices; // empty: not a log of ours; several: ask
     QString Error;                    // the file cannot be opened
 };
-// Reads the start and end of path and tries every locale on its stamps.
-HistoryProbe ProbeHistoryFile(const QString &path, const QLocale &userLocale = QLocale());
+// Reads the start and end of path and tries every locale on its stamps;
+// when known (the locale of the files before it) reads them all, that
+// alone: a week of autosaves was written in one locale.
+HistoryProbe ProbeHistoryFile(const QString &path, const QLocale &userLocale = QLocale(),
+                              const std::optional<QLocale> &known = std::nullopt);
 // The time of the file's first stamp in locale (0 when none reads).
 qint64 FirstStampTime(const QString &path, const QLocale &locale);
 
