@@ -21,7 +21,7 @@ if [ -z "$out" ]; then
   trap 'rm -rf "$out"' EXIT
 fi
 mkdir -p "$out"
-for b in q274_bench q274_bench_chart q274_bench_save q274_bench_logview; do
+for b in q274_bench q274_bench_chart q274_bench_save q274_bench_logview q274_bench_history; do
   echo "running $b" >&2
   "$dir/bin/$b" --benchmark_min_time=0.1 --benchmark_repetitions="$reps" \
     --benchmark_out="$out/$b.json" --benchmark_out_format=json "$@" >&2

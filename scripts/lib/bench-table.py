@@ -2,7 +2,7 @@
 """The README's benchmark tables from Google Benchmark JSON files.
 
 Usage: bench-table.py DIR   (DIR holds q274_bench.json, q274_bench_chart.json,
-q274_bench_save.json and q274_bench_logview.json, each run with
+q274_bench_save.json, q274_bench_logview.json and q274_bench_history.json, each run with
 --benchmark_repetitions)
 
 Every figure is the median of the repetitions with their spread, "median
@@ -24,7 +24,7 @@ UNITS = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}
 
 def load(folder):
     runs = {}
-    for name in ("q274_bench", "q274_bench_chart", "q274_bench_save", "q274_bench_logview"):
+    for name in ("q274_bench", "q274_bench_chart", "q274_bench_save", "q274_bench_logview", "q274_bench_history"):
         path = os.path.join(folder, name + ".json")
         if not os.path.exists(path):
             continue
@@ -211,6 +211,17 @@ def process(path):
     return 0
 
 
+def history():
+    print("Reading logs back (`q274_bench_history`):\n")
+    read = values("BM_HistoryRead", "lines/s")
+    count = values("BM_CountLines", "lines/s")
+    table(["what", "lines per second"], [
+        ["the history reader, a month of data lines and relay events (de_DE)", fig(read, 1e-6, "M")],
+        ["counting the same file's lines as `wc -l` does", fig(count, 1e-6, "M")],
+        ["ratio reader / count", fig(ratio(read, count))],
+    ])
+
+
 def main():
     if len(sys.argv) == 3 and sys.argv[1] == "--process":
         return process(sys.argv[2])
@@ -224,6 +235,7 @@ def main():
     chart()
     log_view()
     saving()
+    history()
     return 0
 
 
