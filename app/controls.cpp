@@ -71,6 +71,12 @@ TUpDown::TUpDown(int min, int max, int position, QLineEdit *associate, QWidget *
     WriteAssociate();
 }
 
+void TUpDown::SetPosition(int position)
+{
+    FPos = std::clamp(position, FMin, FMax);
+    WriteAssociate();
+}
+
 void TUpDown::Click(bool up)
 {
     const int next = std::clamp(FPos + (up ? 1 : -1), FMin, FMax);

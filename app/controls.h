@@ -47,6 +47,8 @@ public:
     int Position() const { return FPos; }
     // One click on the up (true) or down (false) arrow.
     void Click(bool up);
+    // Moves to position (clamped) and writes the edit, without a click.
+    void SetPosition(int position);
     QToolButton *UpButton() const { return FUp; }
     QToolButton *DownButton() const { return FDown; }
 

@@ -75,6 +75,16 @@ std::optional<QString> QtDialogs::AskSaveFileName(QWidget *parent, const SaveFil
     return dlg.selectedFiles().constFirst();
 }
 
+std::optional<QString> Dialogs::AskOpenFileName(QWidget *parent, const SaveFileRequest &req)
+{
+    QFileDialog dlg(parent, req.title, req.initialFolder, req.filter);
+    dlg.setAcceptMode(QFileDialog::AcceptOpen);
+    dlg.setFileMode(QFileDialog::ExistingFile);
+    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
+        return std::nullopt;
+    return dlg.selectedFiles().constFirst();
+}
+
 void QtDialogs::ShowError(QWidget *parent, const QString &title, const QString &text)
 {
     CentredMessageBox box(QMessageBox::Critical, title, text, QMessageBox::Ok, parent);

@@ -31,6 +31,9 @@ public:
     virtual bool AskYesNo(QWidget *parent, const QString &title, const QString &text, DialogIcon icon) = 0;
     // The chosen path, or nothing when the dialog was cancelled.
     virtual std::optional<QString> AskSaveFileName(QWidget *parent, const SaveFileRequest &req) = 0;
+    // The chosen existing file, or nothing when cancelled (defaultSuffix and
+    // fileName unused). Not every script answers it: the Qt dialog then.
+    virtual std::optional<QString> AskOpenFileName(QWidget *parent, const SaveFileRequest &req);
     // Error icon, OK button.
     virtual void ShowError(QWidget *parent, const QString &title, const QString &text) = 0;
     // No icon, OK button.

@@ -1,4 +1,4 @@
-// Q274TCstd [--port NAME] [LOG...]: the desktop front end of the Q274 temperature
+// Q274TCstd [--port NAME] [--profile FILE] [LOG...]: the desktop front end of the Q274 temperature
 // controller board.
 #include "application.h"
 #include "dialogs.h"
@@ -20,6 +20,7 @@ namespace {
 
 struct Options {
     QString port;
+    QString profile;
     QString screenshot;
     bool logPage = false;
     QStringList logs;
@@ -41,6 +42,11 @@ Options ParseCommandLine(int argc, char **argv)
                                   QStringLiteral("Serial port to use: a device path or a name such as ttyUSB0."),
                                   QStringLiteral("NAME"));
     parser.addOption(portOption);
+    QCommandLineOption profileOption(
+        QStringLiteral("profile"),
+        QStringLiteral("Settings of the run: applied at start, every change written back; created when missing."),
+        QStringLiteral("FILE"));
+    parser.addOption(profileOption);
     // Saves a picture of the window and exits (documentation, checks).
     QCommandLineOption shotOption(QStringLiteral("screenshot"), QStringLiteral("Save a picture of the window."),
                                   QStringLiteral("FILE"));
@@ -53,8 +59,8 @@ Options ParseCommandLine(int argc, char **argv)
                                  QStringLiteral("[LOG...]"));
     parser.process(core);
 
-    return {parser.value(portOption), parser.value(shotOption), parser.isSet(logPageOption),
-            parser.positionalArguments()};
+    return {parser.value(portOption), parser.value(profileOption), parser.value(shotOption),
+            parser.isSet(logPageOption), parser.positionalArguments()};
 }
 
 // Without a display Qt aborts with advice to reinstall, which misleads; say
@@ -112,6 +118,13 @@ int main(int argc, char **argv)
     app.installEventFilter(&frmMain);
     frmMain.show();
     frmMain.StartJournal(q274::TJournal::DefaultFolder());
+    if (!options.profile.isEmpty() && frmMain.UseProfile(options.profile)) {
+        // --port is this run's choice: it wins over the profile's port for
+        // this run and leaves the file's name as it is.
+        if (!options.port.isEmpty())
+            dmQ274.ComPort->SetPort(options.port);
+        frmMain.StartUnattended();
+    }
     if (options.logPage)
         frmMain.ShowLogPage();
     // Once the window is up, so a file that cannot be read is said in it.

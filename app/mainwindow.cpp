@@ -155,6 +155,7 @@ void TfrmMain::ApplySettings()
     ShowEnabledChannels();
     if (Chart) // unit, set points and enabled channels are drawn
         Chart->ScheduleRedraw();
+    AlarmSettingsChanged(); // the channels watched; a profile's write-back
 }
 
 void TfrmMain::SetAutosaveInterval(const QString &name) { Log.AutosaveInterval = AutosaveIntervalDays(name); }
@@ -234,6 +235,9 @@ bool TfrmMain::FormKeyDown(int key, Qt::KeyboardModifiers modifiers, quint32 nat
     case ShortcutAction::ShowLogPage: pgMain->setCurrentWidget(tabLog); break;
     case ShortcutAction::ShowChartPage: pgMain->setCurrentWidget(tabChart); break;
     case ShortcutAction::ToggleMilliseconds: Log.ShowMilliseconds = !Log.ShowMilliseconds; break;
+    case ShortcutAction::OpenProfile: OpenProfileClick(); break;
+    case ShortcutAction::ShowAlarmsPage: pgMain->setCurrentWidget(tabAlarms); break;
+    case ShortcutAction::AcknowledgeAlarm: AcknowledgeAlarms(); break;
     }
     return true;
 }
@@ -251,6 +255,8 @@ void TfrmMain::closeEvent(QCloseEvent *event)
             }
             ClosePortForExit();
         }
+        // Closing stops reconnecting, also while attempts wait for the board.
+        FReconnector->Stop();
         if (chkLog->isChecked())
             AskSaveLog();
     } catch (const std::exception &e) {
@@ -286,11 +292,26 @@ void TfrmMain::Guarded(const std::function<void()> &fn)
 // ---------------------------------------------------------------- entry points
 
 bool TfrmMain::PortIsOpen() const { return dmQ274->ComPort->Connected(); }
-void TfrmMain::ClosePortForExit() { dmQ274->ComPort->ClosePort(); }
+void TfrmMain::ClosePortForExit() { UserDisconnect(); }
 
 void TfrmMain::StartCommandSender() { dmQ274->Poller.StartCommandSender(); }
-void TfrmMain::btnConnClick() { ToggleConnection(); }
-void TfrmMain::btnCOMClick() { dmQ274->ComPort->EditSettings(); }
+void TfrmMain::btnConnClick()
+{
+    // Disconnect (also while reconnect attempts wait) ends the connection the
+    // user's way: no further attempts, the safe state where it is wanted.
+    if (PortIsOpen() || FReconnector->Active())
+        UserDisconnect();
+    else
+        ToggleConnection();
+}
+
+void TfrmMain::btnCOMClick()
+{
+    dmQ274->ComPort->EditSettings();
+    const int baud = BaudRateToInt(dmQ274->ComPort->BaudRate());
+    FProfile.Port = {dmQ274->ComPort->Port(), IsProfileBaud(baud) ? baud : 9600, dmQ274->ErrorPolicy};
+    ProfileChanged();
+}
 void TfrmMain::btnHelpClick() { ShowHelp(); }
 void TfrmMain::btnAboutClick() { ShowAbout(this); }
 void TfrmMain::btnLogSaveClick() { AskSaveLog(); }
@@ -310,6 +331,7 @@ void TfrmMain::ShowConnected()
     ColourReadouts(PortIsOpen());
     Log.LastAutosaveTime = AutosaveNow();
     Recorder.Start();
+    UnattendedConnected();
 }
 
 void TfrmMain::ShowDisconnected()
@@ -323,9 +345,14 @@ void TfrmMain::ShowDisconnected()
     ShowRelayStatus(QStringLiteral("00"));
     ClearReadouts();
     ColourReadouts(PortIsOpen());
+    UnattendedDisconnected();
 }
 
-void TfrmMain::BoardIdentified() { FirstSamplePending = true; }
+void TfrmMain::BoardIdentified()
+{
+    FirstSamplePending = true;
+    UnattendedIdentified();
+}
 
 // ---------------------------------------------------------------- polling
 
@@ -359,6 +386,7 @@ bool TfrmMain::ShowReadout(int channel, const QString &value, const QString &noS
     const std::optional<double> celsius =
         ok && value != noSensor ? ParseLocaleFloat(value, QChar('.')) : std::optional<double>();
     Recorder.AddReading(channel, celsius.value_or(qQNaN()), time);
+    AlarmReading(channel);
     return ok;
 }
 
@@ -433,6 +461,7 @@ void TfrmMain::ShowRelayStatus(const QString &statusText)
     for (int ch = 1; ch <= 4; ++ch)
         SetRelayIndicator(ch, Channels.RelayOn(ch) ? RelayFill::On : RelayFill::Off);
     Recorder.AddRelays({Channels.RelayOn(1), Channels.RelayOn(2), Channels.RelayOn(3), Channels.RelayOn(4)});
+    LinkAlive();
 }
 
 void TfrmMain::btnR1Click(int channel)

@@ -16,9 +16,13 @@
 #include "journal.h"
 #include "logmodel.h"
 #include "logview.h"
+#include "profile.h"
+#include "reconnect.h"
 #include "samplerecorder.h"
+#include "alarms.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QLocale>
 #include <QStringList>
 #include <QWidget>
@@ -39,6 +43,8 @@ class QTimer;
 
 namespace q274 {
 
+class TAlarmActions;
+class TAlarmsPage;
 class TChartPage;
 
 class TfrmMain : public QWidget, public TdmQ274Host {
@@ -186,6 +192,34 @@ public:
     void btnLogSaveClick();
     void btnR1Click(int channel);
 
+    // --- Unattended operation (mainwindow_unattended.cpp) ---
+    // Makes path the run's profile: a profile there is applied, a missing
+    // one is created from the window's settings; every later change is
+    // written back. A refused file is reported, left as it is and not used.
+    bool UseProfile(const QString &path);
+    // After the window is up: connects when the profile says so.
+    void StartUnattended();
+    QString ProfilePath() const { return FProfilePath; }
+    // The run's settings as a profile would hold them.
+    Profile CurrentProfile() const;
+    MqttSettings MqttSettingsInUse() const { return FMqtt; }
+    // Broker settings changed in the window; written back to the profile.
+    void SetMqttSettings(const MqttSettings &settings);
+    TAlarmMonitor &AlarmMonitor() { return FAlarms; }
+    TAlarmActions &AlarmActions() { return *FAlarmActions; }
+    TReconnector &Reconnector() { return *FReconnector; }
+    TAlarmsPage *AlarmsPage() const { return FAlarmsPage; }
+    // The steady clock of the alarms, in ms; empty: the program's own.
+    void SetAlarmClock(std::function<qint64()> clock) { FAlarmClock = std::move(clock); }
+    void EvaluateAlarms();
+    void AcknowledgeAlarms();
+    void OpenProfileClick();
+    void SaveProfileAsClick();
+
+signals:
+    void MqttSettingsChanged(const q274::MqttSettings &settings);
+    void AlarmChanged(const q274::AlarmEvent &event);
+
 protected:
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
@@ -277,6 +311,37 @@ private:
     void JournalFailed(const std::exception &error);
     void RecoverJournals(const QString &folder);
     std::unique_ptr<TdmQ274> FOwnedDm;
+
+    // --- Unattended operation ---
+    void BuildAlarmsPage();
+    void ApplyProfile(const Profile &profile);
+    void ProfileChanged();
+    void AlarmSettingsChanged();
+    void ShowAlarms();
+    void UnattendedConnected();
+    void UnattendedDisconnected();
+    void UnattendedIdentified();
+    void AlarmReading(int channel);
+    void LinkAlive();
+    qint64 AlarmNow() const;
+    // The user ends the connection: no more attempts; with the safe state,
+    // the thermostat's relays go off (each command answered) before the close.
+    void UserDisconnect();
+    bool SwitchOffControlledRelays();
+    QWidget *tabAlarms = nullptr;
+    TAlarmsPage *FAlarmsPage = nullptr;
+    QString FProfilePath;
+    Profile FProfile; // what the file holds beyond the window's own settings
+    bool FApplyingProfile = false;
+    bool FProfileWriteReported = false;
+    MqttSettings FMqtt;
+    TAlarmMonitor FAlarms;
+    TAlarmActions *FAlarmActions = nullptr;
+    TReconnector *FReconnector = nullptr;
+    QTimer *FAlarmTick = nullptr;
+    QElapsedTimer FAlarmClockStart;
+    std::function<qint64()> FAlarmClock;
+    bool FUserClosing = false;
 };
 
 } // namespace q274

@@ -60,6 +60,7 @@ void TfrmMain::BuildLayout()
     BuildControlPage();
     BuildLogPage();
     BuildChartPage();
+    BuildAlarmsPage();
 }
 
 void TfrmMain::BuildButtonColumn()

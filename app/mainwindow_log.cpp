@@ -209,7 +209,11 @@ void TfrmMain::LogLoggingState()
         LogMessage(MessageIndent + rs::sLoggingDisabled);
 }
 
-void TfrmMain::chkLogClick() { LogLoggingState(); }
+void TfrmMain::chkLogClick()
+{
+    LogLoggingState();
+    ProfileChanged();
+}
 
 void TfrmMain::btnClearLogClick()
 {

@@ -30,6 +30,9 @@ ShortcutAction ShortcutFor(int key, Qt::KeyboardModifiers modifiers, quint32 nat
     case Qt::Key_L: return ShortcutAction::ShowLogPage;
     case Qt::Key_M: return ShortcutAction::ToggleMilliseconds;
     case Qt::Key_G: return ShortcutAction::ShowChartPage;
+    case Qt::Key_O: return ShortcutAction::OpenProfile;
+    case Qt::Key_K: return ShortcutAction::ShowAlarmsPage;
+    case Qt::Key_D: return ShortcutAction::AcknowledgeAlarm;
     default: break;
     }
     if (nativeScanCode >= kDigitRow1 && nativeScanCode <= kDigitRow4 && !(modifiers & Qt::KeypadModifier))

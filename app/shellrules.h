@@ -26,6 +26,9 @@ enum class ShortcutAction {
     ShowLogPage,
     ToggleMilliseconds,
     ShowChartPage,
+    OpenProfile,
+    ShowAlarmsPage,
+    AcknowledgeAlarm,
 };
 
 // What a key press does in the main window. Only Ctrl is tested; Shift and

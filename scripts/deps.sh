@@ -6,7 +6,7 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-charts-dev libqt6opengl6-dev libgl-dev zlib1g-dev
   libgtest-dev libbenchmark-dev
-  libmosquitto-dev mosquitto mosquitto-clients
+  libmosquitto-dev mosquitto mosquitto-clients dbus-daemon
   xvfb xauth xdotool poppler-utils python3
   fonts-dejavu-core fonts-liberation
   librsvg2-bin dpkg-dev lintian desktop-file-utils appstream man-db

@@ -33,7 +33,7 @@ using namespace q274test;
 TEST(ChartWindow, ThirdPageFedByReadoutsAndRelaysWhileConnected)
 {
     TfrmMain w;
-    ASSERT_EQ(Ui(w).pgMain->count(), 3);
+    ASSERT_EQ(Ui(w).pgMain->count(), 4); // Control, Log, Chart, Alarms
     EXPECT_EQ(Ui(w).pgMain->tabText(2), QStringLiteral("Chart"));
     EXPECT_EQ(Ui(w).pgMain->tabBar()->tabRect(2).size(), Ui(w).pgMain->tabBar()->tabRect(1).size());
     w.FormKeyDown(Qt::Key_G, Qt::ControlModifier);
