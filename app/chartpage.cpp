@@ -328,6 +328,10 @@ void TChartPage::Redraw()
 
     if (FHistory)
         DrawLines(*FHistory, HistorySeries, columns, fahrenheit, lo, hi);
+    else
+        for (ChannelSeries &s : HistorySeries)
+            for (QLegendMarker *m : Chart->legend()->markers(s.Lines[0]))
+                m->setVisible(false);
     DrawLines(FRecorder, Series, columns, fahrenheit, lo, hi);
     for (int ch = 1; ch <= 4; ++ch) {
         ChannelSeries &s = Series[std::size_t(ch - 1)];
@@ -395,7 +399,8 @@ void TChartPage::DrawLines(const TSampleRecorder &recorder, std::array<ChannelSe
             Line(series, ch, r)->replace(points);
         }
         for (QLegendMarker *m : Chart->legend()->markers(s.Lines[0]))
-            m->setVisible(recorder.SampleCount(ch) > 0);
+            // An opened file's channel is named only where it has a line.
+            m->setVisible(s.History ? !runs.empty() : recorder.SampleCount(ch) > 0);
     }
 }
 
