@@ -7,6 +7,7 @@
 #include <QTemporaryFile>
 
 #include <cmath>
+#include <cstdlib>
 
 using namespace q274;
 
