@@ -191,12 +191,6 @@ void TfrmMain::cmbDegChange()
     ApplySettings();
 }
 
-void TfrmMain::chkEnable1Click() { ApplySettings(); }
-void TfrmMain::edtDrop1Change() { ApplySettings(); }
-void TfrmMain::UpDown2Click() { ApplySettings(); }
-void TfrmMain::cmbMode1Change() { ApplySettings(); }
-void TfrmMain::chkM1Click() { ApplySettings(); }
-
 // ---------------------------------------------------------------- keys
 
 bool TfrmMain::eventFilter(QObject *watched, QEvent *event)

@@ -166,11 +166,6 @@ public:
 
     // --- Handlers ---
     void cmbDegChange();
-    void chkEnable1Click();
-    void edtDrop1Change();
-    void UpDown2Click();
-    void cmbMode1Change();
-    void chkM1Click();
     void chkLogClick();
     void btnClearLogClick();
     // Runs the shortcut for this key, if any; returns whether one ran.

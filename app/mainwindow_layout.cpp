@@ -163,14 +163,15 @@ void TfrmMain::BuildControlPage()
         auto &panel = FPanels[std::size_t(ch - 1)];
         panel = std::make_unique<TChannelPanel>(tabControl, ch, xs[ch - 1]);
         const TChannelPanel &p = *panel;
-        // Like controls of the four panels share one handler per kind.
-        connect(p.Enable, &QCheckBox::clicked, this, [this] { Guarded([this] { chkEnable1Click(); }); });
+        // A change anywhere re-reads all four panels.
+        const auto apply = [this] { Guarded([this] { ApplySettings(); }); };
+        connect(p.Enable, &QCheckBox::clicked, this, apply);
         for (QLineEdit *e : {p.SetPoint, p.Dropout})
-            connect(e, &QLineEdit::textChanged, this, [this] { Guarded([this] { edtDrop1Change(); }); });
+            connect(e, &QLineEdit::textChanged, this, apply);
         for (TUpDown *u : {p.SetPointSpinner, p.DropoutSpinner})
-            connect(u, &TUpDown::clicked, this, [this] { Guarded([this] { UpDown2Click(); }); });
-        connect(p.Mode, &QComboBox::currentIndexChanged, this, [this] { Guarded([this] { cmbMode1Change(); }); });
-        connect(p.Override, &QCheckBox::clicked, this, [this] { Guarded([this] { chkM1Click(); }); });
+            connect(u, &TUpDown::clicked, this, apply);
+        connect(p.Mode, &QComboBox::currentIndexChanged, this, apply);
+        connect(p.Override, &QCheckBox::clicked, this, apply);
         QPushButton *btn = p.RelayButton;
         connect(btn, &QPushButton::clicked, this,
                 [this, btn] { Guarded([this, btn] { btnR1Click(btn->property("Tag").toInt()); }); });
