@@ -142,7 +142,7 @@ void TfrmMain::FormShow()
 {
     btnConn->setFocus();
     ShowLogBanner();
-    StartCommandSender();
+    dmQ274->Poller.StartCommandSender();
 }
 
 // ---------------------------------------------------------------- settings
@@ -288,7 +288,6 @@ void TfrmMain::Guarded(const std::function<void()> &fn)
 bool TfrmMain::PortIsOpen() const { return dmQ274->ComPort->Connected(); }
 void TfrmMain::ClosePortForExit() { UserDisconnect(); }
 
-void TfrmMain::StartCommandSender() { dmQ274->Poller.StartCommandSender(); }
 void TfrmMain::btnConnClick()
 {
     // Disconnect (also while reconnect attempts wait) ends the connection the
@@ -296,7 +295,7 @@ void TfrmMain::btnConnClick()
     if (PortIsOpen() || FReconnector->Active())
         UserDisconnect();
     else
-        ToggleConnection();
+        dmQ274->ToggleConnection(); // open failures travel on to HandleAppException
 }
 
 void TfrmMain::btnCOMClick()
@@ -311,12 +310,6 @@ void TfrmMain::btnAboutClick() { ShowAbout(this); }
 void TfrmMain::btnLogSaveClick() { AskSaveLog(); }
 
 // ---------------------------------------------------------------- connection
-
-void TfrmMain::ToggleConnection()
-{
-    // Open failures travel on to HandleAppException.
-    dmQ274->ToggleConnection();
-}
 
 void TfrmMain::ShowConnected()
 {
@@ -350,13 +343,6 @@ void TfrmMain::BoardIdentified()
 
 // ---------------------------------------------------------------- polling
 
-void TfrmMain::QueueCommand(const QString &command) { dmQ274->Poller.QueueCommand(command.toStdString()); }
-void TfrmMain::tmrQTimer() { dmQ274->Poller.tmrQTimer(); }
-void TfrmMain::tmrTStatusTimer() { dmQ274->Poller.tmrTStatusTimer(); }
-void TfrmMain::tmrTempTimer() { dmQ274->Poller.tmrTempTimer(); }
-void TfrmMain::tmrRStatusTimer() { dmQ274->Poller.tmrRStatusTimer(); }
-void TfrmMain::StartTemperaturePolling() { dmQ274->Poller.StartTemperaturePolling(); }
-void TfrmMain::StopTemperaturePolling() { dmQ274->Poller.StopTemperaturePolling(); }
 
 // ---------------------------------------------------------------- read-outs
 
@@ -440,7 +426,7 @@ void TfrmMain::RunChannelControl(bool &dataErrorLogged)
             LogDataErrorOnce(dataErrorLogged);
             continue;
         }
-        QueueCommand(QString::fromStdString(d.Command));
+        dmQ274->Poller.QueueCommand(d.Command);
         LogMessage(MessageIndent + d.Message);
     }
 }
@@ -466,7 +452,7 @@ void TfrmMain::btnR1Click(int channel)
     if (action->ClearEnabled)
         EnableBox(channel)->setChecked(false);
     ApplySettings();
-    QueueCommand(QString::fromStdString(action->Command));
+    dmQ274->Poller.QueueCommand(action->Command);
     LogMessage(MessageIndent + action->Message);
 }
 

@@ -3,9 +3,9 @@
 // shortcuts, the close sequence and the application-wide error handler.
 //
 // The connection, polling, thermostat and log-file pieces plug in through the
-// entry points below (PortIsOpen, ClosePortForExit, AskSaveLog,
-// StartCommandSender and the button handlers), which the buttons, the
-// shortcuts and the close sequence call.
+// entry points below (PortIsOpen, ClosePortForExit, AskSaveLog and the
+// button handlers), which the buttons, the shortcuts and the close sequence
+// call.
 #pragma once
 
 #include "channelpanel.h"
@@ -113,19 +113,9 @@ public:
     void ColourReadouts(bool portOpen);
 
     // --- Connection (TdmQ274Host) ---
-    void ToggleConnection();
     void ShowConnected() override;
     void ShowDisconnected() override;
     void BoardIdentified() override;
-
-    // --- Command queue and polling (the connection's poller does them) ---
-    void QueueCommand(const QString &command);
-    void tmrQTimer();
-    void tmrTStatusTimer();
-    void tmrTempTimer();
-    void tmrRStatusTimer();
-    void StartTemperaturePolling();
-    void StopTemperaturePolling();
 
     // --- Read-outs and channel control ---
     void HandleTemperatureReply(const QString &line) override;
@@ -179,7 +169,6 @@ public:
     bool PortIsOpen() const;
     void ClosePortForExit();
     void AskSaveLog();
-    void StartCommandSender();
     void btnConnClick();
     void btnCOMClick();
     void btnHelpClick();

@@ -212,7 +212,7 @@ void TfrmMain::StartUnattended()
         if (PortIsOpen())
             return;
         try {
-            ToggleConnection();
+            dmQ274->ToggleConnection();
         } catch (const std::exception &e) {
             // Nobody may be there to close a box: the log says it, and the
             // reconnect attempts go on where they are switched on.
@@ -371,10 +371,10 @@ bool TfrmMain::SwitchOffControlledRelays()
     if (!FAlarmsPage->Unattended().RelaysOffOnDisconnect || !PortIsOpen())
         return false;
     QStringList names;
-    StopTemperaturePolling(); // no queries between the commands
+    dmQ274->Poller.StopTemperaturePolling(); // no queries between the commands
     for (int ch = 1; ch <= 4; ++ch)
         if (Channels.Settings(ch).Enabled) {
-            QueueCommand(QStringLiteral("F%1").arg(ch));
+            dmQ274->Poller.QueueCommand("F" + std::to_string(ch));
             names << QStringLiteral("Ch%1").arg(ch);
         }
     if (names.isEmpty())

@@ -113,7 +113,7 @@ protected:
         // What showing the window starts, without painting it: Qt paints
         // through its own thread pool, which the thread checker cannot see into.
         w->ShowLogBanner();
-        w->StartCommandSender();
+        w->Connection()->Poller.StartCommandSender();
     }
     void TearDown() override
     {

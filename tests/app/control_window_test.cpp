@@ -362,11 +362,11 @@ TEST_F(ControlWindow, CtrlDigitsOnBothKeyboardsPressTheRelayButtons)
 TEST_F(ControlWindow, DisconnectResetsTheWindowAndCancelsOneShots)
 {
     w.BoardIdentified();
-    w.StartTemperaturePolling();
+    w.Connection()->Poller.StartTemperaturePolling();
     w.Connection()->Poller.tmrRStatus->SetEnabled(true);
-    w.tmrTempTimer();
-    w.tmrTempTimer();
-    w.QueueCommand(QStringLiteral("N1"));
+    w.Connection()->Poller.tmrTempTimer();
+    w.Connection()->Poller.tmrTempTimer();
+    w.Connection()->Poller.QueueCommand("N1");
     w.ShowRelayStatus(QStringLiteral("F"));
     w.SetFirstSamplePending(false); // no data-line worker here
     w.HandleTemperatureReply(QStringLiteral("T021.00,22.00,23.00,24.00"));
@@ -393,8 +393,8 @@ TEST_F(ControlWindow, DisconnectResetsTheWindowAndCancelsOneShots)
     EXPECT_EQ(lines[1], QStringLiteral(" "));
 
     // The rotation starts again at channel 1.
-    w.StartTemperaturePolling();
-    w.tmrTempTimer();
+    w.Connection()->Poller.StartTemperaturePolling();
+    w.Connection()->Poller.tmrTempTimer();
     EXPECT_EQ(Queue(), Q{"T1"});
 }
 

@@ -97,7 +97,7 @@ TEST(ConnectCycles, LeaveNoFilesThreadsOrMemoryBehind)
     auto w = std::make_unique<TfrmMain>(&dm);
     w->StartJournal(QDir(temporaryHome.path).filePath(QStringLiteral("journal")));
     w->ShowLogBanner();
-    w->StartCommandSender();
+    w->Connection()->Poller.StartCommandSender();
 
     const QString noReading = QStringLiteral(" -");
     int cycle = 0;

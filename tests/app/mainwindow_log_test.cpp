@@ -173,7 +173,7 @@ TEST_F(WindowLog, NoDataLineWhileLoggingIsDisabledAndNoAutosaveEither)
 
 TEST_F(WindowLog, ClosedPortWritesNoLineButStillChecksTheAutosave)
 {
-    w.ToggleConnection();
+    w.btnConnClick();
     const int before = int(Lines(w.LogText()).size());
     w.LogTemperatures();
     EXPECT_EQ(int(Lines(w.LogText()).size()), before);
@@ -496,7 +496,7 @@ TEST_F(WindowLog, SaveIntoADirectoryKeepsTheViewAndLogsTheError)
 
 TEST_F(WindowLog, CloseAsksToSaveWritesOnYesAndClosesOnNoOrCancel)
 {
-    w.ToggleConnection(); // no question about disconnecting
+    w.btnConnClick(); // no question about disconnecting
     const QString path = folder.filePath(QStringLiteral("exit.log"));
     w.show();
     w.LogMessage(kIndent + QStringLiteral("session"));
@@ -517,7 +517,7 @@ TEST_F(WindowLog, CloseAsksToSaveWritesOnYesAndClosesOnNoOrCancel)
 
 TEST_F(WindowLog, FailedSaveAtCloseKeepsTheWindowOpen)
 {
-    w.ToggleConnection();
+    w.btnConnClick();
     w.show();
     dialogs.answers = {true};
     dialogs.saveAnswers = {folder.path()};

@@ -141,7 +141,7 @@ TEST(Unattended, ReconnectsToTheSameBoardAndTheThermostatTakesOver)
     w.SetDecimalSeparator(QStringLiteral("."));
     w.Reconnector().DelayMs = [](int attempt) { return ReconnectDelayMs(attempt) / 4; };
     w.ShowLogBanner();
-    w.StartCommandSender();
+    w.Connection()->Poller.StartCommandSender();
     ASSERT_TRUE(w.UseProfile(profile));
     w.StartUnattended();
     ASSERT_TRUE(RunUntil([&] { return sim->Received("S0"); })) << Log(w).join('|').toStdString();
@@ -187,7 +187,7 @@ TEST(Unattended, DisconnectSwitchesTheThermostatRelaysOffFirst)
     TfrmMain w(&dm);
     w.SetDecimalSeparator(QStringLiteral("."));
     w.ShowLogBanner();
-    w.StartCommandSender();
+    w.Connection()->Poller.StartCommandSender();
     ASSERT_TRUE(w.UseProfile(profile));
     Ui(w).btnConn->click();
     ASSERT_TRUE(RunUntil([&] { return w.ChannelState().RelayOn(2); })) << Log(w).join('|').toStdString();

@@ -37,7 +37,7 @@ void ConnectThrough(q274::TfrmMain &window, const Pty &pty)
 {
     q274::TdmQ274 &dm = *window.Connection();
     dm.ComPort->SetPort(pty.Path());
-    window.ToggleConnection();
+    window.btnConnClick();
     if (!dm.ComPort->Connected())
         throw std::runtime_error("the port did not open on " + pty.Path().toStdString());
     dm.tmrTimeout.stop();
