@@ -7,6 +7,7 @@
 #include "dmq274.h"
 #include "fuzzcheck.h"
 #include "protocol.h"
+#include "uisync.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -99,8 +100,16 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
     setenv("XDG_CONFIG_HOME", (home + "/.config").constData(), 1);
     std::atexit([] { QDir(QString::fromUtf8(home)).removeRecursively(); });
     new QCoreApplication(*argc, *argv);
-    // Kept to the end of the process: its polling timers may still be ticking.
+    // The timers hand their ticks to this thread, as the window's thread.
+    UiSync::setMainThread();
+    // Kept to the end of the process, then taken apart as the program does:
+    // its timers stop while their hand-offs still run here, so a tick that
+    // waits for this thread cannot hold the exit.
     Board = new TdmQ274;
+    std::atexit([] {
+        delete Board;
+        Board = nullptr;
+    });
     DecimalSeparators();
     return 0;
 }
@@ -150,5 +159,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // An identification starts the 250 ms follow-up, whose tick would wait
     // for an event loop that never runs here; an input takes far less.
     Board->Poller.tmrTStatus->SetEnabled(false);
+    // A tick that fell due during a slow input is dropped now, not left
+    // waiting for this thread.
+    UiSync::processPending();
     return 0;
 }
