@@ -80,6 +80,8 @@ TfrmMain::TfrmMain(TdmQ274 *dm, QWidget *parent) : QWidget(parent), dmQ274(dm)
 
 TfrmMain::~TfrmMain()
 {
+    if (FRecovery.joinable())
+        FRecovery.join();
     EndDataLineWorker();
     // Nothing may reach a window that is being taken apart: the connection
     // loses its host and polling its stop callback.

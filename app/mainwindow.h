@@ -31,6 +31,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <thread>
 
 class QCheckBox;
 class QComboBox;
@@ -293,7 +294,8 @@ private:
     void JournalAppend(const QString &line);
     void JournalRestart();
     void JournalFailed(const std::exception &error);
-    void RecoverJournals(const QString &folder);
+    void RecoverJournalsLater(const QString &folder);
+    std::thread FRecovery; // saving the journals of ended sessions
     std::unique_ptr<TdmQ274> FOwnedDm;
 
     // --- Unattended operation ---

@@ -7,6 +7,7 @@
 #include "dialogs.h"
 #include "logfiles.h"
 #include "protocol.h"
+#include "recovery.h"
 #include "rstrings.h"
 #include "shellrules.h"
 #include "storeditems.h"
@@ -23,10 +24,6 @@
 #include <QTimer>
 
 #include <stdexcept>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace q274 {
 
@@ -230,7 +227,6 @@ void TfrmMain::btnClearLogClick()
 
 void TfrmMain::StartJournal(const QString &folder)
 {
-    RecoverJournals(folder);
     FJournal = std::make_unique<TJournal>(folder, QCoreApplication::applicationPid());
     FJournalSync = new QTimer(this);
     FJournalSync->setSingleShot(true);
@@ -247,6 +243,7 @@ void TfrmMain::StartJournal(const QString &folder)
         }
     });
     JournalRestart();
+    RecoverJournalsLater(folder);
 }
 
 void TfrmMain::JournalAppend(const QString &line)
@@ -285,53 +282,26 @@ void TfrmMain::JournalFailed(const std::exception &error)
     HandleAppException(error, false);
 }
 
-void TfrmMain::RecoverJournals(const QString &folder)
+void TfrmMain::RecoverJournalsLater(const QString &folder)
 {
-    QStringList orphans;
-    try {
-        orphans = TJournal::Orphans(folder, QCoreApplication::applicationPid());
-    } catch (const std::exception &) {
-        return; // the journal's own start says why the folder is refused
-    }
-    const QByteArray folderName = QFile::encodeName(folder);
-    const int folderFd = ::open(folderName.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folderFd < 0)
-        return;
-    auto closeFolder = qScopeGuard([folderFd] { ::close(folderFd); });
-    for (const QString &orphan : orphans) {
-        const int fd = TJournal::OpenOrphan(folderFd, orphan);
-        if (fd < 0)
-            continue;
-        QFile file;
-        if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-            ::close(fd);
-            continue;
-        }
-        const QByteArray bytes = file.readAll();
-        // Named after the journal's last line: when that session ended.
-        struct stat st {};
-        ::fstat(fd, &st);
-        const QDateTime ended = QDateTime::fromMSecsSinceEpoch(qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000);
-        if (bytes.isEmpty()) {
-            ::unlinkat(folderFd, QFile::encodeName(orphan).constData(), 0);
-            continue;
-        }
-        const QString stem = LogFolder + QStringLiteral("/Q274TC_recovered_") + LogFileDatePart(ended.date(), Locale)
-                             + QLatin1Char('_') + LogFileTimePart(ended.time());
-        QString path = stem + QStringLiteral(".log");
-        for (int n = 2; QFileInfo::exists(path); ++n)
-            path = stem + QStringLiteral("-%1.log").arg(n);
-        try {
-            WriteLogFileBytes(path, bytes);
-            // Still locked: no other start saves it too.
-            ::unlinkat(folderFd, QFile::encodeName(orphan).constData(), 0);
-            LogMessage(MessageIndent + QStringLiteral("Log of an earlier session that ended unexpectedly saved as ")
-                       + path);
-        } catch (const std::exception &e) {
-            // The journal stays for the next start.
-            HandleAppException(e, false);
-        }
-    }
+    // Off this thread: a folder of many or long journals must not hold the
+    // window. The window waits for it only when it closes.
+    FRecovery = std::thread([this, folder, logFolder = LogFolder, locale = Locale,
+                             pid = QCoreApplication::applicationPid()] {
+        const RecoveryReport report = RecoverJournals(folder, logFolder, locale, pid);
+        if (report.Saved.isEmpty() && report.Errors.isEmpty())
+            return;
+        QMetaObject::invokeMethod(
+            this,
+            [this, report] {
+                for (const QString &path : report.Saved)
+                    LogMessage(MessageIndent
+                               + QStringLiteral("Log of an earlier session that ended unexpectedly saved as ") + path);
+                for (const QString &error : report.Errors)
+                    HandleAppException(LogFileError(error), false);
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 // ---------------------------------------------------------------- log files

@@ -2,10 +2,13 @@
 // behind, and the folders and files it refuses, on a real file system.
 #include "journal.h"
 #include "logfiles.h"
+#include "recovery.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QDateTime>
+#include <QLocale>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -184,4 +187,58 @@ TEST(Journal, ALongJournalStartsOverAsANewFile)
     j.Sync();
     EXPECT_EQ(Read(j.Path()), QByteArray("fresh\r\none\r\n"));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 1);
+}
+
+// Recovery copies only this user's own journals, streams long ones, never
+// writes through a name another user planted in the log folder, and leaves
+// the copies private.
+TEST(Journal, RecoveryTakesOnlyOwnJournalsAndWritesOnlyNewPrivateFiles)
+{
+    QTemporaryDir state, logs, elsewhere;
+    const QString secret = elsewhere.filePath(QStringLiteral("secret"));
+    Touch(secret);
+    const QByteArray secretBytes = Read(secret);
+    InAChildThatDies([&] {
+        TJournal j(state.path(), 7);
+        j.Restart({QStringLiteral("banner")});
+        const QString line(1000, QLatin1Char('y')); // 5 MB, copied a piece at a time
+        for (int i = 0; i < 5000; ++i)
+            j.Append(line);
+        j.Sync();
+    });
+    const QStringList orphans = TJournal::Orphans(state.path(), ::getpid());
+    ASSERT_EQ(orphans.size(), 1);
+    const QString journal = state.filePath(orphans[0]);
+    const QByteArray journalBytes = Read(journal);
+    ASSERT_EQ(journalBytes.size(), 8 + 5000 * 1002);
+
+    ASSERT_TRUE(QFile::link(secret, state.filePath(QStringLiteral("journal-8-0a.log"))));
+    const bool root = ::geteuid() == 0 && Nobody() != uid_t(-1);
+    if (root) {
+        Touch(state.filePath(QStringLiteral("journal-9-0b.log")));
+        ASSERT_EQ(::chown(QFile::encodeName(state.filePath("journal-9-0b.log")).constData(), Nobody(), Nobody()), 0);
+    }
+    // The name the recovered copy would take, planted as a link to the
+    // user's own file (by another user where the test can make one).
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(journal).constData(), &st), 0);
+    const QDateTime ended = QDateTime::fromSecsSinceEpoch(st.st_mtim.tv_sec);
+    const QString expected = logs.filePath(QStringLiteral("Q274TC_recovered_") + LogFileDatePart(ended.date(), QLocale::c())
+                                           + u'_' + LogFileTimePart(ended.time()) + QStringLiteral(".log"));
+    ASSERT_TRUE(QFile::link(secret, expected));
+    if (root) {
+        ASSERT_EQ(::lchown(QFile::encodeName(expected).constData(), Nobody(), Nobody()), 0);
+    }
+
+    const RecoveryReport report = RecoverJournals(state.path(), logs.path(), QLocale::c(), ::getpid());
+    EXPECT_TRUE(report.Errors.isEmpty()) << report.Errors.join(u' ').toStdString();
+    ASSERT_EQ(report.Saved, QStringList{expected.chopped(4) + QStringLiteral("-2.log")});
+    EXPECT_EQ(Read(report.Saved[0]), journalBytes);
+    EXPECT_EQ(Mode(report.Saved[0]), 0600u);
+    EXPECT_FALSE(QFile::exists(journal));
+    EXPECT_EQ(Read(secret), secretBytes);
+    EXPECT_TRUE(QFileInfo(state.filePath(QStringLiteral("journal-8-0a.log"))).isSymLink());
+    EXPECT_EQ(QDir(logs.path()).entryList(QDir::Files | QDir::System).size(), 2);
+    // Nothing is left to recover a second time.
+    EXPECT_TRUE(RecoverJournals(state.path(), logs.path(), QLocale::c(), ::getpid()).Saved.isEmpty());
 }
