@@ -146,6 +146,9 @@ public:
     // folder. A normal end of the window removes the journal.
     void StartJournal(const QString &folder);
     const TJournal *Journal() const { return FJournal.get(); }
+    // How long after a line the journal goes to the disk (set before
+    // StartJournal; tests shorten it).
+    int JournalSyncMs = 1000;
     void LogMessage(const QString &text) override;
     void ShowLogBanner();
     void LogLoggingState();
@@ -287,12 +290,13 @@ private:
     std::unique_ptr<DataLineWorker> FDataLineWorker;
     std::array<std::unique_ptr<TChannelPanel>, 4> FPanels;
     std::unique_ptr<TJournal> FJournal;
-    bool FJournalBroken = false;   // no writing until the next restart
+    bool FJournalBroken = false;   // no writing until a restart works
     bool FJournalReported = false; // its failure was logged once
     QTimer *FJournalSync = nullptr;
     QTimer *FRepeatFlush = nullptr;
     void JournalAppend(const QString &line);
     void JournalRestart();
+    void JournalSyncDue();
     void JournalFailed(const std::exception &error);
     void RecoverJournalsLater(const QString &folder);
     std::thread FRecovery; // saving the journals of ended sessions

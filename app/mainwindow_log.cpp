@@ -232,28 +232,40 @@ void TfrmMain::StartJournal(const QString &folder)
     FJournalSync->setSingleShot(true);
     // At most one trip to the disk a second: a power cut costs at most the
     // last second of the log.
-    FJournalSync->setInterval(1000);
-    connect(FJournalSync, &QTimer::timeout, this, [this] {
-        if (!FJournal || FJournalBroken)
-            return;
-        try {
-            FJournal->Sync();
-        } catch (const std::exception &e) {
-            JournalFailed(e);
-        }
-    });
+    FJournalSync->setInterval(JournalSyncMs);
+    connect(FJournalSync, &QTimer::timeout, this, [this] { JournalSyncDue(); });
     JournalRestart();
     RecoverJournalsLater(folder);
 }
 
 void TfrmMain::JournalAppend(const QString &line)
 {
-    if (!FJournal || FJournalBroken)
+    if (!FJournal)
         return;
+    if (!FJournalBroken) {
+        try {
+            FJournal->Append(line);
+        } catch (const std::exception &e) {
+            JournalFailed(e);
+        }
+    }
+    // A broken journal is tried again at the sync, too.
+    if (!FJournalSync->isActive())
+        FJournalSync->start();
+}
+
+void TfrmMain::JournalSyncDue()
+{
+    if (!FJournal)
+        return;
+    // After a failure (a full disk) a new journal takes every line the view
+    // holds, so the lines the old one missed are on the disk again too.
+    if (FJournalBroken) {
+        JournalRestart();
+        return;
+    }
     try {
-        FJournal->Append(line);
-        if (!FJournalSync->isActive())
-            FJournalSync->start();
+        FJournal->Sync();
     } catch (const std::exception &e) {
         JournalFailed(e);
     }
@@ -266,10 +278,18 @@ void TfrmMain::JournalRestart()
     // The view starts over only after its save worked, so the journal may too.
     try {
         FJournal->Restart(Log.Lines());
-        FJournalBroken = false;
     } catch (const std::exception &e) {
         JournalFailed(e);
+        return;
     }
+    FJournalBroken = false;
+    if (!FJournalReported)
+        return;
+    // The view may be starting over right now: the line follows it.
+    FJournalReported = false;
+    QMetaObject::invokeMethod(
+        this, [this] { LogMessage(MessageIndent + QStringLiteral("The log journal works again.")); },
+        Qt::QueuedConnection);
 }
 
 void TfrmMain::JournalFailed(const std::exception &error)

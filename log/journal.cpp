@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace q274 {
@@ -114,6 +115,13 @@ void TJournal::Restart(const QStringList &lines)
 {
     if (FFolderFd < 0)
         FFolderFd = OpenFolder(FFolder);
+    // A final line break ends the last line without adding an empty one.
+    const QByteArray bytes = lines.isEmpty() ? QByteArray() : LogFileBytes(lines.join(QLatin1Char('\n')) + QLatin1Char('\n'));
+    // Tried again every second after a full disk: a day's log is not written
+    // out only to fail at the end while the space is not there.
+    struct statvfs fs {};
+    if (::fstatvfs(FFolderFd, &fs) == 0 && quint64(fs.f_bavail) * fs.f_frsize < quint64(bytes.size()))
+        Fail(FFolder, ENOSPC);
 
     // A new file under a new name each time: nothing already there is ever
     // written, truncated or followed.
@@ -143,9 +151,7 @@ void TJournal::Restart(const QStringList &lines)
     if (fd < 0)
         Fail(path, EEXIST);
     try {
-        // A final line break ends the last line without adding an empty one.
-        if (!lines.isEmpty())
-            WriteTo(fd, LogFileBytes(lines.join(QLatin1Char('\n')) + QLatin1Char('\n')), path);
+        WriteTo(fd, bytes, path);
         if (::fdatasync(fd) != 0)
             Fail(path, errno);
     } catch (...) {

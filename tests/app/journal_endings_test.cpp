@@ -1,20 +1,29 @@
-// How the real program's sessions end and what becomes of their log: killed
-// again and again where every run has the same pid (a container), and ended
-// by the signals of a shutdown, a logout or a terminal.
+// How sessions end and what becomes of their log: the real program killed
+// again and again where every run has the same pid (a container), ended by
+// the signals of a shutdown, a logout or a terminal; the window's journal
+// on a disk that fills up.
 #include "childprocess.h"
 #include "journal.h"
+#include "logfiles.h"
+#include "mainwindow.h"
+#include "support/support.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
 #include <QTemporaryDir>
+#include <QScopeGuard>
 #include <QThread>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <functional>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 
 using namespace q274;
 
@@ -71,6 +80,19 @@ protected:
     QByteArray FOldHome;
 };
 
+// Runs the event loop (the window's timers) until done() holds.
+bool RunUntil(const std::function<bool()> &done, int ms = 10000)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > ms)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
 bool PidNamespacesWork()
 {
     q274test::ChildProcess probe("/usr/bin/unshare", {"--pid", "--fork", "--mount-proc", "/bin/true"});
@@ -110,4 +132,53 @@ TEST_F(Endings, KilledThreeTimesWithTheSamePidThreeLogsComeBackOnceEach)
         contents << Read(LogFolder() + QLatin1Char('/') + name);
     EXPECT_EQ(contents, killed);
     EXPECT_TRUE(Journals().isEmpty());
+}
+
+// The sync after a line really puts it on the disk; the timer's second is
+// shortened, not waited for.
+TEST_F(Endings, TheWindowsJournalSyncPutsTheLineOnTheDisk)
+{
+    TfrmMain w;
+    w.JournalSyncMs = 0;
+    w.ShowLogBanner();
+    w.StartJournal(State());
+    w.LogMessage(q274test::kIndent + QStringLiteral("on the disk"));
+    EXPECT_TRUE(w.Journal()->SyncPending());
+    EXPECT_TRUE(RunUntil([&] { return !w.Journal()->SyncPending(); }));
+    EXPECT_TRUE(Read(w.Journal()->Path()).endsWith("on the disk\r\n"));
+}
+
+// A full disk stops the journal with one error line; once there is space the
+// next sync brings it back holding every line of the view, the missed ones too.
+TEST_F(Endings, AJournalStoppedByAFullDiskComesBackWithTheLinesItMissed)
+{
+    const QString small = home.filePath(QStringLiteral("small"));
+    ASSERT_TRUE(QDir().mkpath(small));
+    if (::mount("tmpfs", QFile::encodeName(small).constData(), "tmpfs", 0, "size=256k") != 0)
+        GTEST_SKIP() << "mounting a small tmpfs is not permitted here: " << std::strerror(errno);
+    auto unmount = qScopeGuard([&] { ::umount2(QFile::encodeName(small).constData(), MNT_DETACH); });
+    TfrmMain w;
+    w.JournalSyncMs = 0;
+    w.ShowLogBanner();
+    w.StartJournal(small + QStringLiteral("/q274"));
+    QFile filler(small + QStringLiteral("/filler"));
+    ASSERT_TRUE(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+    const QByteArray block(4096, 'f');
+    while (filler.write(block) == block.size()) {
+    }
+    filler.close();
+    // Past the page the journal's last lines already have.
+    for (int i = 0; i < 6; ++i)
+        w.LogMessage(q274test::kIndent + QStringLiteral("while full %1 ").arg(i) + QString(1000, u'x'));
+    RunUntil([] { return false; }, 50); // a few failed retries
+    EXPECT_EQ(w.LogText().count(QStringLiteral("Application ERROR:")), 1);
+    EXPECT_TRUE(w.LogText().contains(QStringLiteral("No space left on device")));
+
+    ASSERT_TRUE(QFile::remove(filler.fileName()));
+    w.LogMessage(q274test::kIndent + QStringLiteral("space again"));
+    ASSERT_TRUE(RunUntil([&] { return w.LogText().contains(QStringLiteral("The log journal works again.")); }));
+    RunUntil([&] { return !w.Journal()->SyncPending(); });
+    EXPECT_EQ(Read(w.Journal()->Path()), LogFileBytes(w.LogText()));
+    EXPECT_TRUE(w.LogText().contains(QStringLiteral("while full 5")));
+    EXPECT_EQ(QDir(small + QStringLiteral("/q274")).entryList(QDir::Files).size(), 1);
 }
