@@ -5,6 +5,7 @@
 #include "dmq274.h"
 #include "look.h"
 #include "mainwindow.h"
+#include "quitsignals.h"
 #include "setupdialog.h"
 #include "shellrules.h"
 #include "uisync.h"
@@ -125,6 +126,11 @@ int main(int argc, char **argv)
             dmQ274.ComPort->SetPort(options.port);
         frmMain.StartUnattended();
     }
+    // A shutdown, a logout or Ctrl+C: the quiet end, then a normal exit.
+    q274::TQuitSignals quitSignals([&frmMain](int) {
+        frmMain.QuietEnd();
+        QCoreApplication::exit(0);
+    });
     if (options.logPage)
         frmMain.ShowLogPage();
     // Once the window is up, so a file that cannot be read is said in it.

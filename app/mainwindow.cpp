@@ -88,7 +88,7 @@ TfrmMain::~TfrmMain()
     dmQ274->SetHost(nullptr);
     dmQ274->Poller.OnPollingStopped = nullptr;
     // A normal end: the log's journal is not needed any more.
-    if (FJournal)
+    if (FJournal && !FKeepJournal)
         FJournal->Remove();
     // The handler captures this window.
     SetAppExceptionHandler({});
@@ -262,6 +262,28 @@ void TfrmMain::closeEvent(QCloseEvent *event)
         return;
     }
     event->accept();
+}
+
+void TfrmMain::QuietEnd()
+{
+    // Whoever ended the session is not there to answer.
+    try {
+        if (PortIsOpen())
+            ClosePortForExit();
+    } catch (const std::exception &e) {
+        HandleAppException(e, false);
+    }
+    // As a close, which saves only a log being kept.
+    if (!chkLog->isChecked())
+        return;
+    try {
+        const QDateTime now = AutosaveNow();
+        SaveLogFile(AutosaveFileName(LogFolder, now.date(), now.time(), Locale), true);
+    } catch (const std::exception &e) {
+        // The journal stays: the next start brings the log back.
+        FKeepJournal = true;
+        HandleAppException(e, false);
+    }
 }
 
 // ---------------------------------------------------------------- errors

@@ -136,7 +136,14 @@ public:
     void SetDataLineClocks(DataLineClocks clocks);
 
     // --- Log files and autosave ---
-    void SaveLogAndClear(const QString &path);
+    // newFile: a new file, path or path with "-2", ... when taken (the
+    // autosave's); else path is replaced (a name the user chose).
+    void SaveLogAndClear(const QString &path, bool newFile = false);
+    QString SaveLogFile(const QString &path, bool newFile);
+    // The end a shutdown, a logout or Ctrl+C asks for: no questions; the
+    // port closes as on Disconnect, a kept log is saved as the autosave
+    // saves it, and the journal goes only once that save worked.
+    void QuietEnd();
     void CheckAutosave();
     QDateTime AutosaveNow() const;
 
@@ -148,7 +155,7 @@ public:
     const TJournal *Journal() const { return FJournal.get(); }
     // How long after a line the journal goes to the disk (set before
     // StartJournal; tests shorten it).
-    int JournalSyncMs = 1000;
+    void SetJournalSyncInterval(int ms) { FJournalSyncMs = ms; }
     void LogMessage(const QString &text) override;
     void ShowLogBanner();
     void LogLoggingState();
@@ -290,9 +297,11 @@ private:
     std::unique_ptr<DataLineWorker> FDataLineWorker;
     std::array<std::unique_ptr<TChannelPanel>, 4> FPanels;
     std::unique_ptr<TJournal> FJournal;
+    bool FKeepJournal = false; // the quiet end could not save the log
     bool FJournalBroken = false;   // no writing until a restart works
     bool FJournalReported = false; // its failure was logged once
     QTimer *FJournalSync = nullptr;
+    int FJournalSyncMs = 1000;
     QTimer *FRepeatFlush = nullptr;
     void JournalAppend(const QString &line);
     void JournalRestart();

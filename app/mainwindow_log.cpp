@@ -232,7 +232,7 @@ void TfrmMain::StartJournal(const QString &folder)
     FJournalSync->setSingleShot(true);
     // At most one trip to the disk a second: a power cut costs at most the
     // last second of the log.
-    FJournalSync->setInterval(JournalSyncMs);
+    FJournalSync->setInterval(FJournalSyncMs);
     connect(FJournalSync, &QTimer::timeout, this, [this] { JournalSyncDue(); });
     JournalRestart();
     RecoverJournalsLater(folder);
@@ -348,7 +348,23 @@ void TfrmMain::AskSaveLog()
     SaveLogAndClear(*path);
 }
 
-void TfrmMain::SaveLogAndClear(const QString &path)
+QString TfrmMain::SaveLogFile(const QString &path, bool newFile)
+{
+    // The model holds the file's bytes as they are: a day's text need not be
+    // built and encoded again.
+    if (const std::optional<QByteArray> bytes = Log.FileBytes()) {
+        if (newFile)
+            return WriteNewLogFileBytes(path, *bytes);
+        WriteLogFileBytes(path, *bytes);
+    } else {
+        if (newFile)
+            return WriteNewLogFile(path, LogText());
+        WriteLogFile(path, LogText());
+    }
+    return path;
+}
+
+void TfrmMain::SaveLogAndClear(const QString &path, bool newFile)
 {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     memLog->setUpdatesEnabled(false);
@@ -357,12 +373,8 @@ void TfrmMain::SaveLogAndClear(const QString &path)
         QApplication::restoreOverrideCursor();
     });
 
-    // Throws before anything in the view changes. The model holds the file's
-    // bytes as they are: a day's text need not be built and encoded again.
-    if (const std::optional<QByteArray> bytes = Log.FileBytes())
-        WriteLogFileBytes(path, *bytes);
-    else
-        WriteLogFile(path, LogText());
+    // Throws before anything in the view changes.
+    SaveLogFile(path, newFile);
     ShowLogBanner();
     LogMessage(MessageIndent + rs::sLogSavedCleared);
 }
@@ -378,7 +390,9 @@ void TfrmMain::CheckAutosave()
         Log.AutosaveDone(AutosaveNow());
         lblSaveCount->setText(QString::number(Log.AutosaveCount));
     });
-    SaveLogAndClear(AutosaveFileName(LogFolder, now.date(), now.time(), Locale));
+    // A name the program picked, which anyone who may write the folder can
+    // foresee: always a new file, never through what is already there.
+    SaveLogAndClear(AutosaveFileName(LogFolder, now.date(), now.time(), Locale), true);
 }
 
 } // namespace q274

@@ -1,6 +1,7 @@
 #include "logfiles.h"
 
 #include "logencoder.h"
+#include "safesave.h"
 #include "timestamp.h"
 
 #include <QDir>
@@ -92,63 +93,6 @@ bool EnsureLogFolder(const QString &path)
 
 namespace {
 
-QString reason(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
-
-[[noreturn]] void fail(const char *what, const QString &path, int error)
-{
-    throw LogFileError(QStringLiteral("%1 \"%2\". %3").arg(QLatin1String(what), path, reason(error)));
-}
-
-// A name next to the target that no other writer uses.
-QByteArray temporaryName(const QByteArray &target)
-{
-    static std::atomic<unsigned> counter{0};
-    return target + ".tmp" + QByteArray::number(qint64(::getpid())) + '_' + QByteArray::number(++counter);
-}
-
-// Where a save lands. A symbolic link is followed to the end of its chain,
-// so the save writes the file the link names and the link stays a link.
-struct SaveTarget {
-    QByteArray path; // never a link; the file need not exist yet
-    bool exists = false;
-    struct stat st {};
-};
-
-// 0, or the errno that stops the save (ELOOP for a chain without end).
-int resolveTarget(const QByteArray &requested, SaveTarget &out)
-{
-    QByteArray current = requested;
-    for (int hops = 0; hops <= 40; ++hops) {
-        struct stat st {};
-        if (::lstat(current.constData(), &st) != 0) {
-            // A missing file (maybe named by a dangling link) is created.
-            if (errno != ENOENT)
-                return errno;
-            out = {current, false, {}};
-            return 0;
-        }
-        if (!S_ISLNK(st.st_mode)) {
-            out = {current, true, st};
-            return 0;
-        }
-        char buf[PATH_MAX];
-        const ssize_t n = ::readlink(current.constData(), buf, sizeof buf);
-        if (n < 0)
-            return errno;
-        if (size_t(n) == sizeof buf)
-            return ENAMETOOLONG;
-        QByteArray next(buf, n);
-        // A relative link is read from the link's own folder.
-        if (!next.startsWith('/')) {
-            const qsizetype slash = current.lastIndexOf('/');
-            if (slash >= 0)
-                next.prepend(current.left(slash + 1));
-        }
-        current = next;
-    }
-    return ELOOP;
-}
-
 bool writeAll(int fd, const char *data, qsizetype size)
 {
     while (size > 0) {
@@ -163,11 +107,6 @@ bool writeAll(int fd, const char *data, qsizetype size)
     }
     return true;
 }
-
-// A write into the temporary file failed with this errno.
-struct WriteFailed {
-    int error;
-};
 
 // How much is written before the disk is asked to start on it, and the size
 // of each write.
@@ -248,87 +187,32 @@ QByteArray LogFileBytesFromLines(const QStringList &lines)
 
 namespace {
 
-// The safe save described in the header around fill, which writes the bytes
-// to the open temporary file and throws WriteFailed.
-void SaveSafely(const QString &path, const std::function<void(int fd)> &fill)
+FileFill TextFill(const QString &viewText)
 {
-    SaveTarget resolved;
-    if (const int error = resolveTarget(QFile::encodeName(path), resolved))
-        fail("Cannot create file", path, error);
-    const QByteArray &target = resolved.path;
-    const bool exists = resolved.exists;
-    const struct stat &existing = resolved.st;
-    if (exists && S_ISDIR(existing.st_mode))
-        fail("Cannot create file", path, EISDIR);
-    // Replacing by rename asks only the folder's permission; a file the user
-    // could not write in place is not replaced either.
-    if (exists && ::access(target.constData(), W_OK) != 0)
-        fail("Cannot create file", path, errno);
-
-    QByteArray temp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp = temporaryName(target);
-        fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST)
-            fail("Cannot create file", path, errno);
-    }
-    if (fd < 0)
-        fail("Cannot create file", path, EEXIST);
-
-    auto abandon = [&](const char *what, int error) {
-        ::close(fd);
-        ::unlink(temp.constData());
-        fail(what, path, error);
-    };
-    // A replaced file keeps its permissions.
-    if (exists && ::fchmod(fd, existing.st_mode & 07777) != 0)
-        abandon("Cannot create file", errno);
-    try {
-        fill(fd);
-    } catch (const WriteFailed &e) {
-        abandon("Cannot write file", e.error);
-    } catch (...) {
-        ::close(fd);
-        ::unlink(temp.constData());
-        throw;
-    }
-    if (::fsync(fd) != 0)
-        abandon("Cannot write file", errno);
-    if (::close(fd) != 0) {
-        const int error = errno;
-        ::unlink(temp.constData());
-        fail("Cannot write file", path, error);
-    }
-    if (::rename(temp.constData(), target.constData()) != 0) {
-        const int error = errno;
-        ::unlink(temp.constData());
-        fail("Cannot create file", path, error);
-    }
-    // The new directory entry reaches the disk as well.
-    const QByteArray folder = QFile::encodeName(QFileInfo(QFile::decodeName(target)).absolutePath());
-    const int dirFd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
-    }
-}
-
-} // namespace
-
-void WriteLogFile(const QString &path, const QString &viewText)
-{
-    SaveSafely(path, [&](int fd) {
+    return [&viewText](int fd) {
         ChunkWriter writer(fd);
         TLogFileEncoder out = FileEncoder(writer);
         EncodeText(out, viewText);
         out.Flush();
-    });
+    };
 }
+
+FileFill BytesFill(const QByteArray &bytes)
+{
+    return [&bytes](int fd) {
+        ChunkWriter writer(fd);
+        for (qsizetype at = 0; at < bytes.size(); at += kWriteStep)
+            writer.Write(bytes.constData() + at, std::min(bytes.size() - at, kWriteStep));
+    };
+}
+
+} // namespace
+
+void WriteLogFile(const QString &path, const QString &viewText) { ReplaceFile(path, TextFill(viewText)); }
 
 void WriteLogFileLines(const QString &path, const QStringList &lines)
 {
-    SaveSafely(path, [&](int fd) {
+    ReplaceFile(path, [&](int fd) {
         ChunkWriter writer(fd);
         TLogFileEncoder out = FileEncoder(writer);
         EncodeLines(out, lines);
@@ -336,13 +220,17 @@ void WriteLogFileLines(const QString &path, const QStringList &lines)
     });
 }
 
-void WriteLogFileBytes(const QString &path, const QByteArray &bytes)
+void WriteLogFileBytes(const QString &path, const QByteArray &bytes) { ReplaceFile(path, BytesFill(bytes)); }
+
+// The program's own names are created new, not replaced.
+QString WriteNewLogFile(const QString &path, const QString &viewText)
 {
-    SaveSafely(path, [&](int fd) {
-        ChunkWriter writer(fd);
-        for (qsizetype at = 0; at < bytes.size(); at += kWriteStep)
-            writer.Write(bytes.constData() + at, std::min(bytes.size() - at, kWriteStep));
-    });
+    return CreateNewFile(path, 0666, TextFill(viewText));
+}
+
+QString WriteNewLogFileBytes(const QString &path, const QByteArray &bytes)
+{
+    return CreateNewFile(path, 0666, BytesFill(bytes));
 }
 
 } // namespace q274

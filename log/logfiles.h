@@ -60,9 +60,10 @@ public:
 // place of the target, so a failure never damages an existing file and
 // leaves nothing behind. A symbolic link is followed to the file it names
 // (created when missing), which is replaced in its own folder; the link
-// stays. An existing file the user may not write is refused, and a replaced
-// file keeps its permission bits. Throws LogFileError naming the path and the
-// reason.
+// stays. A link another user made in a shared (world-writable, sticky)
+// folder is refused, as the kernel refuses it. An existing file the user may
+// not write is refused, and a replaced file keeps its permission bits.
+// Throws LogFileError naming the path and the reason.
 void WriteLogFile(const QString &path, const QString &viewText);
 // The same safe save for the log's lines (TLogModel::Lines()): the bytes of
 // LogFileBytesFromLines, encoded and written a megabyte at a time, so the
@@ -70,5 +71,10 @@ void WriteLogFile(const QString &path, const QString &viewText);
 void WriteLogFileLines(const QString &path, const QStringList &lines);
 // The same safe save for bytes already in log file form.
 void WriteLogFileBytes(const QString &path, const QByteArray &bytes);
+// For names the program picks itself (the autosave): the file is always a
+// new one, path or path with "-2", "-3", ... before ".log" when the name is
+// taken; nothing there is replaced or followed. Returns the path written.
+QString WriteNewLogFile(const QString &path, const QString &viewText);
+QString WriteNewLogFileBytes(const QString &path, const QByteArray &bytes);
 
 } // namespace q274

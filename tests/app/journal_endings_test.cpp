@@ -9,6 +9,7 @@
 #include "support/support.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -23,6 +24,7 @@
 #include <cstring>
 #include <functional>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/mount.h>
 
 using namespace q274;
@@ -139,7 +141,7 @@ TEST_F(Endings, KilledThreeTimesWithTheSamePidThreeLogsComeBackOnceEach)
 TEST_F(Endings, TheWindowsJournalSyncPutsTheLineOnTheDisk)
 {
     TfrmMain w;
-    w.JournalSyncMs = 0;
+    w.SetJournalSyncInterval(0);
     w.ShowLogBanner();
     w.StartJournal(State());
     w.LogMessage(q274test::kIndent + QStringLiteral("on the disk"));
@@ -158,7 +160,7 @@ TEST_F(Endings, AJournalStoppedByAFullDiskComesBackWithTheLinesItMissed)
         GTEST_SKIP() << "mounting a small tmpfs is not permitted here: " << std::strerror(errno);
     auto unmount = qScopeGuard([&] { ::umount2(QFile::encodeName(small).constData(), MNT_DETACH); });
     TfrmMain w;
-    w.JournalSyncMs = 0;
+    w.SetJournalSyncInterval(0);
     w.ShowLogBanner();
     w.StartJournal(small + QStringLiteral("/q274"));
     QFile filler(small + QStringLiteral("/filler"));
@@ -181,4 +183,73 @@ TEST_F(Endings, AJournalStoppedByAFullDiskComesBackWithTheLinesItMissed)
     EXPECT_EQ(Read(w.Journal()->Path()), LogFileBytes(w.LogText()));
     EXPECT_TRUE(w.LogText().contains(QStringLiteral("while full 5")));
     EXPECT_EQ(QDir(small + QStringLiteral("/q274")).entryList(QDir::Files).size(), 1);
+}
+
+// A shutdown's SIGTERM, a logout's SIGHUP and Ctrl+C's SIGINT end the program
+// with status 0, the log saved as the autosave saves it and no journal left;
+// three ends within a second take three names.
+TEST_F(Endings, TermHupAndIntEndQuietlyWithTheLogSaved)
+{
+    // Children inherit what the test runner ignores; these must reach them.
+    ::signal(SIGHUP, SIG_DFL);
+    ::signal(SIGINT, SIG_DFL);
+    QSet<QByteArray> journals;
+    for (const int sig : {SIGTERM, SIGHUP, SIGINT}) {
+        q274test::ChildProcess p(Q274_PROGRAM_PATH, {});
+        ASSERT_TRUE(p.Started());
+        const QString journal = NewJournal({}, "Logging enabled");
+        ASSERT_FALSE(journal.isEmpty()) << "signal " << sig;
+        journals << Read(journal);
+        p.Signal(sig);
+        EXPECT_EQ(p.Wait(10000), std::optional<int>(0)) << "signal " << sig;
+        EXPECT_TRUE(Journals().isEmpty()) << "signal " << sig;
+    }
+    QSet<QByteArray> saved;
+    for (const QString &name : QDir(LogFolder()).entryList({QStringLiteral("Q274TC_*.log")}, QDir::Files))
+        saved << Read(LogFolder() + QLatin1Char('/') + name);
+    EXPECT_EQ(saved, journals);
+    EXPECT_EQ(QDir(LogFolder()).entryList(QDir::Files).size(), 3);
+}
+
+// The user's own file, named by links another user planted in a shared log
+// folder under the names the program will pick, keeps its bytes through a
+// save, an autosave and the quiet end.
+TEST_F(Endings, PlantedLinksInASharedLogFolderLeaveTheUsersFileAlone)
+{
+    const passwd *nobody = ::getpwnam("nobody");
+    if (::geteuid() != 0 || !nobody)
+        GTEST_SKIP() << "links of another user need root to make";
+    const QString shared = home.filePath(QStringLiteral("shared"));
+    ASSERT_TRUE(QDir().mkdir(shared));
+    ::chmod(QFile::encodeName(shared).constData(), 01777);
+    const QString keys = home.filePath(QStringLiteral("authorized_keys"));
+    {
+        QFile f(keys);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("ssh-ed25519 mine\n");
+    }
+    auto plant = [&](const QString &name) {
+        ASSERT_TRUE(QFile::link(keys, name));
+        ASSERT_EQ(::lchown(QFile::encodeName(name).constData(), nobody->pw_uid, nobody->pw_gid), 0);
+    };
+    const QDateTime now(QDate(2026, 1, 2), QTime(10, 0, 0));
+    {
+        TfrmMain w;
+        w.SetLogFolder(shared);
+        w.SetAutosaveClock([now] { return now; });
+        w.ShowLogBanner();
+        w.StartJournal(State());
+        const QString autosave = AutosaveFileName(shared, now.date(), now.time(), w.LocaleInUse());
+        plant(autosave);
+        plant(shared + QStringLiteral("/chosen.log"));
+        EXPECT_THROW(w.SaveLogAndClear(shared + QStringLiteral("/chosen.log")), LogFileError);
+        w.LogModel().LastAutosaveTime = now.addDays(-2);
+        w.CheckAutosave();
+        EXPECT_TRUE(QFile::exists(autosave.chopped(4) + QStringLiteral("-2.log")));
+        w.LogMessage(q274test::kIndent + QStringLiteral("at the end"));
+        w.QuietEnd();
+        EXPECT_TRUE(Read(autosave.chopped(4) + QStringLiteral("-3.log")).contains("at the end"));
+    }
+    EXPECT_EQ(Read(keys), QByteArray("ssh-ed25519 mine\n"));
+    EXPECT_TRUE(Journals().isEmpty());
 }
