@@ -153,6 +153,13 @@ public:
     // folder. A normal end of the window removes the journal.
     void StartJournal(const QString &folder);
     const TJournal *Journal() const { return FJournal.get(); }
+    // Waits until the journals of ended sessions are saved (their log lines
+    // follow through the event loop).
+    void WaitForRecovery()
+    {
+        if (FRecovery.joinable())
+            FRecovery.join();
+    }
     // How long after a line the journal goes to the disk (set before
     // StartJournal; tests shorten it).
     void SetJournalSyncInterval(int ms) { FJournalSyncMs = ms; }

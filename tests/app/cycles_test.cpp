@@ -96,6 +96,7 @@ TEST(ConnectCycles, LeaveNoFilesThreadsOrMemoryBehind)
     dm.Poller.tmrTStatus->SetInterval(5);
     auto w = std::make_unique<TfrmMain>(&dm);
     w->StartJournal(QDir(temporaryHome.path).filePath(QStringLiteral("journal")));
+    w->WaitForRecovery(); // its thread is not one the cycles leave
     w->ShowLogBanner();
     w->Connection()->Poller.StartCommandSender();
 
