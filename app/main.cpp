@@ -117,6 +117,12 @@ int main(int argc, char **argv)
     // The window previews every key of the program before the focused
     // control: its shortcuts work wherever the focus is.
     app.installEventFilter(&frmMain);
+    // A shutdown, a logout or Ctrl+C: the quiet end, then a normal exit.
+    // Set before the journal starts, so no journal is left to a signal.
+    q274::TQuitSignals quitSignals([&frmMain](int) {
+        frmMain.QuietEnd();
+        QCoreApplication::exit(0);
+    });
     frmMain.show();
     frmMain.StartJournal(q274::TJournal::DefaultFolder());
     if (!options.profile.isEmpty() && frmMain.UseProfile(options.profile)) {
@@ -126,11 +132,6 @@ int main(int argc, char **argv)
             dmQ274.ComPort->SetPort(options.port);
         frmMain.StartUnattended();
     }
-    // A shutdown, a logout or Ctrl+C: the quiet end, then a normal exit.
-    q274::TQuitSignals quitSignals([&frmMain](int) {
-        frmMain.QuietEnd();
-        QCoreApplication::exit(0);
-    });
     if (options.logPage)
         frmMain.ShowLogPage();
     // Once the window is up, so a file that cannot be read is said in it.
