@@ -132,8 +132,13 @@ std::string Board::field(int channel)
 
 std::string Board::answer(std::string_view command)
 {
-    if (!isValidCommand(command))
-        return "E" + escapeBytes(command);
+    if (!isValidCommand(command)) {
+        // Built by appending: GCC 12 warns wrongly about "E" + std::string
+        // (-Wrestrict) in optimised builds.
+        std::string reply(1, 'E');
+        reply += escapeBytes(command);
+        return reply;
+    }
     if (command == "?")
         return identification;
     const char letter = command[0];

@@ -97,6 +97,10 @@ int main(int argc, char **argv)
         std::fputs(helpText(programName).c_str(), stdout);
         return 0;
     }
+    if (parsed.action == ParsedOptions::Action::Version) {
+        std::printf("%s %s\n", programName, Q274_VERSION);
+        return 0;
+    }
     if (parsed.action == ParsedOptions::Action::Error) {
         std::fprintf(stderr, "%s: %s\nTry '%s --help' for the list of options.\n", programName, parsed.error.c_str(),
                      programName);

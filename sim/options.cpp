@@ -124,6 +124,10 @@ ParsedOptions parseOptions(const std::vector<std::string> &args)
             result.action = ParsedOptions::Action::Help;
             return result;
         }
+        if (name == "--version") {
+            result.action = ParsedOptions::Action::Version;
+            return result;
+        }
         if (const auto eq = name.find('='); name.rfind("--", 0) == 0 && eq != std::string::npos) {
             value = name.substr(eq + 1);
             name.resize(eq);
@@ -195,6 +199,7 @@ Faults, for tests and demonstrations:
                        hang-up) and exit
 
   -h, --help           show this text and exit
+      --version        show the version and exit
 
 Exit status: 0 on a normal end (SIGINT, SIGTERM, a --hangup-after option), 1 when the
 pseudo-terminal, the link or the trace file cannot be set up, 2 on a wrong

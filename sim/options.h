@@ -26,7 +26,7 @@ struct SimOptions {
 };
 
 struct ParsedOptions {
-    enum class Action { Run, Help, Error };
+    enum class Action { Run, Help, Version, Error };
     Action action = Action::Run;
     SimOptions options;
     std::string error; // for Action::Error

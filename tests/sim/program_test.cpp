@@ -445,6 +445,11 @@ TEST(SimProgram, HelpAndWrongOptions)
         EXPECT_EQ(sim.waitExit(), 0);
     }
     {
+        SimProcess sim({"--version"});
+        EXPECT_EQ(sim.readAllStdout(), "q274-board-sim " + std::string(EXPECTED_VERSION) + "\n");
+        EXPECT_EQ(sim.waitExit(), 0);
+    }
+    {
         SimProcess sim({"--no-such-option"});
         EXPECT_NE(sim.readAllStderr().find("unknown option '--no-such-option'"), std::string::npos);
         EXPECT_EQ(sim.waitExit(), 2);
