@@ -77,8 +77,15 @@ TemporaryHome::TemporaryHome()
         path = QFile::decodeName(made);
     setenv("HOME", pattern.constData(), 1);
     setenv("XDG_CONFIG_HOME", (pattern + "/.config").constData(), 1);
+    setenv("XDG_DATA_HOME", (pattern + "/.local/share").constData(), 1);
+    setenv("XDG_CACHE_HOME", (pattern + "/.cache").constData(), 1);
     unsetenv("XDG_STATE_HOME");
     unsetenv("XDG_DOCUMENTS_DIR");
+}
+
+bool TemporaryHome::InUse()
+{
+    return qEnvironmentVariable("HOME").startsWith(QDir::tempPath() + QStringLiteral("/q274-home-"));
 }
 
 TemporaryHome::~TemporaryHome()

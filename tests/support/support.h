@@ -29,13 +29,16 @@ bool WaitFor(const std::function<bool()> &done, std::chrono::milliseconds limit 
 
 // A private home folder for the whole test program: the log folder and the
 // journal go under HOME, so the real home stays untouched. Create one as a
-// global object, before anything asks for those folders.
+// global object, before anything asks for those folders; the shared test
+// main makes one for every program that has none.
 struct TemporaryHome {
     QString path;
     TemporaryHome();
     ~TemporaryHome();
     TemporaryHome(const TemporaryHome &) = delete;
     TemporaryHome &operator=(const TemporaryHome &) = delete;
+    // Whether HOME is already one of these.
+    static bool InUse();
 };
 
 // Keeps running the hand-offs for a while (to see that nothing more arrives).
