@@ -1,7 +1,9 @@
 #include "channelpanel.h"
 
+#include "accessnames.h"
 #include "controls.h"
 #include "look.h"
+#include "namedcombo.h"
 #include "rstrings.h"
 
 #include <QCheckBox>
@@ -10,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QToolButton>
 
 namespace q274 {
 
@@ -54,7 +57,7 @@ TChannelPanel::TChannelPanel(QWidget *page, int channel, int x) : Channel(channe
         e->setFont(LayoutFont(12, true));
     }
 
-    Mode = Make<QComboBox>(Box, "", 34, 186, 64, 22);
+    Mode = Make<TNamedComboBox>(Box, "", 34, 186, 64, 22);
     Mode->setObjectName(ChannelName("cmbMode", channel));
     Mode->addItems({ModeCool, ModeHeat});
     Mode->setCurrentIndex(1);
@@ -80,7 +83,32 @@ TChannelPanel::TChannelPanel(QWidget *page, int channel, int x) : Channel(channe
     RelayButton->setProperty("Tag", channel);
     RelayButton->setFont(LayoutFont(13));
 
+    NameForAssistiveTechnology();
     ApplyCaptions();
+}
+
+void TChannelPanel::NameForAssistiveTechnology()
+{
+    const auto name = [this](QWidget *w, const char *what) {
+        w->setAccessibleName(ChannelAccessibleName(Channel, QLatin1String(what)));
+    };
+    name(Box, "relay control");
+    name(Enable, "enabled");
+    name(SetPoint, "set point");
+    name(SetPointSpinner->UpButton(), "set point up");
+    name(SetPointSpinner->DownButton(), "set point down");
+    name(Dropout, "dropout");
+    name(DropoutSpinner->UpButton(), "dropout up");
+    name(DropoutSpinner->DownButton(), "dropout down");
+    name(Mode, "mode");
+    name(Override, "manual overrides control");
+    name(RelayButton, "relay");
+    SetPoint->setAccessibleDescription(QStringLiteral("Up and Down step by 1, Page Up and Page Down by 10"));
+    Dropout->setAccessibleDescription(SetPoint->accessibleDescription());
+    SetPointLabel->setBuddy(SetPoint);
+    DropoutLabel->setBuddy(Dropout);
+    ModeLabel->setBuddy(Mode);
+    OverrideLabel->setBuddy(Override);
 }
 
 ChannelSettings TChannelPanel::Read() const

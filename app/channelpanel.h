@@ -44,6 +44,9 @@ struct TChannelPanel {
     QLabel *OverrideLabel;
     QCheckBox *Override;
     QPushButton *RelayButton;
+
+private:
+    void NameForAssistiveTechnology();
 };
 
 } // namespace q274

@@ -3,6 +3,7 @@
 #include "charttime.h"
 #include "dialogs.h"
 #include "logfiles.h"
+#include "namedcombo.h"
 #include "shellrules.h"
 
 #include <QAreaSeries>
@@ -106,11 +107,12 @@ TChartPage::TChartPage(const TSampleRecorder &recorder, const TChannels &channel
     outer->setSpacing(2);
     auto *bar = new QHBoxLayout;
     outer->addLayout(bar);
-    cmbRange = new QComboBox(this);
+    cmbRange = new TNamedComboBox(this);
     cmbRange->setObjectName(QStringLiteral("cmbRange"));
     cmbRange->addItems({QStringLiteral("10 minutes"), QStringLiteral("1 hour"), QStringLiteral("8 hours"),
                         QStringLiteral("24 hours"), QStringLiteral("All")});
     cmbRange->setCurrentIndex(1);
+    cmbRange->setAccessibleName(QStringLiteral("Chart time range"));
     btnFollow = new QPushButton(QStringLiteral("Follow"), this);
     btnFollow->setObjectName(QStringLiteral("btnFollow"));
     btnFollow->setToolTip(QStringLiteral("Keep the newest readings in view"));
@@ -161,6 +163,7 @@ TChartPage::TChartPage(const TSampleRecorder &recorder, const TChannels &channel
     MakeSeries(Series, false);
     View = new TChartView(Chart, *this);
     View->setObjectName(QStringLiteral("chtView"));
+    View->setAccessibleName(QStringLiteral("Chart of temperatures and relays"));
     outer->addWidget(View, 1);
 
     FRedrawTimer = new QTimer(this);

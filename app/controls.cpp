@@ -1,5 +1,6 @@
 #include "controls.h"
 
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPainter>
 #include <QToolButton>
@@ -68,6 +69,9 @@ TUpDown::TUpDown(int min, int max, int position, QLineEdit *associate, QWidget *
     }
     connect(FUp, &QToolButton::clicked, this, [this] { Click(true); });
     connect(FDown, &QToolButton::clicked, this, [this] { Click(false); });
+    // The arrows take no focus, so the keyboard reaches them through the edit.
+    if (FAssociate)
+        FAssociate->installEventFilter(this);
     WriteAssociate();
 }
 
@@ -77,14 +81,36 @@ void TUpDown::SetPosition(int position)
     WriteAssociate();
 }
 
-void TUpDown::Click(bool up)
+void TUpDown::Click(bool up) { Step(up ? 1 : -1); }
+
+void TUpDown::Step(int delta)
 {
-    const int next = std::clamp(FPos + (up ? 1 : -1), FMin, FMax);
+    const int next = std::clamp(FPos + delta, FMin, FMax);
     if (next != FPos) {
         FPos = next;
         WriteAssociate();
     }
-    emit clicked(up);
+    emit clicked(delta > 0);
+}
+
+bool TUpDown::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched != FAssociate || event->type() != QEvent::KeyPress)
+        return QWidget::eventFilter(watched, event);
+    const auto *ke = static_cast<QKeyEvent *>(event);
+    // Ctrl and Alt combinations stay the window's shortcuts.
+    if (ke->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
+        return false;
+    int delta = 0;
+    switch (ke->key()) {
+    case Qt::Key_Up: delta = 1; break;
+    case Qt::Key_Down: delta = -1; break;
+    case Qt::Key_PageUp: delta = 10; break;
+    case Qt::Key_PageDown: delta = -10; break;
+    default: return false;
+    }
+    Step(delta);
+    return true;
 }
 
 void TUpDown::resizeEvent(QResizeEvent *)

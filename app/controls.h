@@ -37,7 +37,8 @@ private:
 
 // Up-down spinner: the only writer of its associated edit's text. Clicks
 // stop at the limits (no wrap-around); every click is reported, also one
-// that could not move.
+// that could not move. On the focused edit, Up and Down step by 1 and Page Up
+// and Page Down by 10, each press reported as one click.
 class TUpDown : public QWidget {
     Q_OBJECT
 public:
@@ -49,6 +50,8 @@ public:
     void Click(bool up);
     // Moves to position (clamped) and writes the edit, without a click.
     void SetPosition(int position);
+    // Moves by delta within the limits and reports it as one click.
+    void Step(int delta);
     QToolButton *UpButton() const { return FUp; }
     QToolButton *DownButton() const { return FDown; }
 
@@ -57,6 +60,7 @@ signals:
 
 protected:
     void resizeEvent(QResizeEvent *) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void WriteAssociate();

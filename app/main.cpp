@@ -14,6 +14,8 @@
 #include <QIcon>
 #include <QTimer>
 
+#include <xcb/xcb.h>
+
 #include <cstdio>
 #include <memory>
 
@@ -66,11 +68,26 @@ Options ParseCommandLine(int argc, char **argv)
 
 // Without a display Qt aborts with advice to reinstall, which misleads; say
 // what is missing instead. A platform the user picked (QT_QPA_PLATFORM, such
-// as offscreen) is left to Qt.
-bool NoDisplay()
+// as offscreen) is left to Qt, and so is a Wayland session. Empty: a display
+// is there; otherwise why there is none.
+QString MissingDisplay()
 {
-    return qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY")
-           && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    if (!platform.isEmpty() && !platform.startsWith("xcb"))
+        return {};
+    const bool wayland = platform.isEmpty() && !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    if (wayland)
+        return {};
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        return platform.isEmpty() ? QStringLiteral("neither DISPLAY nor WAYLAND_DISPLAY is set")
+                                  : QStringLiteral("DISPLAY is not set");
+    // An X server that is gone, or refuses us, is as good as none.
+    xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
+    const bool dead = xcb_connection_has_error(connection) != 0;
+    xcb_disconnect(connection);
+    if (dead)
+        return QStringLiteral("the X display %1 does not answer").arg(qEnvironmentVariable("DISPLAY"));
+    return {};
 }
 
 } // namespace
@@ -78,10 +95,11 @@ bool NoDisplay()
 int main(int argc, char **argv)
 {
     const Options options = ParseCommandLine(argc, argv);
-    if (NoDisplay()) {
-        std::fputs("Q274TCstd needs a graphical desktop, but no display was found (neither DISPLAY\n"
-                   "nor WAYLAND_DISPLAY is set). Start it from a desktop session.\n",
-                   stderr);
+    if (const QString missing = MissingDisplay(); !missing.isEmpty()) {
+        std::fprintf(stderr,
+                     "Q274TCstd needs a graphical desktop, but no display was found (%s).\n"
+                     "Start it from a desktop session.\n",
+                     missing.toLocal8Bit().constData());
         return 1;
     }
 

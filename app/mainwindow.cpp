@@ -1,8 +1,10 @@
 #include "mainwindow.h"
 
 #include "about.h"
+#include "accessnames.h"
 #include "application.h"
 #include "chartpage.h"
+#include "comerrors.h"
 #include "dialogs.h"
 #include "help.h"
 #include "logfiles.h"
@@ -172,13 +174,21 @@ void TfrmMain::SetRelayIndicator(int channel, RelayFill fill)
 {
     const QColor c = fill == RelayFill::On ? kFillOn : fill == RelayFill::Off ? kBackground : kFillUnknown;
     Indicator(channel)->SetBrushColor(c);
+    Indicator(channel)->setAccessibleName(RelayLampAccessibleName(
+        channel, fill == RelayFill::Unknown ? std::nullopt : std::optional<bool>(fill == RelayFill::On)));
 }
 
 void TfrmMain::ClearReadouts()
 {
     Channels.ClearReadouts();
     for (int ch = 1; ch <= 4; ++ch)
-        Readout(ch)->setText(Channels.Readout(ch));
+        ShowReadoutText(ch);
+}
+
+void TfrmMain::ShowReadoutText(int channel)
+{
+    Readout(channel)->setText(Channels.Readout(channel));
+    Readout(channel)->setAccessibleName(ReadoutAccessibleName(channel, Channels.Readout(channel), UseFahrenheit));
 }
 
 void TfrmMain::ColourReadouts(bool portOpen)
@@ -205,7 +215,13 @@ bool TfrmMain::eventFilter(QObject *watched, QEvent *event)
         auto *ke = static_cast<QKeyEvent *>(event);
         Guarded([this, ke] { FormKeyDown(ke->key(), ke->modifiers(), ke->nativeScanCode()); });
     }
-    return QWidget::eventFilter(watched, event); // never consumed
+    // Esc on the log view is the one key taken from a control.
+    if (event->type() == QEvent::KeyPress && watched == memLog
+        && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape) {
+        LeaveLogView();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event); // other keys are never consumed
 }
 
 bool TfrmMain::FormKeyDown(int key, Qt::KeyboardModifiers modifiers, quint32 nativeScanCode)
@@ -234,6 +250,7 @@ bool TfrmMain::FormKeyDown(int key, Qt::KeyboardModifiers modifiers, quint32 nat
     case ShortcutAction::OpenProfile: OpenProfileClick(); break;
     case ShortcutAction::ShowAlarmsPage: pgMain->setCurrentWidget(tabAlarms); break;
     case ShortcutAction::AcknowledgeAlarm: AcknowledgeAlarms(); break;
+    case ShortcutAction::FocusLogView: FocusLogView(); break;
     }
     return true;
 }
@@ -294,6 +311,12 @@ void TfrmMain::HandleAppException(const std::exception &error, bool showBox)
     LogMessage(MessageIndent + rs::sApplicationError + QLatin1Char(' ') + message);
     if (showBox)
         CurrentDialogs().ShowError(this, ApplicationTitle(), ErrorBoxText(message));
+    // The table's text names neither the device nor a way out.
+    const auto *portError = dynamic_cast<const EComPort *>(&error);
+    if (portError && portError->PortErrorCode() == CError_OpenFailed && portError->SystemErrorCode() > 0)
+        LogMessage(MessageIndent
+                   + PortOpenAdvice(QString::fromStdString(DevicePathForPort(dmQ274->ComPort->Port())),
+                                    portError->SystemErrorCode()));
 }
 
 void TfrmMain::Guarded(const std::function<void()> &fn)
@@ -385,7 +408,7 @@ void TfrmMain::LogDataErrorOnce(bool &logged)
 bool TfrmMain::ShowReadout(int channel, const QString &value, const QString &noSensor, qint64 time)
 {
     const bool ok = Channels.ShowValue(channel, value, noSensor, UseFahrenheit, SeparatorOf(DecimalSeparatorText));
-    Readout(channel)->setText(Channels.Readout(channel));
+    ShowReadoutText(channel);
     // The board sends Celsius with "."; no sensor or no number: a break in the line.
     const std::optional<double> celsius =
         ok && value != noSensor ? ParseLocaleFloat(value, QChar('.')) : std::optional<double>();

@@ -24,6 +24,7 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QLocale>
+#include <QPointer>
 #include <QStringList>
 #include <QWidget>
 
@@ -276,6 +277,8 @@ private:
     // Shows one value on a read-out; false (and " -" shown) when it cannot be read.
     // time: when the reply came, for the chart's history.
     bool ShowReadout(int channel, const QString &value, const QString &noSensor, qint64 time);
+    // The read-out's text and, with its unit, the name a screen reader reads.
+    void ShowReadoutText(int channel);
     void RunChannelControl(bool &dataErrorLogged);
     void LogDataErrorOnce(bool &logged);
 
@@ -293,6 +296,13 @@ private:
     void Guarded(const std::function<void()> &fn);
 
     bool FShown = false;
+
+    // F6 lends the keyboard to the log view, which Tab never reaches; Esc
+    // gives it back to the page and control that had it.
+    void FocusLogView();
+    void LeaveLogView();
+    QPointer<QWidget> FFocusBeforeLog;
+    QPointer<QWidget> FPageBeforeLog;
 
     // Runs on the UI thread for each line the worker hands over.
     void DataLineDue();

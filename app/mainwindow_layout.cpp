@@ -3,9 +3,11 @@
 // and the per-channel access to them.
 #include "mainwindow.h"
 
+#include "accessnames.h"
 #include "chartpage.h"
 #include "controls.h"
 #include "look.h"
+#include "namedcombo.h"
 #include "rstrings.h"
 
 #include <QCheckBox>
@@ -61,6 +63,8 @@ void TfrmMain::BuildLayout()
     BuildLogPage();
     BuildChartPage();
     BuildAlarmsPage();
+    pgMain->setAccessibleName(QStringLiteral("Pages"));
+    pgMain->tabBar()->setAccessibleName(QStringLiteral("Page tabs"));
 }
 
 void TfrmMain::BuildButtonColumn()
@@ -77,16 +81,20 @@ void TfrmMain::BuildButtonColumn()
     lblTDisplay->setText(rs::sTemperatureDisplay);
     lblLogEnable->setText(rs::sEnableLogging);
 
-    cmbDeg = Make<QComboBox>(pnlButtons, "cmbDeg", 40, 43, 41, 26);
+    cmbDeg = Make<TNamedComboBox>(pnlButtons, "cmbDeg", 40, 43, 41, 26);
     cmbDeg->addItems({QStringLiteral("C"), QStringLiteral("F")});
     cmbDeg->setCurrentIndex(0);
     cmbDeg->setFont(SansFont(16, true));
+    cmbDeg->setAccessibleName(QStringLiteral("Temperature unit"));
+    lblTDisplay->setBuddy(cmbDeg);
 
     btnCOM = Make<QPushButton>(pnlButtons, "btnCOM", 11, 112, 98, 23);
     btnCOM->setText(QStringLiteral("COM Port"));
 
     chkLog = Make<QCheckBox>(pnlButtons, "chkLog", 53, 188, 35, 17);
     chkLog->setChecked(true);
+    chkLog->setAccessibleName(QStringLiteral("Enable logging"));
+    lblLogEnable->setBuddy(chkLog);
 
     lblSaveCount = Make<QLabel>(pnlButtons, "lblSaveCount", 11, 203, 98, 19);
     lblSaveCount->setText(QStringLiteral("0"));
@@ -144,11 +152,13 @@ void TfrmMain::BuildReadoutStrip()
         lbl->setFont(SansFont(19, true));
         lbl->setText(QStringLiteral(" -"));
         lbl->setToolTip(QStringLiteral("Ch%1  Temperature").arg(ch));
+        lbl->setAccessibleName(ReadoutAccessibleName(ch, lbl->text(), false));
 
         // Created after the read-out so it is drawn on top of it.
         auto *shp = Make<TShape>(gb, "", 115, 32, 16, 16);
         shp->setObjectName(ChannelName("shp", ch));
         shp->setToolTip(QStringLiteral("Ch%1  Relay").arg(ch));
+        shp->setAccessibleName(RelayLampAccessibleName(ch, std::nullopt));
 
         *boxes[i] = gb;
         *labels[i] = lbl;
@@ -198,6 +208,9 @@ void TfrmMain::BuildLogPage()
     inner->setContentsMargins(4, 0, 0, 0); // the 4-pixel strip on the left
     memLog = new TLogView(pnlLog);
     memLog->setObjectName(QStringLiteral("memLog"));
+    memLog->setAccessibleName(QStringLiteral("Log"));
+    memLog->setAccessibleDescription(QStringLiteral("F6 focuses the log, Esc goes back"));
+    memLog->installEventFilter(this); // Esc, whoever previews the keys
     memLog->setReadOnly(true);
     memLog->setFrameShape(QFrame::NoFrame);
     memLog->setLineWrapMode(QPlainTextEdit::NoWrap);

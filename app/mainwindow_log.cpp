@@ -1,7 +1,7 @@
 // The main window's log side: the log view with its banner, logging switch
 // and Clear Log; the data lines (the first line of a connection and the
 // worker that paces the rest); saving the view by hand, on Clear Log, at exit
-// and every autosave interval.
+// and every autosave interval; F6 into the view and Esc out of it.
 #include "mainwindow.h"
 
 #include "dialogs.h"
@@ -20,6 +20,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
+#include <QPushButton>
 #include <QScopeGuard>
 #include <QTimer>
 
@@ -221,6 +222,26 @@ void TfrmMain::btnClearLogClick()
         AskSaveLog();
     ShowLogBanner();
     LogMessage(MessageIndent + rs::sLogCleared);
+}
+
+void TfrmMain::FocusLogView()
+{
+    if (!memLog->hasFocus()) {
+        FFocusBeforeLog = QApplication::focusWidget();
+        FPageBeforeLog = pgMain->currentWidget();
+    }
+    pgMain->setCurrentWidget(tabLog);
+    memLog->setFocus(Qt::ShortcutFocusReason);
+}
+
+void TfrmMain::LeaveLogView()
+{
+    if (FPageBeforeLog)
+        pgMain->setCurrentWidget(FPageBeforeLog);
+    QWidget *back = FFocusBeforeLog && FFocusBeforeLog != memLog && FFocusBeforeLog->isVisible()
+                        ? FFocusBeforeLog.data()
+                        : btnConn;
+    back->setFocus(Qt::ShortcutFocusReason);
 }
 
 // ---------------------------------------------------------------- journal

@@ -12,6 +12,8 @@ ShortcutAction ShortcutFor(int key, Qt::KeyboardModifiers modifiers, quint32 nat
     constexpr quint32 kDigitRow1 = 10, kDigitRow4 = 13;
     if (key == Qt::Key_F1)
         return ShortcutAction::Help;
+    if (key == Qt::Key_F6)
+        return ShortcutAction::FocusLogView;
     if (!(modifiers & Qt::ControlModifier))
         return ShortcutAction::None;
     switch (key) {

@@ -29,9 +29,11 @@ enum class ShortcutAction {
     OpenProfile,
     ShowAlarmsPage,
     AcknowledgeAlarm,
+    FocusLogView,
 };
 
-// What a key press does in the main window. Only Ctrl is tested; Shift and
+// What a key press does in the main window. F1 and F6 act with any
+// modifiers; for the others only Ctrl is tested; Shift and
 // Alt may be held as well. Keypad digits act like the main-keyboard ones.
 // nativeScanCode is the key's position (xkb keycode, as X11 and Wayland
 // report it; 0 when unknown): the digit row counts by position, so Shift (or a

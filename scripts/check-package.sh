@@ -52,6 +52,18 @@ rc=$?
 set -e
 [ $rc -eq 1 ] && [[ $msg == *"needs a graphical desktop"* ]] ||
   fail "without a display: exit $rc, '$msg'"
+# Nor with a display that does not answer.
+dead=90
+while [ -e "/tmp/.X11-unix/X$dead" ] || [ -e "/tmp/.X$dead-lock" ]; do dead=$((dead + 1)); done
+set +e
+msg=$(env -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM DISPLAY=":$dead" "$bin/Q274TCstd" 2>&1)
+rc=$?
+set -e
+[ $rc -eq 1 ] && [[ $msg == *"needs a graphical desktop"* ]] ||
+  fail "with a dead display: exit $rc, '$msg'"
+sim_version=$("$bin/q274-board-sim" --version) || fail "q274-board-sim --version"
+[ "$sim_version" = "q274-board-sim $(dpkg-deb -f "$deb" Version)" ] ||
+  fail "q274-board-sim --version printed '$sim_version'"
 # The unpacked program starts and draws its window (log folder in scratch).
 HOME="$scratch/home" QT_QPA_PLATFORM=offscreen timeout 60 "$bin/Q274TCstd" --screenshot "$scratch/window.png" ||
   fail "the installed program did not start"

@@ -4,10 +4,10 @@
 set -euo pipefail
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
-  qt6-base-dev qt6-base-dev-tools qt6-charts-dev libqt6opengl6-dev libgl-dev zlib1g-dev
+  qt6-base-dev qt6-base-dev-tools qt6-charts-dev libqt6opengl6-dev libgl-dev zlib1g-dev libxcb1-dev
   libgtest-dev libbenchmark-dev
   libmosquitto-dev mosquitto mosquitto-clients dbus-daemon
-  xvfb xauth xdotool poppler-utils python3
+  xvfb xauth xdotool poppler-utils python3 xdg-utils
   fonts-dejavu-core fonts-liberation
   librsvg2-bin dpkg-dev lintian desktop-file-utils appstream man-db
 )

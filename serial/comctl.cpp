@@ -84,7 +84,7 @@ void TComSelect::Apply()
 
 // ---- TComComboBox ----
 
-TComComboBox::TComComboBox(QWidget *parent) : QComboBox(parent)
+TComComboBox::TComComboBox(QWidget *parent) : TNamedComboBox(parent)
 {
     setEditable(false);
     connect(this, &QComboBox::activated, this, [this](int) { Change(); });
@@ -145,13 +145,24 @@ void TComComboBox::UpdateSettings()
             break;
         }
     }
+    // A port name that means the same device as an item ("COM1" and ttyS0,
+    // "/dev/ttyUSB0" and ttyUSB0) shows that item, but stays the pending
+    // name: OK without a choice must not rename (and so reopen) the port.
+    QString pending = found >= 0 ? itemText(found) : QString();
+    if (found < 0 && FSelect.ComProperty == cpPort && !value.isEmpty()) {
+        const std::string device = DevicePathForPort(value);
+        for (int i = 0; i < count() && found < 0; ++i)
+            if (DevicePathForPort(itemText(i)) == device)
+                found = i;
+        pending = value;
+    }
     setCurrentIndex(found);
     if (found < 0)
         return;
     // The pending value comes from the item, without applying it.
     const bool autoApply = FSelect.AutoApply;
     FSelect.AutoApply = false;
-    FSelect.SelectionChanged(itemText(found));
+    FSelect.SelectionChanged(pending);
     FSelect.AutoApply = autoApply;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "comport.h"
+#include "namedcombo.h"
 
 #include <QComboBox>
 #include <QMetaObject>
@@ -43,7 +44,7 @@ public:
     void Apply();
 };
 
-class TComComboBox : public QComboBox {
+class TComComboBox : public TNamedComboBox {
 public:
     explicit TComComboBox(QWidget *parent = nullptr);
     ~TComComboBox() override;

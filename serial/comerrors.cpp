@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 
 #include <array>
+#include <cerrno>
+#include <system_error>
 #include <mutex>
 
 namespace q274 {
@@ -71,6 +73,28 @@ QString ComErrorText(int code)
     if (!g_tableFilled)
         fillTable();
     return g_table[code - 1];
+}
+
+QString PortOpenAdvice(const QString &device, int systemCode)
+{
+    const QString reason = QString::fromStdString(std::generic_category().message(systemCode));
+    const char *todo = nullptr;
+    switch (systemCode) {
+    case EACCES:
+    case EPERM: todo = QT_TRANSLATE_NOOP("cport", "add your user to the dialout group and log in again"); break;
+    case ENOENT:
+    case ENODEV:
+    case ENXIO: todo = QT_TRANSLATE_NOOP("cport", "is the board plugged in?"); break;
+    case EBUSY:
+    case EWOULDBLOCK:
+        todo = QT_TRANSLATE_NOOP("cport", "another program is using the port; close it, then connect again");
+        break;
+    default: break;
+    }
+    QString line = device + QStringLiteral(": ") + reason;
+    if (todo)
+        line += QStringLiteral(" \u2014 ") + QCoreApplication::translate("cport", todo);
+    return line;
 }
 
 void ReloadComErrorTexts()

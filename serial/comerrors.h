@@ -44,6 +44,11 @@ QString ComErrorText(int code);
 // Looks the texts up once more, e.g. after a translator was installed.
 void ReloadComErrorTexts();
 
+// One line for the user after a failed open of device (its path): the
+// system's reason and what to do about it, e.g. "/dev/ttyUSB0: Permission
+// denied — add your user to the dialout group and log in again".
+QString PortOpenAdvice(const QString &device, int systemCode);
+
 class EComPort : public std::runtime_error {
 public:
     // Without a system error: the message is the table text alone.

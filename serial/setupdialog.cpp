@@ -10,6 +10,7 @@
 #include <QScreen>
 
 #include <memory>
+#include <utility>
 #include <mutex>
 
 namespace q274 {
@@ -116,7 +117,14 @@ TComSetupFrm::TComSetupFrm(QString *errorPolicy, QWidget *parent)
     Label2 = MakeLabel(GroupBox1, "Label2", "Baud Rate", 78, 70);
     Combo2 = MakeList<TComComboBox>(GroupBox1, "Combo2", 84, 66);
     Label7 = MakeLabel(GroupBox1, "Label7", "Data Errors", 78, 103);
-    cmbError = MakeList<QComboBox>(GroupBox1, "cmbError", 84, 100);
+    cmbError = MakeList<TNamedComboBox>(GroupBox1, "cmbError", 84, 100);
+    // Read by screen readers: the lists by their labels, not their values.
+    const std::pair<QLabel *, QComboBox *> pairs[] = {{Label1, Combo1}, {Label2, Combo2}, {Label7, cmbError}};
+    for (const auto &[label, list] : pairs) {
+        label->setBuddy(list);
+        list->setAccessibleName(label->text());
+    }
+    GroupBox1->setAccessibleName(Tr("Port settings"));
 
     // Reads the system's ports now: a failure ends the construction.
     Combo1->SetComProperty(cpPort);

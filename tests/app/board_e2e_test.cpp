@@ -344,7 +344,8 @@ TEST_F(BoardE2E, HangUpEndsTheConnectionWithALoggedLine)
 TEST_F(BoardE2E, PortThatCannotBeOpenedReachesTheErrorHandler)
 {
     Start({});
-    dm.ComPort->SetPort(sim->dir.filePath(QStringLiteral("no-such-device")));
+    const QString device = sim->dir.filePath(QStringLiteral("no-such-device"));
+    dm.ComPort->SetPort(device);
     Ui(*w).btnConn->click();
     EXPECT_FALSE(w->PortIsOpen());
     EXPECT_EQ(Ui(*w).btnConn->text(), rs::sConnect);
@@ -353,6 +354,8 @@ TEST_F(BoardE2E, PortThatCannotBeOpenedReachesTheErrorHandler)
     EXPECT_TRUE(dialogs.requests[0].text.startsWith(QStringLiteral("Unable to open com port (win error code: 2)")))
         << dialogs.requests[0].text.toStdString();
     EXPECT_TRUE(LoggedStart(rs::sApplicationError + QStringLiteral(" Unable to open com port")));
+    // Then, after the table's text, which device and what to do.
+    EXPECT_EQ(Messages().last(), device + QStringLiteral(": No such file or directory \u2014 is the board plugged in?"));
 }
 
 } // namespace

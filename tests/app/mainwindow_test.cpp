@@ -497,7 +497,12 @@ TEST_F(MainWindow, ErrorsFromHandlersAndPostedCallsReachTheHandler)
     w.Connection()->ComPort->SetPort(folder.filePath(QStringLiteral("no-such-port")));
     Ui(w).btnConn->click();
     const QString message = EComPort(CError_OpenFailed, ENOENT).Message();
-    EXPECT_TRUE(Lines(w.LogText()).last().endsWith(QStringLiteral("Application ERROR: ") + message));
+    // The error line, then the device and what to do.
+    const QStringList lines = Lines(w.LogText());
+    ASSERT_GE(lines.size(), 2);
+    EXPECT_TRUE(lines[lines.size() - 2].endsWith(QStringLiteral("Application ERROR: ") + message));
+    EXPECT_TRUE(lines.last().endsWith(QStringLiteral("no-such-port: No such file or directory \u2014 is the board plugged in?")))
+        << lines.last().toStdString();
     EXPECT_EQ(dialogs.Kinds(), QStringList{"error"});
     EXPECT_EQ(dialogs.requests.back().text, message); // ends with ")": no full stop added
 

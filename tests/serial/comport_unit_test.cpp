@@ -65,6 +65,12 @@ TEST(ComErrors, MessagesAndSystemCodeSuffix)
         EXPECT_FALSE(t.endsWith(QLatin1Char('.'))) << code;
     }
     EXPECT_STREQ(EComPort(7, -3).what(), "SetCommState function failed (win error code: -3)");
+
+    // The line after a failed open: the device, the system's reason, a way out.
+    EXPECT_EQ(PortOpenAdvice(QStringLiteral("/dev/ttyUSB0"), EACCES),
+              QStringLiteral("/dev/ttyUSB0: Permission denied \u2014 add your user to the dialout group and log in again"));
+    EXPECT_TRUE(PortOpenAdvice(QStringLiteral("/dev/ttyS0"), EBUSY).contains(QStringLiteral("another program")));
+    EXPECT_EQ(PortOpenAdvice(QStringLiteral("/dev/ttyS0"), EIO), QStringLiteral("/dev/ttyS0: Input/output error"));
 }
 
 TEST(ComPortSettings, DefaultsAndDisplayTexts)

@@ -327,6 +327,34 @@ TEST(RunSetupDialog, OkWithNoPortSelectedKeepsTheName)
     EXPECT_EQ(port.BaudRate(), br115200);
 }
 
+// The default COM1 is the first on-board UART: the list shows it as ttyS0,
+// and OK without a choice keeps the name the user gave.
+TEST(RunSetupDialog, ANameForTheSameDeviceSelectsItsEntry)
+{
+    Seams seams({QStringLiteral("ttyS0"), QStringLiteral("ttyS1"), QStringLiteral("ttyUSB0")});
+    TComPort port;
+    ASSERT_EQ(port.Port(), QStringLiteral("COM1"));
+    QString shown;
+    seams.Runner([&shown](TComSetupFrm &d) {
+        shown = d.Combo1->Text();
+        return int(QDialog::Accepted);
+    });
+    RunSetupDialog(port);
+    EXPECT_EQ(shown, QStringLiteral("ttyS0"));
+    EXPECT_EQ(port.Port(), QStringLiteral("COM1"));
+
+    port.SetPort(QStringLiteral("/dev/ttyUSB0"));
+    RunSetupDialog(port);
+    EXPECT_EQ(shown, QStringLiteral("ttyUSB0"));
+    port.SetPort(QStringLiteral("COM2"));
+    RunSetupDialog(port);
+    EXPECT_EQ(shown, QStringLiteral("ttyS1"));
+    port.SetPort(QStringLiteral("COM9"));
+    RunSetupDialog(port);
+    EXPECT_EQ(shown, QString());
+    EXPECT_EQ(port.Port(), QStringLiteral("COM9"));
+}
+
 TEST(RunSetupDialog, OpenPortGetsOneReconfigurationAndReopensOnlyForANewName)
 {
     Pty a, b;

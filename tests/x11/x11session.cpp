@@ -291,7 +291,11 @@ void Session::Press(const std::string &window, const std::string &keys) const
 {
     // Focus first: without a window manager a key sent to a window that has
     // no focus comes as a synthetic event, which Qt ignores.
-    Run({Xdotool(), "windowfocus", "--sync", window, "key", "--delay", "30", keys});
+    std::vector<std::string> command{Xdotool(), "windowfocus", "--sync", window, "key", "--delay", "30"};
+    std::istringstream each(keys);
+    for (std::string key; each >> key;)
+        command.push_back(key);
+    Run(command);
 }
 
 void Session::Type(const std::string &window, const std::string &text) const

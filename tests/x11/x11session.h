@@ -65,7 +65,7 @@ public:
     // Waits until the window is no longer visible.
     bool Gone(const std::string &window) const;
     // Gives the window the keyboard focus, then presses the keys
-    // (xdotool names: "ctrl+b", "Escape", "Return").
+    // (xdotool names: "ctrl+b", "Escape", "Return"; several apart by blanks).
     void Press(const std::string &window, const std::string &keys) const;
     void Type(const std::string &window, const std::string &text) const;
     // Lets the program act on what came before, for checks that something
