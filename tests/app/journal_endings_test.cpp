@@ -6,6 +6,7 @@
 #include "journal.h"
 #include "logfiles.h"
 #include "mainwindow.h"
+#include "journalhome.h"
 #include "support/support.h"
 
 #include <QCoreApplication>
@@ -28,39 +29,12 @@
 #include <sys/mount.h>
 
 using namespace q274;
+using q274test::PollFor;
 
 namespace {
 
-QByteArray Read(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool WaitFor(const std::function<bool()> &pred, int ms = 10000)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!pred()) {
-        if (t.elapsed() > ms)
-            return false;
-        QThread::msleep(20);
-    }
-    return true;
-}
-
-class Endings : public ::testing::Test {
+class Endings : public q274test::JournalHomeTest {
 protected:
-    void SetUp() override
-    {
-        FOldHome = qgetenv("HOME");
-        qputenv("HOME", home.path().toUtf8());
-        qunsetenv("XDG_STATE_HOME");
-        QDir(home.path()).mkpath(QStringLiteral("Documents/Q274"));
-    }
-    void TearDown() override { qputenv("HOME", FOldHome); }
-    QString State() const { return home.filePath(QStringLiteral(".local/state/q274")); }
-    QString LogFolder() const { return home.filePath(QStringLiteral("Documents/Q274")); }
     QStringList Journals() const { return QDir(State()).entryList({QStringLiteral("journal-*.log")}, QDir::Files); }
     QStringList Recovered() const
     {
@@ -70,16 +44,14 @@ protected:
     QString NewJournal(const QStringList &before, const char *text) const
     {
         QString found;
-        WaitFor([&] {
+        PollFor([&] {
             for (const QString &name : Journals())
-                if (!before.contains(name) && Read(State() + QLatin1Char('/') + name).contains(text))
+                if (!before.contains(name) && q274test::ReadAll(State() + QLatin1Char('/') + name).contains(text))
                     found = State() + QLatin1Char('/') + name;
             return !found.isEmpty();
         });
         return found;
     }
-    QTemporaryDir home;
-    QByteArray FOldHome;
 };
 
 // Runs the event loop (the window's timers) until done() holds.
@@ -118,11 +90,11 @@ TEST_F(Endings, KilledThreeTimesWithTheSamePidThreeLogsComeBackOnceEach)
         const QString journal = NewJournal(before, run == 0 ? "Logging enabled" : "ended unexpectedly saved as");
         ASSERT_FALSE(journal.isEmpty()) << "run " << run;
         EXPECT_TRUE(journal.contains(QStringLiteral("/journal-1-")));
-        killed << Read(journal);
+        killed << q274test::ReadAll(journal);
         p.Signal(SIGKILL);
-        ASSERT_TRUE(WaitFor([&] { return !p.Running(); }));
+        ASSERT_TRUE(PollFor([&] { return !p.Running(); }));
         // The program itself dies with unshare, and its lock with it.
-        ASSERT_TRUE(WaitFor([&] { return TJournal::Orphans(State(), -1).contains(QFileInfo(journal).fileName()); }));
+        ASSERT_TRUE(PollFor([&] { return TJournal::Orphans(State(), -1).contains(QFileInfo(journal).fileName()); }));
     }
     q274test::ChildProcess last(Q274_PROGRAM_PATH, {"--screenshot", home.filePath(QStringLiteral("w.png")).toStdString()});
     EXPECT_EQ(last.Wait(20000), std::optional<int>(0));
@@ -131,7 +103,7 @@ TEST_F(Endings, KilledThreeTimesWithTheSamePidThreeLogsComeBackOnceEach)
     ASSERT_EQ(recovered.size(), 3) << recovered.join(u' ').toStdString();
     QSet<QByteArray> contents;
     for (const QString &name : recovered)
-        contents << Read(LogFolder() + QLatin1Char('/') + name);
+        contents << q274test::ReadAll(LogFolder() + QLatin1Char('/') + name);
     EXPECT_EQ(contents, killed);
     EXPECT_TRUE(Journals().isEmpty());
 }
@@ -147,7 +119,7 @@ TEST_F(Endings, TheWindowsJournalSyncPutsTheLineOnTheDisk)
     w.LogMessage(q274test::kIndent + QStringLiteral("on the disk"));
     EXPECT_TRUE(w.Journal()->SyncPending());
     EXPECT_TRUE(RunUntil([&] { return !w.Journal()->SyncPending(); }));
-    EXPECT_TRUE(Read(w.Journal()->Path()).endsWith("on the disk\r\n"));
+    EXPECT_TRUE(q274test::ReadAll(w.Journal()->Path()).endsWith("on the disk\r\n"));
 }
 
 // A full disk stops the journal with one error line; once there is space the
@@ -180,7 +152,7 @@ TEST_F(Endings, AJournalStoppedByAFullDiskComesBackWithTheLinesItMissed)
     w.LogMessage(q274test::kIndent + QStringLiteral("space again"));
     ASSERT_TRUE(RunUntil([&] { return w.LogText().contains(QStringLiteral("The log journal works again.")); }));
     RunUntil([&] { return !w.Journal()->SyncPending(); });
-    EXPECT_EQ(Read(w.Journal()->Path()), LogFileBytes(w.LogText()));
+    EXPECT_EQ(q274test::ReadAll(w.Journal()->Path()), LogFileBytes(w.LogText()));
     EXPECT_TRUE(w.LogText().contains(QStringLiteral("while full 5")));
     EXPECT_EQ(QDir(small + QStringLiteral("/q274")).entryList(QDir::Files).size(), 1);
 }
@@ -199,14 +171,14 @@ TEST_F(Endings, TermHupAndIntEndQuietlyWithTheLogSaved)
         ASSERT_TRUE(p.Started());
         const QString journal = NewJournal({}, "Logging enabled");
         ASSERT_FALSE(journal.isEmpty()) << "signal " << sig;
-        journals << Read(journal);
+        journals << q274test::ReadAll(journal);
         p.Signal(sig);
         EXPECT_EQ(p.Wait(10000), std::optional<int>(0)) << "signal " << sig;
         EXPECT_TRUE(Journals().isEmpty()) << "signal " << sig;
     }
     QSet<QByteArray> saved;
     for (const QString &name : QDir(LogFolder()).entryList({QStringLiteral("Q274TC_*.log")}, QDir::Files))
-        saved << Read(LogFolder() + QLatin1Char('/') + name);
+        saved << q274test::ReadAll(LogFolder() + QLatin1Char('/') + name);
     EXPECT_EQ(saved, journals);
     EXPECT_EQ(QDir(LogFolder()).entryList(QDir::Files).size(), 3);
 }
@@ -248,8 +220,8 @@ TEST_F(Endings, PlantedLinksInASharedLogFolderLeaveTheUsersFileAlone)
         EXPECT_TRUE(QFile::exists(autosave.chopped(4) + QStringLiteral("-2.log")));
         w.LogMessage(q274test::kIndent + QStringLiteral("at the end"));
         w.QuietEnd();
-        EXPECT_TRUE(Read(autosave.chopped(4) + QStringLiteral("-3.log")).contains("at the end"));
+        EXPECT_TRUE(q274test::ReadAll(autosave.chopped(4) + QStringLiteral("-3.log")).contains("at the end"));
     }
-    EXPECT_EQ(Read(keys), QByteArray("ssh-ed25519 mine\n"));
+    EXPECT_EQ(q274test::ReadAll(keys), QByteArray("ssh-ed25519 mine\n"));
     EXPECT_TRUE(Journals().isEmpty());
 }
