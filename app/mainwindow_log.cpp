@@ -416,4 +416,26 @@ void TfrmMain::CheckAutosave()
     SaveLogAndClear(AutosaveFileName(LogFolder, now.date(), now.time(), Locale), true);
 }
 
+void TfrmMain::QuietEnd()
+{
+    // Whoever ended the session is not there to answer.
+    try {
+        if (PortIsOpen())
+            ClosePortForExit();
+    } catch (const std::exception &e) {
+        HandleAppException(e, false);
+    }
+    // As a close, which saves only a log being kept.
+    if (!chkLog->isChecked())
+        return;
+    try {
+        const QDateTime now = AutosaveNow();
+        SaveLogFile(AutosaveFileName(LogFolder, now.date(), now.time(), Locale), true);
+    } catch (const std::exception &e) {
+        // The journal stays: the next start brings the log back.
+        FKeepJournal = true;
+        HandleAppException(e, false);
+    }
+}
+
 } // namespace q274
