@@ -74,6 +74,7 @@ TfrmMain::TfrmMain(TdmQ274 *dm, QWidget *parent) : QWidget(parent), dmQ274(dm)
     setAutoFillBackground(true);
     setFont(SansFont(12));
 
+    MakeMqttLink();
     BuildLayout();
     FollowLog();
     FormCreate();
@@ -160,6 +161,7 @@ void TfrmMain::ApplySettings()
     if (Chart) // unit, set points and enabled channels are drawn
         Chart->ScheduleRedraw();
     AlarmSettingsChanged(); // the channels watched; a profile's write-back
+    PublishSettings();
 }
 
 void TfrmMain::SetAutosaveInterval(const QString &name) { Log.AutosaveInterval = AutosaveIntervalDays(name); }
@@ -343,6 +345,7 @@ void TfrmMain::ShowConnected()
     ColourReadouts(PortIsOpen());
     Log.LastAutosaveTime = AutosaveNow();
     Recorder.Start();
+    FMqttLink->Link(true);
     UnattendedConnected();
 }
 
@@ -357,6 +360,7 @@ void TfrmMain::ShowDisconnected()
     ShowRelayStatus(QStringLiteral("00"));
     ClearReadouts();
     ColourReadouts(PortIsOpen());
+    FMqttLink->Link(false);
     UnattendedDisconnected();
 }
 
@@ -391,6 +395,7 @@ bool TfrmMain::ShowReadout(int channel, const QString &value, const QString &noS
     const std::optional<double> celsius =
         ok && value != noSensor ? ParseLocaleFloat(value, QChar('.')) : std::optional<double>();
     Recorder.AddReading(channel, celsius.value_or(qQNaN()), time);
+    FMqttLink->Reading(channel, celsius);
     AlarmReading(channel);
     return ok;
 }
@@ -466,6 +471,7 @@ void TfrmMain::ShowRelayStatus(const QString &statusText)
     for (int ch = 1; ch <= 4; ++ch)
         SetRelayIndicator(ch, Channels.RelayOn(ch) ? RelayFill::On : RelayFill::Off);
     Recorder.AddRelays({Channels.RelayOn(1), Channels.RelayOn(2), Channels.RelayOn(3), Channels.RelayOn(4)});
+    PublishRelays();
     LinkAlive();
 }
 

@@ -16,6 +16,7 @@
 #include "journal.h"
 #include "logmodel.h"
 #include "logview.h"
+#include "mqttlink.h"
 #include "profile.h"
 #include "reconnect.h"
 #include "samplerecorder.h"
@@ -47,6 +48,7 @@ namespace q274 {
 
 class TAlarmActions;
 class TAlarmsPage;
+class TBrokerBox;
 class TChartPage;
 
 class TfrmMain : public QWidget, public TdmQ274Host {
@@ -219,6 +221,10 @@ public:
     void OpenProfileClick();
     void SaveProfileAsClick();
 
+    // --- Publishing to an MQTT broker (mainwindow_mqtt.cpp) ---
+    TMqttLink &MqttLink() { return *FMqttLink; }
+    TBrokerBox *BrokerBox() const { return FBrokerBox; }
+
 signals:
     void MqttSettingsChanged(const q274::MqttSettings &settings);
     void AlarmChanged(const q274::AlarmEvent &event);
@@ -358,6 +364,15 @@ private:
     QElapsedTimer FAlarmClockStart;
     std::function<qint64()> FAlarmClock;
     bool FUserClosing = false;
+
+    // --- MQTT ---
+    void MakeMqttLink();
+    void BuildBrokerBox();
+    void ApplyMqtt(const MqttSettings &settings);
+    void PublishSettings();
+    void PublishRelays();
+    std::unique_ptr<TMqttLink> FMqttLink;
+    TBrokerBox *FBrokerBox = nullptr;
 };
 
 } // namespace q274

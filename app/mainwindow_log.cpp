@@ -130,9 +130,11 @@ void TfrmMain::LogTemperatures()
 {
     std::exception_ptr lineError;
     try {
-        if (PortIsOpen())
+        if (PortIsOpen()) {
             LogMessage(ComposeDataFields(
                 {Channels.Readout(1), Channels.Readout(2), Channels.Readout(3), Channels.Readout(4)}));
+            FMqttLink->DataLine(QDateTime::currentDateTime());
+        }
     } catch (...) {
         lineError = std::current_exception();
     }

@@ -68,6 +68,7 @@ void TfrmMain::BuildAlarmsPage()
     FAlarmTick = new QTimer(this);
     FAlarmTick->setInterval(1000);
     connect(FAlarmTick, &QTimer::timeout, this, [this] { Guarded([this] { EvaluateAlarms(); }); });
+    BuildBrokerBox();
 }
 
 qint64 TfrmMain::AlarmNow() const { return FAlarmClock ? FAlarmClock() : FAlarmClockStart.elapsed(); }
@@ -148,7 +149,8 @@ void TfrmMain::ApplyProfile(const Profile &p)
     FMqtt = p.Mqtt;
     ApplySettings();
     AlarmSettingsChanged();
-    if (p.HasMqtt)
+    // A profile without broker settings ends publishing started by another.
+    if (p.HasMqtt || FMqttLink->Publisher())
         emit MqttSettingsChanged(FMqtt);
 }
 

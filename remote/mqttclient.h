@@ -29,6 +29,8 @@ struct MqttClientSettings {
     QString Prefix; // the topics' prefix, as used
     int KeepAliveS = 30;
     int ConnectTimeoutMs = 10000; // a broker that does not answer by then counts as a failure
+
+    bool operator==(const MqttClientSettings &) const = default;
 };
 
 class TMqttClient {

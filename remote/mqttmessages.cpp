@@ -29,6 +29,7 @@ QString EffectiveMqttPrefix(const QString &userPrefix, const QString &hostName)
 QString StatusTopic(const QString &prefix) { return prefix + QStringLiteral("/status"); }
 QString DataTopic(const QString &prefix) { return prefix + QStringLiteral("/data"); }
 QString UnitTopic(const QString &prefix) { return prefix + QStringLiteral("/unit"); }
+QString LinkTopic(const QString &prefix) { return prefix + QStringLiteral("/link"); }
 
 QString ChannelTopic(const QString &prefix, int channel, const QString &leaf)
 {

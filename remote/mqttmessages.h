@@ -37,6 +37,9 @@ QString StatusTopic(const QString &prefix);
 QString ChannelTopic(const QString &prefix, int channel, const QString &leaf);
 // <prefix>/data: one JSON object per data line.
 QString DataTopic(const QString &prefix);
+// <prefix>/link: "ON" while the serial link to the board is up, "OFF" while
+// it is down.
+QString LinkTopic(const QString &prefix);
 // <prefix>/unit: "C" or "F", the unit the window shows, set points and
 // dropouts are in.
 QString UnitTopic(const QString &prefix);

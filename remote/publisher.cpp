@@ -126,4 +126,12 @@ void TMqttPublisher::DataLine(const QDateTime &time)
     Send(DataTopic(FPrefix), DataLineJson(v), false);
 }
 
+void TMqttPublisher::Link(bool connected)
+{
+    if (FLink == connected)
+        return;
+    FLink = connected;
+    Send(LinkTopic(FPrefix), OnOff(connected));
+}
+
 } // namespace q274

@@ -46,6 +46,9 @@ public:
     void Alarm(int channel, bool active);
     // One data line: the last readings and relays at time.
     void DataLine(const QDateTime &time);
+    // The serial link to the board is up (connected) or down; only changes
+    // are sent.
+    void Link(bool connected);
 
 private:
     void Send(const QString &topic, const QByteArray &payload, bool retained = true);
@@ -60,6 +63,7 @@ private:
     std::optional<bool> FFahrenheitSent;
     std::array<std::optional<ChannelSettings>, 4> FSettingsSent{};
     std::array<bool, 5> FAlarm{}; // board, channels 1..4
+    std::optional<bool> FLink;
 };
 
 } // namespace q274

@@ -3,6 +3,7 @@
 // outbox's bound and the publisher sending changes only.
 #include "mqttmessages.h"
 #include "outbox.h"
+#include "mqttlink.h"
 #include "publisher.h"
 
 #include <QJsonArray>
@@ -168,4 +169,50 @@ TEST(MqttPublisher, SendsReadingsAlwaysAndStateOnlyWhenItChanges)
     pub.Alarm(3, true);
     pub.Alarm(0, true);
     EXPECT_EQ(topics(), (QStringList{"p/ch3/alarm=ON", "p/alarm=ON"}));
+}
+
+namespace {
+QByteArray RetainedPayload(TMqttLink &link, const QString &topic)
+{
+    for (const MqttMessage &m : link.Publisher()->Client().Outbox().RetainedState())
+        if (m.Topic == topic)
+            return m.Payload;
+    return "(none)";
+}
+} // namespace
+
+TEST(MqttLink, ANewPublisherGetsTheWholeStateAndAnAlarmLastsWhileAnyOfItsKindsDoes)
+{
+    TMqttLink link([](const QString &) {}, QStringLiteral("lab"));
+    link.Link(true);
+    link.Reading(1, 20.5);
+    link.Relays({true, false, false, false});
+    link.Alarm({1, AlarmKind::High, true, {}, {}});
+    link.Alarm({1, AlarmKind::NoReading, true, {}, {}});
+    EXPECT_EQ(link.Publisher(), nullptr) << "nothing without a broker";
+
+    MqttSettings s;
+    s.Host = QStringLiteral("127.0.0.1");
+    s.Port = 1; // nobody there: the messages wait
+    ASSERT_TRUE(link.Apply(s));
+    EXPECT_EQ(link.Publisher()->Prefix(), "q274/lab");
+    EXPECT_EQ(RetainedPayload(link, "q274/lab/ch1/temperature"), "20.5");
+    EXPECT_EQ(RetainedPayload(link, "q274/lab/ch1/relay"), "ON");
+    EXPECT_EQ(RetainedPayload(link, "q274/lab/link"), "ON");
+    link.Alarm({1, AlarmKind::High, false, {}, {}});
+    EXPECT_EQ(RetainedPayload(link, "q274/lab/ch1/alarm"), "ON") << "no reading still";
+    link.Alarm({1, AlarmKind::NoReading, false, {}, {}});
+    EXPECT_EQ(RetainedPayload(link, "q274/lab/ch1/alarm"), "OFF");
+
+    TMqttPublisher *first = link.Publisher();
+    s.StorePassword = false; // not the client's business
+    EXPECT_FALSE(link.Apply(s));
+    EXPECT_EQ(link.Publisher(), first);
+    s.Prefix = QStringLiteral("house/kiln");
+    link.Link(false);
+    ASSERT_TRUE(link.Apply(s));
+    EXPECT_EQ(RetainedPayload(link, "house/kiln/link"), "OFF");
+    EXPECT_EQ(RetainedPayload(link, "house/kiln/ch1/temperature"), "") << "no reading without the board";
+    EXPECT_FALSE(link.Apply({}));
+    EXPECT_EQ(link.Publisher(), nullptr);
 }
