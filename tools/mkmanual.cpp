@@ -254,7 +254,6 @@ int main(int argc, char **argv)
     Renderer renderer(writer, painter, title);
 
     QTextDocument doc;
-    doc.documentLayout()->setPaintDevice(&writer);
     doc.setDefaultFont(bodyFont());
     doc.setDocumentMargin(0);
     // Pictures are named relative to the manual.
@@ -262,6 +261,10 @@ int main(int argc, char **argv)
     doc.setPageSize(renderer.body().size());
     doc.setMarkdown(markdown, QTextDocument::MarkdownDialectGitHub);
     styleDocument(doc);
+    // The layout is made only now: with it in place, every format change of
+    // the styling above laid the rest of the document out again (half a
+    // minute of the build).
+    doc.documentLayout()->setPaintDevice(&writer);
     keepHeadingsWithText(doc, renderer.body().height());
 
     const int bodyPageCount = doc.pageCount();
