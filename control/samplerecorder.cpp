@@ -200,6 +200,14 @@ std::optional<qint64> TSampleRecorder::LastTime() const
     return FLast;
 }
 
+std::optional<TSampleRecorder::Point> TSampleRecorder::LastReading(int channel) const
+{
+    const SampleColumn &column = FColumns.at(Index(channel));
+    if (column.Size() == 0)
+        return std::nullopt;
+    return Point{column.Time(column.Size() - 1), column.Value(column.Size() - 1)};
+}
+
 std::size_t TSampleRecorder::MemoryBytes() const
 {
     std::size_t bytes = sizeof(*this) + FStops.capacity() * sizeof(qint64) + FRelays.capacity() * sizeof(RelayEvent);

@@ -95,6 +95,8 @@ public:
         double Value;
     };
     using Run = std::vector<Point>; // a stretch of line without a break
+    // The newest reading of channel (NaN: a reply without one), if any.
+    std::optional<Point> LastReading(int channel) const;
 
     // The readings of channel between from and to (plus one on either side,
     // so the line runs to the edges), reduced to the lowest and highest of
