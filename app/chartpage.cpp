@@ -336,15 +336,20 @@ void TChartPage::Redraw()
             for (QLegendMarker *m : Chart->legend()->markers(s.Lines[0]))
                 m->setVisible(false);
     DrawLines(FRecorder, Series, columns, fahrenheit, lo, hi);
+    // Logs do not record set points: beside opened files today's set points
+    // are drawn over the live run only, not over days they may not have held.
+    const std::optional<qint64> liveFrom = FHistory ? FRecorder.FirstTime() : std::optional<qint64>(FFrom);
+    const bool setPointsShown = liveFrom && *liveFrom <= FTo;
+    const double setFrom = double(std::max(FFrom, liveFrom.value_or(FFrom)));
     for (int ch = 1; ch <= 4; ++ch) {
         ChannelSeries &s = Series[std::size_t(ch - 1)];
         // The set point is in the unit shown, like the read-out it is compared with.
         const ChannelSettings &set = FChannels.Settings(ch);
-        if (set.Enabled) {
+        if (set.Enabled && setPointsShown) {
             const double sp = set.SetPoint;
             const double th = set.Mode == ModeCool ? sp - set.Dropout : sp + set.Dropout;
-            s.SetPoint->replace({QPointF(double(FFrom), sp), QPointF(double(FTo), sp)});
-            s.Threshold->replace({QPointF(double(FFrom), th), QPointF(double(FTo), th)});
+            s.SetPoint->replace({QPointF(setFrom, sp), QPointF(double(FTo), sp)});
+            s.Threshold->replace({QPointF(setFrom, th), QPointF(double(FTo), th)});
             span(sp);
             span(th);
         } else {

@@ -99,8 +99,10 @@ void TChartPage::OpenLogs(const QStringList &paths)
             continue;
         }
         if (probe.Choices.empty()) {
-            problems << QStringLiteral("%1 is not a log of this program: no line has a date and time it wrote.")
-                            .arg(path);
+            problems << (probe.File.Size == 0
+                             ? QStringLiteral("%1 is empty.").arg(path)
+                             : QStringLiteral("%1 is not a log of this program: no line has a date and time it wrote.")
+                                   .arg(path));
             continue;
         }
         if (probe.Choices.size() > 1) {

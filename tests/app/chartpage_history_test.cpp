@@ -91,6 +91,10 @@ TEST(ChartHistory, OpenedDaysJoinInTimeOrderBesideTheLiveRun)
         drawn += s->count();
     EXPECT_GT(drawn, 0);
     EXPECT_NE(p.page.HistorySeries[0].Lines[0]->pen().color(), p.page.Series[0].Lines[0]->pen().color());
+    // The logs hold no set points: today's is drawn over the live run only.
+    p.channels.Settings(1).Enabled = true;
+    p.page.Redraw();
+    EXPECT_EQ(p.page.Series[0].SetPoint->count(), 0) << "the live run is out of view";
 
     // The export holds what is shown: both days, not the live reading.
     const QByteArray csv = p.page.ShownCsv(QTimeZone::utc());
@@ -99,6 +103,9 @@ TEST(ChartHistory, OpenedDaysJoinInTimeOrderBesideTheLiveRun)
     EXPECT_FALSE(csv.contains(",25,,,,"));
     p.page.btnFollow->click();
     EXPECT_TRUE(p.page.ShownCsv(QTimeZone::utc()).contains(",25,,,,")) << "following: the live run";
+    p.page.Redraw();
+    ASSERT_EQ(p.page.Series[0].SetPoint->count(), 2);
+    EXPECT_EQ(qint64(p.page.Series[0].SetPoint->at(0).x()), std::max(p.page.ViewFrom(), *p.rec.FirstTime()));
 
     p.page.CloseLogs();
     EXPECT_EQ(p.page.History(), nullptr);
@@ -112,13 +119,23 @@ TEST(ChartHistory, UnreadableFilesAreSaidAndALongReadCanBeCancelled)
     ASSERT_TRUE(binary.open(QIODevice::WriteOnly));
     binary.write(QByteArray("\x7f" "ELF\x02\x01\x01\0\0\0", 10).repeated(2000));
     binary.close();
+    QFile(dir.filePath(QStringLiteral("empty.log"))).open(QIODevice::WriteOnly);
+    QFile syslog(dir.filePath(QStringLiteral("syslog")));
+    ASSERT_TRUE(syslog.open(QIODevice::WriteOnly));
+    syslog.write("Dec  9 13:08:55 host systemd[1]: Started.\nDec  9 13:08:56 host kernel: usb 1-1: new device\n");
+    syslog.close();
     const QString good = WriteDay(dir, QStringLiteral("good.log"), QDateTime(QDate(2026, 3, 13), QTime(10, 0)), 5);
     Page p;
-    p.page.OpenLogs({dir.filePath(QStringLiteral("missing.log")), binary.fileName(), good});
+    p.page.OpenLogs({dir.filePath(QStringLiteral("missing.log")), binary.fileName(), dir.filePath(QStringLiteral("empty.log")),
+                     syslog.fileName(), good});
     ASSERT_TRUE(p.page.WaitLoaded(5000));
     ASSERT_EQ(dialogs.Kinds(), QStringList{QStringLiteral("error")});
-    EXPECT_TRUE(dialogs.Texts()[0].contains(QStringLiteral("missing.log")));
-    EXPECT_TRUE(dialogs.Texts()[0].contains(QStringLiteral("core.log is not a log of this program")));
+    const QStringList said = dialogs.Texts()[0].split(u'\n');
+    ASSERT_EQ(said.size(), 4) << "one line for each file not shown";
+    EXPECT_TRUE(said[0].contains(QStringLiteral("missing.log")));
+    EXPECT_TRUE(said[1].contains(QStringLiteral("core.log is not a log of this program")));
+    EXPECT_TRUE(said[2].endsWith(QStringLiteral("empty.log is empty.")));
+    EXPECT_TRUE(said[3].contains(QStringLiteral("syslog is not a log of this program")));
     ASSERT_NE(p.page.History(), nullptr) << "the readable file is still shown";
     EXPECT_EQ(p.page.History()->SampleCount(2), 5u);
 
