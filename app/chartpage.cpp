@@ -13,6 +13,7 @@
 #include <QChartView>
 #include <QComboBox>
 #include <QDateTime>
+#include <QGraphicsLayout>
 #include <QLegendMarker>
 #include <QLineSeries>
 #include <QMouseEvent>
@@ -336,8 +337,8 @@ void TChartPage::Redraw()
             for (QLegendMarker *m : Chart->legend()->markers(s.Lines[0]))
                 m->setVisible(false);
     DrawLines(FRecorder, Series, columns, fahrenheit, lo, hi);
-    // Logs do not record set points: beside opened files today's set points
-    // are drawn over the live run only, not over days they may not have held.
+    Chart->legend()->layout()->invalidate(); // names shown or hidden: lay the row out anew
+    // Logs record no set points: beside opened files, over the live run only.
     const std::optional<qint64> liveFrom = FHistory ? FRecorder.FirstTime() : std::optional<qint64>(FFrom);
     const bool setPointsShown = liveFrom && *liveFrom <= FTo;
     const double setFrom = double(std::max(FFrom, liveFrom.value_or(FFrom)));
@@ -392,6 +393,7 @@ void TChartPage::DrawLines(const TSampleRecorder &recorder, std::array<ChannelSe
             tail.insert(tail.end(), runs.back().begin(), runs.back().end());
             runs.pop_back();
         }
+        bool shown = false; // a point in view, or a line across it: named beside opened files
         for (std::size_t r = 0; r < std::max(runs.size(), s.Lines.size()); ++r) {
             QList<QPointF> points;
             if (r < runs.size()) {
@@ -401,14 +403,16 @@ void TChartPage::DrawLines(const TSampleRecorder &recorder, std::array<ChannelSe
                     if (p.Time >= FFrom && p.Time <= FTo) {
                         lo = std::min(lo, p.Value);
                         hi = std::max(hi, p.Value);
+                        shown = true;
                     }
                 }
+                shown = shown || (runs[r].front().Time < FFrom && runs[r].back().Time > FTo);
             }
             Line(series, ch, r)->replace(points);
         }
+        // Eight names do not fit; without files, every channel with readings.
         for (QLegendMarker *m : Chart->legend()->markers(s.Lines[0]))
-            // An opened file's channel is named only where it has a line.
-            m->setVisible(s.History ? !runs.empty() : recorder.SampleCount(ch) > 0);
+            m->setVisible(FHistory ? shown : recorder.SampleCount(ch) > 0);
     }
 }
 

@@ -11,7 +11,11 @@
 #include "support/support.h"
 
 #include <QFile>
+#include <QChart>
+#include <QCoreApplication>
 #include <QLabel>
+#include <QLegend>
+#include <QLegendMarker>
 #include <QLineSeries>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -95,6 +99,13 @@ TEST(ChartHistory, OpenedDaysJoinInTimeOrderBesideTheLiveRun)
     p.channels.Settings(1).Enabled = true;
     p.page.Redraw();
     EXPECT_EQ(p.page.Series[0].SetPoint->count(), 0) << "the live run is out of view";
+    auto named = [&p](QLineSeries *line) {
+        QCoreApplication::processEvents(); // the legend takes the markers' state in its layout pass
+        const QList<QLegendMarker *> m = p.page.Chart->legend()->markers(line);
+        return !m.isEmpty() && m[0]->isVisible();
+    };
+    EXPECT_TRUE(named(p.page.HistorySeries[0].Lines[0]));
+    EXPECT_FALSE(named(p.page.Series[0].Lines[0])) << "only lines in view are named";
 
     // The export holds what is shown: both days, not the live reading.
     const QByteArray csv = p.page.ShownCsv(QTimeZone::utc());
@@ -104,6 +115,8 @@ TEST(ChartHistory, OpenedDaysJoinInTimeOrderBesideTheLiveRun)
     p.page.btnFollow->click();
     EXPECT_TRUE(p.page.ShownCsv(QTimeZone::utc()).contains(",25,,,,")) << "following: the live run";
     p.page.Redraw();
+    EXPECT_TRUE(named(p.page.Series[0].Lines[0]));
+    EXPECT_FALSE(named(p.page.HistorySeries[0].Lines[0]));
     ASSERT_EQ(p.page.Series[0].SetPoint->count(), 2);
     EXPECT_EQ(qint64(p.page.Series[0].SetPoint->at(0).x()), std::max(p.page.ViewFrom(), *p.rec.FirstTime()));
 
