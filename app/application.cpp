@@ -19,9 +19,9 @@ void SetAppExceptionHandler(AppExceptionHandler handler)
 {
     Handler() = std::move(handler);
     if (Handler())
-        UiSync::setErrorHandler([](std::exception_ptr e) { DispatchAppException(e); });
+        UiSync::SetErrorHandler([](std::exception_ptr e) { DispatchAppException(e); });
     else
-        UiSync::setErrorHandler({});
+        UiSync::SetErrorHandler({});
 }
 
 bool DispatchAppException(std::exception_ptr error)

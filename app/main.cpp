@@ -113,7 +113,7 @@ int main(int argc, char **argv)
     QCoreApplication::setApplicationName(QStringLiteral("Q274TCstd"));
     QCoreApplication::setApplicationVersion(QStringLiteral(Q274_VERSION));
     q274::SetApplicationTitle(QStringLiteral("Q274 Temperature Controller Standard"));
-    q274::UiSync::setMainThread();
+    q274::UiSync::SetMainThread();
     q274::SetApplicationLook();
 
     // The COM Port button's dialog runs through the dialog seam and edits the

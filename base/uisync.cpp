@@ -67,18 +67,18 @@ void onWakeFd(int fd)
         std::lock_guard<std::mutex> g(state().mutex);
         state().eventPosted = false;
     }
-    UiSync::processPending();
+    UiSync::ProcessPending();
 }
 
 } // namespace
 
-void UiSync::setMainThread()
+void UiSync::SetMainThread()
 {
     g_mainThread.store(std::this_thread::get_id());
     if (QCoreApplication::instance() && g_wakeFd.load() < 0) {
         const int fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
         if (fd < 0)
-            return; // queued calls then run from waitUntil/processPending only
+            return; // queued calls then run from WaitUntil/ProcessPending only
         auto *notifier = new QSocketNotifier(fd, QSocketNotifier::Read, QCoreApplication::instance());
         notifier->setObjectName(QStringLiteral("q274UiSyncWake"));
         QObject::connect(notifier, &QSocketNotifier::activated, notifier, [fd] { onWakeFd(fd); });
@@ -90,11 +90,11 @@ void UiSync::setMainThread()
     }
 }
 
-bool UiSync::isMainThread() { return g_mainThread.load() == std::this_thread::get_id(); }
+bool UiSync::IsMainThread() { return g_mainThread.load() == std::this_thread::get_id(); }
 
-void UiSync::synchronize(std::function<void()> fn)
+void UiSync::Synchronize(std::function<void()> fn)
 {
-    if (isMainThread()) {
+    if (IsMainThread()) {
         fn();
         return;
     }
@@ -112,7 +112,7 @@ void UiSync::synchronize(std::function<void()> fn)
         std::rethrow_exception(call->error);
 }
 
-void UiSync::post(std::function<void()> fn)
+void UiSync::Post(std::function<void()> fn)
 {
     auto call = std::make_shared<Call>();
     call->fn = std::move(fn);
@@ -125,7 +125,7 @@ void UiSync::post(std::function<void()> fn)
     postWakeEvent(s);
 }
 
-int UiSync::processPending()
+int UiSync::ProcessPending()
 {
     State &s = state();
     int ran = 0;
@@ -170,7 +170,7 @@ int UiSync::processPending()
     return ran;
 }
 
-void UiSync::waitUntil(const std::function<bool()> &done, std::chrono::milliseconds recheck)
+void UiSync::WaitUntil(const std::function<bool()> &done, std::chrono::milliseconds recheck)
 {
     State &s = state();
     for (;;) {
@@ -181,7 +181,7 @@ void UiSync::waitUntil(const std::function<bool()> &done, std::chrono::milliseco
             std::lock_guard<std::mutex> g(s.mutex);
             seq = s.wakeSeq;
         }
-        if (processPending() > 0)
+        if (ProcessPending() > 0)
             continue;
         if (done())
             return;
@@ -190,7 +190,7 @@ void UiSync::waitUntil(const std::function<bool()> &done, std::chrono::milliseco
     }
 }
 
-void UiSync::wake()
+void UiSync::Wake()
 {
     State &s = state();
     {
@@ -200,7 +200,7 @@ void UiSync::wake()
     s.uiWake.notify_all();
 }
 
-void UiSync::setErrorHandler(std::function<void(std::exception_ptr)> handler)
+void UiSync::SetErrorHandler(std::function<void(std::exception_ptr)> handler)
 {
     std::lock_guard<std::mutex> g(state().mutex);
     state().errorHandler = std::move(handler);

@@ -461,7 +461,7 @@ int main(int argc, char **argv)
     setenv("HOME", home.path().toLocal8Bit().constData(), 1);
     setenv("XDG_STATE_HOME", home.filePath(QStringLiteral("state")).toLocal8Bit().constData(), 1);
     QApplication app(argc, argv);
-    UiSync::setMainThread();
+    UiSync::SetMainThread();
     SetApplicationLook(); // the window as the program shows it
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

@@ -128,17 +128,17 @@ static void BM_HandOff(benchmark::State &state)
 {
     std::atomic<bool> stop{false}, ready{false};
     std::thread ui([&] {
-        UiSync::setMainThread();
+        UiSync::SetMainThread();
         ready = true;
-        UiSync::waitUntil([&] { return stop.load(); }, std::chrono::milliseconds(1));
+        UiSync::WaitUntil([&] { return stop.load(); }, std::chrono::milliseconds(1));
     });
     while (!ready.load())
         std::this_thread::yield();
     int counter = 0;
     for (auto _ : state)
-        UiSync::synchronize([&] { ++counter; });
+        UiSync::Synchronize([&] { ++counter; });
     stop = true;
-    UiSync::wake();
+    UiSync::Wake();
     ui.join();
     state.SetItemsProcessed(state.iterations());
 }

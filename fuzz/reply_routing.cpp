@@ -101,7 +101,7 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
     std::atexit([] { QDir(QString::fromUtf8(home)).removeRecursively(); });
     new QCoreApplication(*argc, *argv);
     // The timers hand their ticks to this thread, as the window's thread.
-    UiSync::setMainThread();
+    UiSync::SetMainThread();
     // Kept to the end of the process, then taken apart as the program does:
     // its timers stop while their hand-offs still run here, so a tick that
     // waits for this thread cannot hold the exit.
@@ -161,6 +161,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     Board->Poller.tmrTStatus->SetEnabled(false);
     // A tick that fell due during a slow input is dropped now, not left
     // waiting for this thread.
-    UiSync::processPending();
+    UiSync::ProcessPending();
     return 0;
 }

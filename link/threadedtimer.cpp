@@ -24,8 +24,8 @@ TThreadedTimer::~TThreadedTimer()
     FWake.notify_all();
     // The worker may be waiting to hand a tick to this very thread: keep
     // running hand-offs until it has left.
-    if (UiSync::isMainThread())
-        UiSync::waitUntil([this] { return FFinished.load(); });
+    if (UiSync::IsMainThread())
+        UiSync::WaitUntil([this] { return FFinished.load(); });
     FWorker.join();
 }
 
@@ -100,7 +100,7 @@ void TThreadedTimer::applyPriority()
 void TThreadedTimer::deliver(std::uint64_t generation)
 {
     try {
-        UiSync::synchronize([this, generation] {
+        UiSync::Synchronize([this, generation] {
             // Disabled, restarted or stopping since the worker queued this
             // tick: it is stale.
             if (FStop.load() || !FEnabled.load() || FGeneration.load() != generation)
@@ -196,7 +196,7 @@ void TThreadedTimer::run()
     }
     lock.unlock();
     FFinished = true;
-    UiSync::wake();
+    UiSync::Wake();
 }
 
 } // namespace q274

@@ -167,7 +167,7 @@ void DataLineWorker::WaitStopped()
 {
     if (!FThread.joinable() || FInHandOff.load())
         return;
-    UiSync::waitUntil([this] { return !FRunning.load(); });
+    UiSync::WaitUntil([this] { return !FRunning.load(); });
     FThread.join();
 }
 
@@ -209,7 +209,7 @@ void DataLineWorker::waitForDuePass(std::uint32_t passTick)
 
 void DataLineWorker::callOnUi(const std::function<void()> &fn)
 {
-    UiSync::synchronize([this, &fn] {
+    UiSync::Synchronize([this, &fn] {
         struct Mark {
             std::atomic<bool> &flag;
             explicit Mark(std::atomic<bool> &f) : flag(f) { flag.store(true); }
@@ -259,7 +259,7 @@ void DataLineWorker::run()
             handOver();
     }
     FRunning.store(false);
-    UiSync::wake();
+    UiSync::Wake();
 }
 
 } // namespace q274

@@ -62,7 +62,7 @@ DataLineClocks SystemClocks();
 
 // Owns the worker thread that paces the data lines. The line callback (the
 // window's LogTemperatures) and the error callback both run on the
-// user-interface thread through UiSync::synchronize.
+// user-interface thread through UiSync::Synchronize.
 //
 // Start, Stop, WaitStopped, AlignFirstLine and the destructor belong to the
 // user-interface thread.

@@ -29,7 +29,7 @@ std::function<void(TCustomComPort &)> g_editHandler;
 // Hands an error to the application's general error handler.
 void reportLater(std::exception_ptr e)
 {
-    UiSync::post([e] { std::rethrow_exception(e); });
+    UiSync::Post([e] { std::rethrow_exception(e); });
 }
 
 } // namespace
@@ -398,7 +398,7 @@ void TCustomComPort::PostDeferredClose()
         return;
     std::weak_ptr<int> alive = FAlive;
     const unsigned generation = FGeneration.load();
-    UiSync::post([alive, this, generation] {
+    UiSync::Post([alive, this, generation] {
         if (alive.expired())
             return;
         FinishDeferredClose(generation);

@@ -60,8 +60,8 @@ void TComThread::Stop()
     }
     // On the user-interface thread keep running queued hand-offs, so a
     // delivery this thread waits on completes and it can see the stop.
-    if (UiSync::isMainThread())
-        UiSync::waitUntil([this] { return FFinished.load(); });
+    if (UiSync::IsMainThread())
+        UiSync::WaitUntil([this] { return FFinished.load(); });
     FThread.join();
 }
 
@@ -79,14 +79,14 @@ void TComThread::Execute()
     }
     // Outside any delivery now: a close requested from a handler can finish.
     FFinished = true;
-    UiSync::wake();
+    UiSync::Wake();
 }
 
 void TComThread::Dispatch(TComEvents batch)
 {
     FLastBatch = batch;
     switch (FSyncMethod) {
-    case smThreadSync: UiSync::synchronize([this, batch] { FPort.DeliverFromThread(batch); }); break;
+    case smThreadSync: UiSync::Synchronize([this, batch] { FPort.DeliverFromThread(batch); }); break;
     case smNone: FPort.DeliverFromThread(batch); break;
     case smWindowSync: {
         // One queued delivery per event; each runs only if the port is still
@@ -98,7 +98,7 @@ void TComThread::Dispatch(TComEvents batch)
             const TComEvents bit = ComEventBit(e);
             if (!(batch & bit))
                 continue;
-            UiSync::post([alive, port, generation, bit] {
+            UiSync::Post([alive, port, generation, bit] {
                 if (alive.expired() || !port->Connected() || port->FGeneration.load() != generation)
                     return;
                 port->DeliverEvents(bit);

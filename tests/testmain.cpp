@@ -17,7 +17,7 @@ int main(int argc, char **argv)
     if (!q274test::TemporaryHome::InUse())
         home.emplace();
     QApplication app(argc, argv);
-    q274::UiSync::setMainThread();
+    q274::UiSync::SetMainThread();
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

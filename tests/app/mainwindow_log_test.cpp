@@ -59,7 +59,7 @@ struct FakeClock {
         c.tickCount = [this] { return tick.load(); };
         c.wallMillisecond = [this] { return WallMs(); };
         c.sleep = [this](int ms) {
-            if (UiSync::isMainThread()) {
+            if (UiSync::IsMainThread()) {
                 std::lock_guard<std::mutex> lock(mutex);
                 uiSleeps.push_back(ms);
             } else {
@@ -277,7 +277,7 @@ TEST_F(WindowLog, NoLineAfterTheStopEvenWithThePortStillReportedOpen)
     w.StopDataLogging();
     const int count = int(DataLines(w).size());
     ASSERT_TRUE(WaitFor([&] { return !w.DataLines().Running(); }, kPatience));
-    UiSync::processPending();
+    UiSync::ProcessPending();
     EXPECT_EQ(int(DataLines(w).size()), count);
 
     // A new connection starts a fresh worker.
@@ -297,7 +297,7 @@ TEST_F(WindowLog, NoWorkerLineBetweenIdentificationAndTheFirstReading)
     const int count = int(DataLines(w).size());
     // Several intervals pass on the fake clock without a line.
     ASSERT_TRUE(WaitFor([&] { return clock.tick.load() - from > 1000; }, kPatience));
-    UiSync::processPending();
+    UiSync::ProcessPending();
     EXPECT_EQ(int(DataLines(w).size()), count);
 }
 
@@ -334,7 +334,7 @@ TEST_F(WindowLog, DestroyingTheWindowEndsARunningWorker)
     win->StartDataLogging();
     ASSERT_TRUE(WaitFor([&] { return DataLines(*win).size() >= 3; }, kPatience));
     win.reset(); // must not hang or touch the window afterwards
-    UiSync::processPending();
+    UiSync::ProcessPending();
     SUCCEED();
 }
 

@@ -506,8 +506,8 @@ TEST_F(MainWindow, ErrorsFromHandlersAndPostedCallsReachTheHandler)
     EXPECT_EQ(dialogs.Kinds(), QStringList{"error"});
     EXPECT_EQ(dialogs.requests.back().text, message); // ends with ")": no full stop added
 
-    UiSync::post([] { throw std::runtime_error("posted failure"); });
-    UiSync::processPending();
+    UiSync::Post([] { throw std::runtime_error("posted failure"); });
+    UiSync::ProcessPending();
     EXPECT_TRUE(Lines(w.LogText()).last().endsWith(QStringLiteral("Application ERROR: posted failure")));
 }
 

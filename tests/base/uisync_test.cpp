@@ -18,15 +18,15 @@ TEST(UiSync, CallRunsOnUiThreadAndWorkerWaitsForIt)
     std::thread::id ranOn;
     int order = 0;
     std::thread worker([&] {
-        UiSync::synchronize([&] {
+        UiSync::Synchronize([&] {
             ranOn = std::this_thread::get_id();
             order = 1;
         });
         order = order * 10 + 2; // runs only after the call completed
         finished = true;
-        UiSync::wake();
+        UiSync::Wake();
     });
-    UiSync::waitUntil([&] { return finished.load(); });
+    UiSync::WaitUntil([&] { return finished.load(); });
     worker.join();
     EXPECT_EQ(ranOn, uiId);
     EXPECT_EQ(order, 12);
@@ -38,14 +38,14 @@ TEST(UiSync, ExceptionIsCarriedBackToTheWorker)
     std::string caught;
     std::thread worker([&] {
         try {
-            UiSync::synchronize([] { throw std::runtime_error("boom"); });
+            UiSync::Synchronize([] { throw std::runtime_error("boom"); });
         } catch (const std::runtime_error &e) {
             caught = e.what();
         }
         finished = true;
-        UiSync::wake();
+        UiSync::Wake();
     });
-    UiSync::waitUntil([&] { return finished.load(); });
+    UiSync::WaitUntil([&] { return finished.load(); });
     worker.join();
     EXPECT_EQ(caught, "boom");
 }
@@ -53,7 +53,7 @@ TEST(UiSync, ExceptionIsCarriedBackToTheWorker)
 TEST(UiSync, OnUiThreadRunsDirectly)
 {
     int ran = 0;
-    UiSync::synchronize([&] { ++ran; });
+    UiSync::Synchronize([&] { ++ran; });
     EXPECT_EQ(ran, 1);
 }
 
@@ -62,7 +62,7 @@ TEST(UiSync, EventLoopRunsQueuedCallsWithoutExplicitWait)
     std::atomic<int> done{0};
     std::thread worker([&] {
         for (int i = 0; i < 50; ++i)
-            UiSync::synchronize([&] { done.fetch_add(1); });
+            UiSync::Synchronize([&] { done.fetch_add(1); });
     });
     QTimer guard;
     guard.setSingleShot(true);
@@ -90,11 +90,11 @@ TEST(UiSync, ManyWorkersHandOffConcurrently)
     for (int t = 0; t < kThreads; ++t)
         workers.emplace_back([&] {
             for (int i = 0; i < kCalls; ++i)
-                UiSync::synchronize([&] { ++counter; });
+                UiSync::Synchronize([&] { ++counter; });
             finished.fetch_add(1);
-            UiSync::wake();
+            UiSync::Wake();
         });
-    UiSync::waitUntil([&] { return finished.load() == kThreads; });
+    UiSync::WaitUntil([&] { return finished.load() == kThreads; });
     for (auto &w : workers)
         w.join();
     EXPECT_EQ(counter, kThreads * kCalls);
@@ -103,16 +103,16 @@ TEST(UiSync, ManyWorkersHandOffConcurrently)
 TEST(UiSync, PostedCallErrorGoesToTheErrorHandler)
 {
     std::string seen;
-    UiSync::setErrorHandler([&](std::exception_ptr e) {
+    UiSync::SetErrorHandler([&](std::exception_ptr e) {
         try {
             std::rethrow_exception(e);
         } catch (const std::exception &ex) {
             seen = ex.what();
         }
     });
-    std::thread worker([] { UiSync::post([] { throw std::runtime_error("posted"); }); });
+    std::thread worker([] { UiSync::Post([] { throw std::runtime_error("posted"); }); });
     worker.join();
-    UiSync::processPending();
-    UiSync::setErrorHandler(nullptr);
+    UiSync::ProcessPending();
+    UiSync::SetErrorHandler(nullptr);
     EXPECT_EQ(seen, "posted");
 }

@@ -72,7 +72,7 @@ TEST(DataLineWorker, LinesArrivePacedAndAlignedAcrossTickWrap)
     std::vector<Line> lines; // user-interface thread only
     DataLineWorker worker(
         [&] {
-            EXPECT_TRUE(UiSync::isMainThread());
+            EXPECT_TRUE(UiSync::IsMainThread());
             lines.push_back({clock.tick(), clock.wallMs()});
         },
         nullptr, clock.clocks());
@@ -115,7 +115,7 @@ TEST(DataLineWorker, StopEndsTheWorkerAndRestartWorks)
     EXPECT_FALSE(worker.Running());
     const int stoppedAt = count.load();
     const std::uint64_t frozen = clock.now.load();
-    UiSync::processPending();
+    UiSync::ProcessPending();
     EXPECT_EQ(count.load(), stoppedAt);
     EXPECT_EQ(clock.now.load(), frozen); // no pass runs any more
 
@@ -172,7 +172,7 @@ TEST(DataLineWorker, FailingLineIsReportedAndPacingGoesOn)
                 throw std::runtime_error("Cannot create file \"/x/y.log\". Permission denied");
         },
         [&](std::exception_ptr error) {
-            EXPECT_TRUE(UiSync::isMainThread());
+            EXPECT_TRUE(UiSync::IsMainThread());
             try {
                 std::rethrow_exception(error);
             } catch (const std::exception &e) {
@@ -232,7 +232,7 @@ TEST(DataLineWorker, DestructionStopsARunningWorker)
         ASSERT_TRUE(WaitFor([&] { return count.load() >= 1; }, kPatience));
     }
     const int after = count.load();
-    UiSync::processPending();
+    UiSync::ProcessPending();
     EXPECT_EQ(count.load(), after);
 }
 

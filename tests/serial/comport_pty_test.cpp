@@ -306,7 +306,7 @@ TEST(ComPortPty, RxCharReachesHandlerOnUiThread)
     bool onUi = true;
     port->OnRxChar = [&](TCustomComPort &p, int count) {
         ++calls;
-        onUi = onUi && UiSync::isMainThread();
+        onUi = onUi && UiSync::IsMainThread();
         std::string s;
         EXPECT_EQ(p.ReadText(s, count), count);
         got += s;
@@ -453,7 +453,7 @@ TEST(ComPortPty, HangUpWhileDeliveryWaitsIsOneIoErrorAndCloses)
         Pty pty;
         auto port = makePort(pty);
         int ioErrors = 0, otherErrors = 0, readCode = 0, readSystemCode = 0, general = 0;
-        UiSync::setErrorHandler([&](std::exception_ptr) { ++general; });
+        UiSync::SetErrorHandler([&](std::exception_ptr) { ++general; });
         port->OnError = [&](TCustomComPort &p, TComErrors e) {
             (e == ceIO ? ioErrors : otherErrors)++;
             p.ClosePort(); // what the board connection does when told to stop on errors
@@ -476,7 +476,7 @@ TEST(ComPortPty, HangUpWhileDeliveryWaitsIsOneIoErrorAndCloses)
         if (!readInHandler)
             pty.closeMaster();
         EXPECT_TRUE(WaitFor([&] { return !port->Connected(); }));
-        UiSync::setErrorHandler(nullptr);
+        UiSync::SetErrorHandler(nullptr);
         EXPECT_EQ(ioErrors, 1);
         EXPECT_EQ(otherErrors, 0);
         EXPECT_EQ(general, 0);
@@ -507,7 +507,7 @@ TEST(ComPortPty, DeferredCloseNeverHitsALaterSession)
     port->ClosePort();
     EXPECT_EQ(afterClose, 1);
     port->OpenPort();
-    UiSync::processPending();
+    UiSync::ProcessPending();
     EXPECT_TRUE(port->Connected());
     EXPECT_EQ(afterClose, 1);
     port->ClosePort();
@@ -537,7 +537,7 @@ TEST(ComPortPty, WindowSyncQueuesEventsAndSkipsThemAfterClose)
     port->SetSyncMethod(smWindowSync);
     std::string got;
     port->OnRxChar = [&](TCustomComPort &p, int count) {
-        EXPECT_TRUE(UiSync::isMainThread());
+        EXPECT_TRUE(UiSync::IsMainThread());
         std::string s;
         p.ReadText(s, count);
         got += s;

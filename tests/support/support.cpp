@@ -19,7 +19,7 @@ bool WaitFor(const std::function<bool()> &done, std::chrono::milliseconds limit)
 {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     bool ok = false;
-    UiSync::waitUntil(
+    UiSync::WaitUntil(
         [&] {
             ok = done();
             return ok || std::chrono::steady_clock::now() >= deadline;
@@ -31,7 +31,7 @@ bool WaitFor(const std::function<bool()> &done, std::chrono::milliseconds limit)
 void Pump(std::chrono::milliseconds span)
 {
     const auto end = std::chrono::steady_clock::now() + span;
-    UiSync::waitUntil([&] { return std::chrono::steady_clock::now() >= end; }, 5ms);
+    UiSync::WaitUntil([&] { return std::chrono::steady_clock::now() >= end; }, 5ms);
 }
 
 bool RunUntil(const std::function<bool()> &done, std::chrono::milliseconds limit)
@@ -42,7 +42,7 @@ bool RunUntil(const std::function<bool()> &done, std::chrono::milliseconds limit
         if (t.elapsed() > limit.count())
             return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        UiSync::processPending();
+        UiSync::ProcessPending();
     }
     return true;
 }
