@@ -70,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     }
     FUZZ_CHECK(!refused);
-    const struct termios &t = c.tio;
+    const struct termios &t = c.Tio;
 
     // Raw: no editing, echo, signals or output processing; reads return per byte.
     FUZZ_CHECK(!(t.c_lflag & (ICANON | ECHO | ECHONL | ISIG | IEXTEN)));
@@ -92,11 +92,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FUZZ_CHECK(bool(t.c_iflag & IXON) == s.XonXoffOut && bool(t.c_iflag & IXOFF) == s.XonXoffIn);
     FUZZ_CHECK(t.c_cc[VSTART] == cc_t(s.XonChar) && t.c_cc[VSTOP] == cc_t(s.XoffChar));
 
-    FUZZ_CHECK(c.rate == rate);
+    FUZZ_CHECK(c.Rate == rate);
     const speed_t sp = SpeedConstant(rate);
-    FUZZ_CHECK(c.otherRate == (sp == 0));
+    FUZZ_CHECK(c.OtherRate == (sp == 0));
     if (sp != 0)
         FUZZ_CHECK(cfgetospeed(&t) == sp && cfgetispeed(&t) == sp && !(t.c_cflag & CIBAUD));
-    FUZZ_CHECK(c.dtr == (s.ControlDTR == dtrDisable ? TLineAction::Drop : TLineAction::Raise));
+    FUZZ_CHECK(c.Dtr == (s.ControlDTR == dtrDisable ? TLineAction::Drop : TLineAction::Raise));
     return 0;
 }

@@ -11,7 +11,7 @@ namespace q274 {
 namespace {
 
 // Untranslated texts; QT_TRANSLATE_NOOP keeps them visible to lupdate.
-const char *const kTexts[ComErrorCodeCount] = {
+const char *const kTexts[kComErrorCodeCount] = {
     QT_TRANSLATE_NOOP("cport", "Unable to open com port"),
     QT_TRANSLATE_NOOP("cport", "WriteFile function failed"),
     QT_TRANSLATE_NOOP("cport", "ReadFile function failed"),
@@ -42,11 +42,11 @@ const char *const kSuffix = QT_TRANSLATE_NOOP("cport", " (win error code: %d)");
 // Errors may be created on the event thread too, so the table is guarded.
 std::mutex g_tableMutex;
 bool g_tableFilled = false;
-std::array<QString, ComErrorCodeCount> g_table;
+std::array<QString, kComErrorCodeCount> g_table;
 
 void fillTable()
 {
-    for (int i = 0; i < ComErrorCodeCount; ++i)
+    for (int i = 0; i < kComErrorCodeCount; ++i)
         g_table[i] = QCoreApplication::translate("cport", kTexts[i]);
     g_tableFilled = true;
 }
@@ -67,7 +67,7 @@ std::string composeMessage(int code, bool withSystem, int systemCode)
 
 QString ComErrorText(int code)
 {
-    if (code < 1 || code > ComErrorCodeCount)
+    if (code < 1 || code > kComErrorCodeCount)
         return QString();
     std::lock_guard<std::mutex> g(g_tableMutex);
     if (!g_tableFilled)

@@ -35,7 +35,7 @@ enum TComPortErrorCode : int {
     CError_RegError = 23,
 };
 
-inline constexpr int ComErrorCodeCount = 23;
+inline constexpr int kComErrorCodeCount = 23;
 
 // The table text of a code (translated through the "cport" context); empty
 // for a code outside 1..23.

@@ -133,25 +133,57 @@ void TCustomComPort::SetPort(const QString &v)
     }
 }
 
-#define Q274_LINE_SETTER(Name, Type, Field)                                                                            \
-    void TCustomComPort::Set##Name(Type v)                                                                             \
-    {                                                                                                                  \
-        if (Field == v)                                                                                                \
-            return;                                                                                                    \
-        Field = v;                                                                                                     \
-        ApplyLineSettings();                                                                                           \
-    }
+void TCustomComPort::SetBaudRate(TBaudRate v)
+{
+    if (FBaudRate == v)
+        return;
+    FBaudRate = v;
+    ApplyLineSettings();
+}
 
-Q274_LINE_SETTER(BaudRate, TBaudRate, FBaudRate)
-Q274_LINE_SETTER(CustomBaudRate, int, FCustomBaudRate)
-Q274_LINE_SETTER(DataBits, TDataBits, FDataBits)
-Q274_LINE_SETTER(StopBits, TStopBits, FStopBits)
-Q274_LINE_SETTER(DiscardNull, bool, FDiscardNull)
-Q274_LINE_SETTER(EventChar, char, FEventChar)
+void TCustomComPort::SetCustomBaudRate(int v)
+{
+    if (FCustomBaudRate == v)
+        return;
+    FCustomBaudRate = v;
+    ApplyLineSettings();
+}
+
+void TCustomComPort::SetDataBits(TDataBits v)
+{
+    if (FDataBits == v)
+        return;
+    FDataBits = v;
+    ApplyLineSettings();
+}
+
+void TCustomComPort::SetStopBits(TStopBits v)
+{
+    if (FStopBits == v)
+        return;
+    FStopBits = v;
+    ApplyLineSettings();
+}
+
+void TCustomComPort::SetDiscardNull(bool v)
+{
+    if (FDiscardNull == v)
+        return;
+    FDiscardNull = v;
+    ApplyLineSettings();
+}
+
+void TCustomComPort::SetEventChar(char v)
+{
+    if (FEventChar == v)
+        return;
+    FEventChar = v;
+    ApplyLineSettings();
+}
 
 void TCustomComPort::SetEvents(TComEvents v)
 {
-    FEvents = TComEvents(v & AllComEvents); // takes effect at the next open
+    FEvents = TComEvents(v & kAllComEvents); // takes effect at the next open
 }
 
 void TCustomComPort::SetSyncMethod(TSyncMethod v)
@@ -197,10 +229,10 @@ void TCustomComPort::ApplyLineSettings()
     if (tcgetattr(FHandle, &cur) != 0)
         throw EComPort(CError_SetStateFailed, errno);
     const TTermiosConfig cfg = BuildTermios(LineSettingsOf(*this), cur);
-    if (tcsetattr(FHandle, TCSANOW, &cfg.tio) != 0)
+    if (tcsetattr(FHandle, TCSANOW, &cfg.Tio) != 0)
         throw EComPort(CError_SetStateFailed, errno);
-    if (cfg.otherRate) {
-        const int e = SetOtherBaudRate(FHandle, cfg.rate);
+    if (cfg.OtherRate) {
+        const int e = SetOtherBaudRate(FHandle, cfg.Rate);
         if (e != 0)
             throw EComPort(CError_SetStateFailed, e);
     }
@@ -208,11 +240,11 @@ void TCustomComPort::ApplyLineSettings()
         if (action == TLineAction::Leave)
             return;
         int bits = bit;
-        if (ioctl(FHandle, action == TLineAction::Raise ? TIOCMBIS : TIOCMBIC, &bits) != 0 && !notSupported(errno))
+        if (ioctl(FHandle, action == TLineAction::Raise ? TIOCMBIS : TIOCMBIC, &bits) != 0 && !NotSupported(errno))
             throw EComPort(CError_SetStateFailed, errno);
     };
-    line(cfg.dtr, TIOCM_DTR);
-    line(cfg.rts, TIOCM_RTS);
+    line(cfg.Dtr, TIOCM_DTR);
+    line(cfg.Rts, TIOCM_RTS);
 }
 
 void TCustomComPort::BeginSettingsUpdate() { ++FUpdateCount; }
@@ -244,7 +276,7 @@ void TCustomComPort::OpenDevice()
     // programs that do not lock.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0)
         fail(errno);
-    if (ioctl(fd, TIOCEXCL) != 0 && !notSupported(errno))
+    if (ioctl(fd, TIOCEXCL) != 0 && !NotSupported(errno))
         fail(errno);
     // A fresh tty edits lines and echoes. Go raw at once, so nothing is echoed
     // or translated even while an update bracket holds the line settings back.

@@ -55,8 +55,8 @@ enum TComEvent : int { evRxChar, evTxEmpty, evRxFlag, evRing, evBreak, evCTS, ev
 // Set of TComEvent: bit n stands for the n-th event.
 using TComEvents = std::uint16_t;
 constexpr TComEvents ComEventBit(TComEvent e) { return TComEvents(1u << int(e)); }
-inline constexpr TComEvents AllComEvents = 0x03FF;
-inline constexpr int ComEventCount = 10;
+inline constexpr TComEvents kAllComEvents = 0x03FF;
+inline constexpr int kComEventCount = 10;
 
 // Set of line errors, one byte.
 using TComErrors = std::uint8_t;
@@ -72,7 +72,7 @@ inline constexpr TComErrors ceTxFull = 0x80;
 // The driver's line-error counters (Linux TIOCGICOUNT); they only grow, and
 // wrap around.
 struct LineCounters {
-    int frame = 0, parity = 0, overrun = 0, brk = 0, bufOverrun = 0, ring = 0;
+    int Frame = 0, Parity = 0, Overrun = 0, Break = 0, BufOverrun = 0, Ring = 0;
 };
 
 // The line errors shown by the counters moving from before to now. A parity
@@ -389,7 +389,7 @@ private:
     TStopBits FStopBits = sbOneStopBit;
     bool FDiscardNull = false;
     char FEventChar = 0;
-    TComEvents FEvents = AllComEvents;
+    TComEvents FEvents = kAllComEvents;
     TSyncMethod FSyncMethod = smThreadSync;
     TComParity FParity{this};
     TComFlowControl FFlowControl{this};

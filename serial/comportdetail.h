@@ -7,12 +7,12 @@
 namespace q274::comdetail {
 
 // ioctl results that mean "this device has no such thing" (ptys, some adapters).
-inline bool notSupported(int e) { return e == ENOTTY || e == EINVAL; }
+inline bool NotSupported(int e) { return e == ENOTTY || e == EINVAL; }
 
 using Clock = std::chrono::steady_clock;
 
 // Milliseconds left until deadline, at least 0.
-inline int msLeft(Clock::time_point deadline)
+inline int MsLeft(Clock::time_point deadline)
 {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0)

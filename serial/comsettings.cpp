@@ -34,7 +34,7 @@ const std::array<const char *, 5> kParityTexts = {"None", "Odd", "Even", "Mark",
 const std::array<const char *, 4> kFlowTexts = {"Hardware", "Software", "None", "Custom"};
 
 // Platform bit of each event, in event order.
-const std::array<std::uint32_t, ComEventCount> kEventBits = {EV_RXCHAR, EV_TXEMPTY, EV_RXFLAG, EV_RING, EV_BREAK,
+const std::array<std::uint32_t, kComEventCount> kEventBits = {EV_RXCHAR, EV_TXEMPTY, EV_RXFLAG, EV_RING, EV_BREAK,
                                                              EV_CTS,    EV_DSR,     EV_ERR,    EV_RLSD, EV_RX80FULL};
 
 } // namespace
@@ -68,7 +68,7 @@ TBaudRate IntToBaudRate(int rate)
 std::uint32_t EventsToMask(TComEvents events)
 {
     std::uint32_t mask = 0;
-    for (int i = 0; i < ComEventCount; ++i)
+    for (int i = 0; i < kComEventCount; ++i)
         if (events & (1u << i))
             mask |= kEventBits[std::size_t(i)];
     return mask;
@@ -77,7 +77,7 @@ std::uint32_t EventsToMask(TComEvents events)
 TComEvents MaskToEvents(std::uint32_t mask)
 {
     TComEvents events = 0;
-    for (int i = 0; i < ComEventCount; ++i)
+    for (int i = 0; i < kComEventCount; ++i)
         if (mask & kEventBits[std::size_t(i)])
             events |= TComEvents(1u << i);
     return events;

@@ -20,7 +20,7 @@ namespace {
 constexpr int kCheckPeriodMs = 20;
 
 // The order in which the events of one batch are delivered.
-constexpr std::array<TComEvent, ComEventCount> kDeliveryOrder = {evError, evRxChar, evTxEmpty, evBreak, evRing,
+constexpr std::array<TComEvent, kComEventCount> kDeliveryOrder = {evError, evRxChar, evTxEmpty, evBreak, evRing,
                                                                  evCTS,   evDSR,    evRxFlag,  evRLSD,  evRx80Full};
 
 } // namespace
@@ -232,7 +232,7 @@ void TComThread::Run()
                     batch |= ComEventBit(evError);
                 if (errors & ceBreak)
                     batch |= ComEventBit(evBreak);
-                if (c.ring != counters.ring)
+                if (c.Ring != counters.Ring)
                     batch |= ComEventBit(evRing);
                 counters = c;
             }

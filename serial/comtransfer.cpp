@@ -47,7 +47,7 @@ int TCustomComPort::WriteText(const std::string &Str)
             NoteHangUp(e);
             throw EComPort(CError_WriteFailed, e);
         }
-        const int timeout = limited ? msLeft(deadline) : -1;
+        const int timeout = limited ? MsLeft(deadline) : -1;
         if (limited && timeout == 0)
             break; // time-out: a short count, not an error
         struct pollfd p[2] = {{FHandle, POLLOUT, 0}, {FCancelFd, POLLIN, 0}};
@@ -157,7 +157,7 @@ int TCustomComPort::ReadText(std::string &Str, int Count)
             break;
         int timeout = -1;
         if (totalLimited)
-            timeout = msLeft(deadline);
+            timeout = MsLeft(deadline);
         if (interval > 0 && got > 0)
             timeout = timeout < 0 ? interval : std::min(timeout, interval);
         if (timeout == 0)
@@ -241,15 +241,15 @@ TComErrors LineErrorsBetween(const LineCounters &before, const LineCounters &now
 {
     // Any change counts: a counter that wrapped around moved as well.
     TComErrors errors = 0;
-    if (now.frame != before.frame)
+    if (now.Frame != before.Frame)
         errors |= ceFrame;
-    if (parityCheck && now.parity != before.parity)
+    if (parityCheck && now.Parity != before.Parity)
         errors |= ceRxParity;
-    if (now.overrun != before.overrun)
+    if (now.Overrun != before.Overrun)
         errors |= ceOverrun;
-    if (now.brk != before.brk)
+    if (now.Break != before.Break)
         errors |= ceBreak;
-    if (now.bufOverrun != before.bufOverrun)
+    if (now.BufOverrun != before.BufOverrun)
         errors |= ceRxOver;
     return errors;
 }
@@ -272,7 +272,7 @@ TComErrors TCustomComPort::TakeLineErrors()
     if (FHaveCounters && !FHungUp.load()) {
         LineCounters c;
         if (const int e = ReadLineCounters(FHandle, c); e != 0) {
-            if (!NoteHangUp(e) && !notSupported(e))
+            if (!NoteHangUp(e) && !NotSupported(e))
                 throw EComPort(CError_ClearComFailed, e);
         } else {
             errors |= LineErrorsBetween(FLastCounters, c, FParity.Check());
@@ -292,7 +292,7 @@ TModemSignals TCustomComPort::ModemSignals()
     int lines = 0;
     if (ioctl(FHandle, TIOCMGET, &lines) != 0) {
         const int e = errno;
-        if (notSupported(e))
+        if (NotSupported(e))
             return 0; // no modem lines: all off
         NoteHangUp(e);
         throw EComPort(CError_ModemStatFailed, e);

@@ -86,9 +86,9 @@ void TComSetupFrm::showEvent(QShowEvent *event)
 QString ErrorPolicyForIndex(int index)
 {
     switch (index) {
-    case 0: return SetupPolicyHide;
-    case 1: return SetupPolicyLog;
-    case 2: return SetupPolicyStop;
+    case 0: return kSetupPolicyHide;
+    case 1: return kSetupPolicyLog;
+    case 2: return kSetupPolicyStop;
     default: return {};
     }
 }

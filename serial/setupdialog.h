@@ -18,9 +18,9 @@ namespace q274 {
 
 // The texts of the error policy as the connection stores them, in the order
 // of the "Data Errors" list.
-inline const QString SetupPolicyHide = QStringLiteral("HideErrorsAndContinue");
-inline const QString SetupPolicyLog = QStringLiteral("LogErrorsAndContinue");
-inline const QString SetupPolicyStop = QStringLiteral("StopOnErrors");
+inline const QString kSetupPolicyHide = QStringLiteral("HideErrorsAndContinue");
+inline const QString kSetupPolicyLog = QStringLiteral("LogErrorsAndContinue");
+inline const QString kSetupPolicyStop = QStringLiteral("StopOnErrors");
 
 // The policy text for an index of the "Data Errors" list; empty for none.
 QString ErrorPolicyForIndex(int index);

@@ -74,7 +74,7 @@ void MakeRawLine(struct termios &t)
 TTermiosConfig BuildTermios(const TLineSettings &s, const struct termios &current)
 {
     TTermiosConfig c;
-    struct termios &t = c.tio;
+    struct termios &t = c.Tio;
     t = current;
     MakeRawLine(t);
     t.c_cflag &= ~tcflag_t(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
@@ -123,25 +123,25 @@ TTermiosConfig BuildTermios(const TLineSettings &s, const struct termios &curren
     t.c_cc[VSTART] = cc_t(s.XonChar);
     t.c_cc[VSTOP] = cc_t(s.XoffChar);
 
-    c.rate = s.BaudRate == brCustom ? s.CustomBaudRate : BaudRateToInt(s.BaudRate);
-    if (c.rate <= 0)
+    c.Rate = s.BaudRate == brCustom ? s.CustomBaudRate : BaudRateToInt(s.BaudRate);
+    if (c.Rate <= 0)
         throw EComPort(CError_SetStateFailed, EINVAL);
     // The input speed follows the output speed: an input speed left in
     // CIBAUD by an earlier BOTHER rate would otherwise stay in force.
     t.c_cflag &= ~tcflag_t(CIBAUD);
-    const speed_t sp = SpeedConstant(c.rate);
+    const speed_t sp = SpeedConstant(c.Rate);
     if (sp != 0) {
         cfsetispeed(&t, sp);
         cfsetospeed(&t, sp);
     } else {
-        c.otherRate = true; // the current speed stays until TCSETS2 sets it
+        c.OtherRate = true; // the current speed stays until TCSETS2 sets it
     }
 
-    c.dtr = (s.ControlDTR == dtrDisable) ? TLineAction::Drop : TLineAction::Raise;
+    c.Dtr = (s.ControlDTR == dtrDisable) ? TLineAction::Drop : TLineAction::Raise;
     switch (s.ControlRTS) {
-    case rtsDisable: c.rts = TLineAction::Drop; break;
-    case rtsEnable: c.rts = TLineAction::Raise; break;
-    default: c.rts = TLineAction::Leave; break; // the driver handles it
+    case rtsDisable: c.Rts = TLineAction::Drop; break;
+    case rtsEnable: c.Rts = TLineAction::Raise; break;
+    default: c.Rts = TLineAction::Leave; break; // the driver handles it
     }
     return c;
 }

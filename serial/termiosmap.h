@@ -34,11 +34,11 @@ void MakeRawLine(struct termios &t);
 enum class TLineAction { Leave, Raise, Drop };
 
 struct TTermiosConfig {
-    struct termios tio {};
-    int rate = 0;           // bits per second
-    bool otherRate = false; // no B* constant: set through BOTHER
-    TLineAction dtr = TLineAction::Leave;
-    TLineAction rts = TLineAction::Leave;
+    struct termios Tio {};
+    int Rate = 0;           // bits per second
+    bool OtherRate = false; // no B* constant: set through BOTHER
+    TLineAction Dtr = TLineAction::Leave;
+    TLineAction Rts = TLineAction::Leave;
 };
 
 // Builds the configuration from the device's current termios. Raises

@@ -43,7 +43,7 @@ int countEntries(const char *dir)
     return n;
 }
 
-std::unique_ptr<TComPort> makePort(const Pty &pty, TComEvents events = AllComEvents)
+std::unique_ptr<TComPort> makePort(const Pty &pty, TComEvents events = kAllComEvents)
 {
     auto port = std::make_unique<TComPort>(nullptr);
     port->SetPort(QString::fromStdString(pty.slave));
@@ -273,7 +273,7 @@ TEST(ComPortPty, DeliverEventsInFixedOrder)
     port->OnRLSDChange = [&](TCustomComPort &, bool) { log.push_back("RLSD"); };
     port->OnRx80Full = [&](TCustomComPort &) { log.push_back("Rx80Full"); };
 
-    port->DeliverEvents(AllComEvents); // no bytes, no line errors
+    port->DeliverEvents(kAllComEvents); // no bytes, no line errors
     EXPECT_EQ(log, (Log{"TxEmpty", "Break", "Ring", "CTS", "DSR", "RxFlag", "RLSD", "Rx80Full"}));
 
     pty.send("abcd");

@@ -59,7 +59,7 @@ TEST(ComErrors, MessagesAndSystemCodeSuffix)
     EXPECT_EQ(ComErrorText(23), QStringLiteral("Registry error"));
     EXPECT_TRUE(ComErrorText(0).isEmpty());
     EXPECT_TRUE(ComErrorText(24).isEmpty());
-    for (int code = 1; code <= ComErrorCodeCount; ++code) {
+    for (int code = 1; code <= kComErrorCodeCount; ++code) {
         const QString t = ComErrorText(code);
         EXPECT_FALSE(t.isEmpty()) << code;
         EXPECT_FALSE(t.endsWith(QLatin1Char('.'))) << code;
@@ -83,7 +83,7 @@ TEST(ComPortSettings, DefaultsAndDisplayTexts)
     EXPECT_EQ(port.StopBits(), sbOneStopBit);
     EXPECT_FALSE(port.DiscardNull());
     EXPECT_EQ(port.EventChar(), '\0');
-    EXPECT_EQ(port.Events(), AllComEvents);
+    EXPECT_EQ(port.Events(), kAllComEvents);
     EXPECT_EQ(port.SyncMethod(), smThreadSync);
     EXPECT_FALSE(port.Connected());
     EXPECT_EQ(port.Handle(), -1);
@@ -221,16 +221,16 @@ TEST(LineErrors, CounterChangesBecomeErrors)
     EXPECT_EQ(LineErrorsBetween(before, now, true), 0);
 
     // Frame and parity together: parity counts only while it is checked.
-    now.frame += 1;
-    now.parity += 3;
+    now.Frame += 1;
+    now.Parity += 3;
     EXPECT_EQ(LineErrorsBetween(before, now, false), ceFrame);
     EXPECT_EQ(LineErrorsBetween(before, now, true), ceFrame | ceRxParity);
 
     now = before;
-    now.overrun += 1;
-    now.brk += 1;
-    now.bufOverrun += 1;
-    now.ring += 1; // not an error
+    now.Overrun += 1;
+    now.Break += 1;
+    now.BufOverrun += 1;
+    now.Ring += 1; // not an error
     EXPECT_EQ(LineErrorsBetween(before, now, false), ceOverrun | ceBreak | ceRxOver);
 
     // A counter that wrapped around has moved too.
@@ -247,7 +247,7 @@ TEST(ComEventMasks, MappingBothWays)
     EXPECT_EQ(EventsToMask(ComEventBit(evTxEmpty)), EV_TXEMPTY);
     EXPECT_EQ(EventsToMask(ComEventBit(evRing)), EV_RING);
     EXPECT_EQ(EventsToMask(ComEventBit(evRx80Full)), EV_RX80FULL);
-    EXPECT_EQ(MaskToEvents(EventsToMask(AllComEvents)), AllComEvents);
+    EXPECT_EQ(MaskToEvents(EventsToMask(kAllComEvents)), kAllComEvents);
     EXPECT_EQ(MaskToEvents(0x0200 | 0x0800 | 0x8000), 0); // bits outside the table are dropped
     EXPECT_EQ(ComEventBit(evRx80Full), 0x200);
     EXPECT_EQ(ceFrame | ceRxParity | ceOverrun | ceBreak | ceIO | ceMode | ceRxOver | ceTxFull, 0xFF);
@@ -260,21 +260,21 @@ TEST(TermiosMapping, StoredConfiguration)
     cur.c_cflag = HUPCL | CS7 | PARENB | (B19200 << 16); // a separate input speed (CIBAUD) set earlier
     cur.c_lflag = ICANON | ECHO;
     const TTermiosConfig c = BuildTermios(LineSettingsOf(port), cur);
-    EXPECT_EQ(c.tio.c_cflag & CIBAUD, 0u);
-    EXPECT_EQ(c.tio.c_cflag & CSIZE, tcflag_t(CS8));
-    EXPECT_EQ(c.tio.c_cflag & (PARENB | CSTOPB | CRTSCTS | HUPCL), 0u);
-    EXPECT_EQ(c.tio.c_cflag & (CLOCAL | CREAD), tcflag_t(CLOCAL | CREAD));
-    EXPECT_EQ(c.tio.c_lflag & (ICANON | ECHO), 0u);
-    EXPECT_EQ(c.tio.c_iflag & (IXON | IXOFF | INPCK), 0u);
-    EXPECT_NE(c.tio.c_iflag & IGNPAR, 0u);
-    EXPECT_EQ(c.tio.c_cc[VMIN], 1);
-    EXPECT_EQ(c.tio.c_cc[VTIME], 0);
-    EXPECT_EQ(cfgetospeed(&c.tio), speed_t(B9600));
-    EXPECT_EQ(cfgetispeed(&c.tio), speed_t(B9600));
-    EXPECT_FALSE(c.otherRate);
-    EXPECT_EQ(c.rate, 9600);
-    EXPECT_EQ(c.dtr, TLineAction::Drop);
-    EXPECT_EQ(c.rts, TLineAction::Drop);
+    EXPECT_EQ(c.Tio.c_cflag & CIBAUD, 0u);
+    EXPECT_EQ(c.Tio.c_cflag & CSIZE, tcflag_t(CS8));
+    EXPECT_EQ(c.Tio.c_cflag & (PARENB | CSTOPB | CRTSCTS | HUPCL), 0u);
+    EXPECT_EQ(c.Tio.c_cflag & (CLOCAL | CREAD), tcflag_t(CLOCAL | CREAD));
+    EXPECT_EQ(c.Tio.c_lflag & (ICANON | ECHO), 0u);
+    EXPECT_EQ(c.Tio.c_iflag & (IXON | IXOFF | INPCK), 0u);
+    EXPECT_NE(c.Tio.c_iflag & IGNPAR, 0u);
+    EXPECT_EQ(c.Tio.c_cc[VMIN], 1);
+    EXPECT_EQ(c.Tio.c_cc[VTIME], 0);
+    EXPECT_EQ(cfgetospeed(&c.Tio), speed_t(B9600));
+    EXPECT_EQ(cfgetispeed(&c.Tio), speed_t(B9600));
+    EXPECT_FALSE(c.OtherRate);
+    EXPECT_EQ(c.Rate, 9600);
+    EXPECT_EQ(c.Dtr, TLineAction::Drop);
+    EXPECT_EQ(c.Rts, TLineAction::Drop);
 }
 
 TEST(TermiosMapping, ParityStopBitsRatesAndFlow)
@@ -284,21 +284,21 @@ TEST(TermiosMapping, ParityStopBitsRatesAndFlow)
     auto build = [&] { return BuildTermios(s, cur); };
 
     s.Parity = prOdd;
-    EXPECT_EQ(build().tio.c_cflag & (PARENB | PARODD | CMSPAR), tcflag_t(PARENB | PARODD));
+    EXPECT_EQ(build().Tio.c_cflag & (PARENB | PARODD | CMSPAR), tcflag_t(PARENB | PARODD));
     s.Parity = prEven;
-    EXPECT_EQ(build().tio.c_cflag & (PARENB | PARODD | CMSPAR), tcflag_t(PARENB));
+    EXPECT_EQ(build().Tio.c_cflag & (PARENB | PARODD | CMSPAR), tcflag_t(PARENB));
     s.Parity = prMark;
-    EXPECT_EQ(build().tio.c_cflag & (PARENB | PARODD | CMSPAR), tcflag_t(PARENB | PARODD | CMSPAR));
+    EXPECT_EQ(build().Tio.c_cflag & (PARENB | PARODD | CMSPAR), tcflag_t(PARENB | PARODD | CMSPAR));
     s.Parity = prSpace;
-    EXPECT_EQ(build().tio.c_cflag & (PARENB | PARODD | CMSPAR), tcflag_t(PARENB | CMSPAR));
+    EXPECT_EQ(build().Tio.c_cflag & (PARENB | PARODD | CMSPAR), tcflag_t(PARENB | CMSPAR));
 
     s.ParityCheck = true;
-    EXPECT_EQ(build().tio.c_iflag & (INPCK | IGNPAR | PARMRK), tcflag_t(INPCK));
+    EXPECT_EQ(build().Tio.c_iflag & (INPCK | IGNPAR | PARMRK), tcflag_t(INPCK));
     s.ParityReplace = true;
-    EXPECT_EQ(build().tio.c_iflag & (INPCK | IGNPAR | PARMRK), tcflag_t(INPCK | PARMRK));
+    EXPECT_EQ(build().Tio.c_iflag & (INPCK | IGNPAR | PARMRK), tcflag_t(INPCK | PARMRK));
 
     s.StopBits = sbTwoStopBits;
-    EXPECT_NE(build().tio.c_cflag & CSTOPB, 0u);
+    EXPECT_NE(build().Tio.c_cflag & CSTOPB, 0u);
     s.StopBits = sbOne5StopBits;
     try {
         build();
@@ -309,29 +309,29 @@ TEST(TermiosMapping, ParityStopBitsRatesAndFlow)
     }
     s.DataBits = dbFive;
     const TTermiosConfig five = build();
-    EXPECT_EQ(five.tio.c_cflag & CSIZE, tcflag_t(CS5));
-    EXPECT_NE(five.tio.c_cflag & CSTOPB, 0u);
+    EXPECT_EQ(five.Tio.c_cflag & CSIZE, tcflag_t(CS5));
+    EXPECT_NE(five.Tio.c_cflag & CSTOPB, 0u);
 
     s.BaudRate = br14400;
-    EXPECT_TRUE(build().otherRate);
+    EXPECT_TRUE(build().OtherRate);
     s.BaudRate = brCustom;
     s.CustomBaudRate = 115200;
     const TTermiosConfig custom = build();
-    EXPECT_FALSE(custom.otherRate);
-    EXPECT_EQ(cfgetospeed(&custom.tio), speed_t(B115200));
+    EXPECT_FALSE(custom.OtherRate);
+    EXPECT_EQ(cfgetospeed(&custom.Tio), speed_t(B115200));
     s.CustomBaudRate = 0;
     EXPECT_THROW(build(), EComPort);
 
     TComPort port(nullptr);
     port.FlowControl().SetFlowControl(fcHardware);
     TTermiosConfig hw = BuildTermios(LineSettingsOf(port), cur);
-    EXPECT_NE(hw.tio.c_cflag & CRTSCTS, 0u);
-    EXPECT_EQ(hw.rts, TLineAction::Leave);
+    EXPECT_NE(hw.Tio.c_cflag & CRTSCTS, 0u);
+    EXPECT_EQ(hw.Rts, TLineAction::Leave);
     port.FlowControl().SetFlowControl(fcSoftware);
     port.FlowControl().SetXonChar(0x11);
     TTermiosConfig sw = BuildTermios(LineSettingsOf(port), cur);
-    EXPECT_EQ(sw.tio.c_iflag & (IXON | IXOFF), tcflag_t(IXON | IXOFF));
-    EXPECT_EQ(sw.tio.c_cc[VSTART], 0x11);
-    EXPECT_EQ(sw.tio.c_cc[VSTOP], 19);
-    EXPECT_EQ(sw.tio.c_cflag & CRTSCTS, 0u);
+    EXPECT_EQ(sw.Tio.c_iflag & (IXON | IXOFF), tcflag_t(IXON | IXOFF));
+    EXPECT_EQ(sw.Tio.c_cc[VSTART], 0x11);
+    EXPECT_EQ(sw.Tio.c_cc[VSTOP], 19);
+    EXPECT_EQ(sw.Tio.c_cflag & CRTSCTS, 0u);
 }

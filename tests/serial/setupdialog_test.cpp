@@ -436,11 +436,11 @@ TEST(RunSetupDialog, ErrorPolicyTakesEffectWithoutOk)
 {
     Seams seams({QStringLiteral("ttyS0")});
     TComPort port;
-    QString policy = SetupPolicyStop;
+    QString policy = kSetupPolicyStop;
 
     seams.Runner([&](TComSetupFrm &d) {
         Choose(d.cmbError, QStringLiteral("Log Errors and continue"));
-        EXPECT_EQ(policy, SetupPolicyLog) << "in force at once";
+        EXPECT_EQ(policy, kSetupPolicyLog) << "in force at once";
         return int(QDialog::Rejected);
     });
     RunSetupDialog(port, &policy);
@@ -478,5 +478,5 @@ TEST(RunSetupDialog, EditSettingsRunsTheInstalledDialog)
     port.EditSettings();
     TCustomComPort::SetEditSettingsHandler({});
     EXPECT_EQ(port.Port(), QStringLiteral("ttyS1"));
-    EXPECT_EQ(policy, SetupPolicyLog);
+    EXPECT_EQ(policy, kSetupPolicyLog);
 }
