@@ -384,7 +384,7 @@ void TfrmMain::LogDataErrorOnce(bool &logged)
     if (logged)
         return;
     logged = true;
-    LogMessage(MessageIndent + DataErrorText);
+    LogMessage(MessageIndent + kDataErrorText);
 }
 
 bool TfrmMain::ShowReadout(int channel, const QString &value, const QString &noSensor, qint64 time)
@@ -408,10 +408,10 @@ void TfrmMain::HandleTemperatureReply(const QString &line)
     }
     const std::optional<ChannelReply> reply = ParseChannelReply(line);
     if (!reply) {
-        LogMessage(MessageIndent + DataErrorText);
+        LogMessage(MessageIndent + kDataErrorText);
         return;
     }
-    ShowChannelTemperature(reply->channel, reply->value);
+    ShowChannelTemperature(reply->Channel, reply->Value);
 }
 
 void TfrmMain::ShowChannelTemperature(int channel, const QString &value)
@@ -465,7 +465,7 @@ void TfrmMain::ShowRelayStatus(const QString &statusText)
 {
     if (!Channels.ApplyRelayStatus(statusText)) {
         // Flags and fills keep what the last good reply said.
-        LogMessage(MessageIndent + DataErrorText);
+        LogMessage(MessageIndent + kDataErrorText);
         return;
     }
     for (int ch = 1; ch <= 4; ++ch)

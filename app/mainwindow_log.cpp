@@ -151,7 +151,7 @@ void TfrmMain::AppendLogLine(const QString &line) { Log.AppendLine(line); }
 
 void TfrmMain::FollowLog()
 {
-    Log.RepeatLimited = q274::MessageIndent + DataErrorText;
+    Log.RepeatLimited = q274::MessageIndent + kDataErrorText;
     // Repeats of a flooding message held back are counted a second later.
     FRepeatFlush = new QTimer(this);
     FRepeatFlush->setSingleShot(true);

@@ -30,10 +30,10 @@ static void BM_ReplyAssembly(benchmark::State &state)
     ReplyAssembler a;
     std::int64_t lines = 0;
     for (auto _ : state) {
-        a.feed("T024.0");
-        a.feed("6,22.12,?");
-        auto r = a.feed(",?\r\n");
-        lines += r.status == ReplyAssembler::Result::Line;
+        a.Feed("T024.0");
+        a.Feed("6,22.12,?");
+        auto r = a.Feed(",?\r\n");
+        lines += r.Status == ReplyAssembler::LineStatus::Line;
         benchmark::DoNotOptimize(r);
     }
     state.SetItemsProcessed(lines);

@@ -23,8 +23,8 @@ void CheckLine(const QString &line, QChar sep, bool fahrenheit)
         FUZZ_CHECK(id == line);
 
     if (const std::optional<ChannelReply> r = ParseChannelReply(line)) {
-        FUZZ_CHECK(r->channel >= 1 && r->channel <= 4);
-        FUZZ_CHECK(line.at(1) == QChar(u'0' + r->channel) && r->value == line.mid(2));
+        FUZZ_CHECK(r->Channel >= 1 && r->Channel <= 4);
+        FUZZ_CHECK(line.at(1) == QChar(u'0' + r->Channel) && r->Value == line.mid(2));
     }
 
     const std::array<QString, 4> fields = SplitAllChannels(line);

@@ -52,8 +52,8 @@ struct ChannelHost : TdmQ274Host {
             const std::optional<ChannelReply> reply = ParseChannelReply(line);
             if (!reply)
                 return;
-            FUZZ_CHECK(reply->channel >= 1 && reply->channel <= 4);
-            Show(reply->channel, reply->value, QStringLiteral("?"));
+            FUZZ_CHECK(reply->Channel >= 1 && reply->Channel <= 4);
+            Show(reply->Channel, reply->Value, QStringLiteral("?"));
         }
         if (temperaturesEnabled)
             RunControl();
@@ -142,18 +142,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     ReplyAssembler rx;
     for (size_t at = 0; at < bytes.size();) {
         const size_t n = piece ? std::min(piece, bytes.size() - at) : bytes.size();
-        const ReplyAssembler::Result r = rx.feed(bytes.substr(at, n));
+        const ReplyAssembler::Result r = rx.Feed(bytes.substr(at, n));
         at += n;
-        FUZZ_CHECK(rx.buffer().size() <= ReplyAssembler::MaxLength);
-        if (r.status != ReplyAssembler::Result::Waiting)
-            FUZZ_CHECK(rx.buffer().isEmpty());
-        if (r.status != ReplyAssembler::Result::Line)
+        FUZZ_CHECK(rx.Buffer().size() <= ReplyAssembler::kMaxLength);
+        if (r.Status != ReplyAssembler::LineStatus::Waiting)
+            FUZZ_CHECK(rx.Buffer().isEmpty());
+        if (r.Status != ReplyAssembler::LineStatus::Line)
             continue;
-        FUZZ_CHECK(!r.line.contains(QChar('\r')) && !r.line.contains(QChar('\n')));
-        FUZZ_CHECK(r.line == TrimLine(r.line));
+        FUZZ_CHECK(!r.Line.contains(QChar('\r')) && !r.Line.contains(QChar('\n')));
+        FUZZ_CHECK(r.Line == TrimLine(r.Line));
         Board->Poller.LineReceived();
         // Not caught as the receive handler does: a throw here is a fault.
-        Board->ProcessReply(r.line);
+        Board->ProcessReply(r.Line);
     }
     Board->SetHost(nullptr);
     // An identification starts the 250 ms follow-up, whose tick would wait

@@ -54,9 +54,9 @@ TdmQ274::TdmQ274(QObject *owner, TComPort *port)
 
 void TdmQ274::DataModuleCreate()
 {
-    FReplyBuffer.clear();
+    FReplyBuffer.Clear();
     AwaitingIdentification = false;
-    ErrorPolicy = ErrorPolicyStop;
+    ErrorPolicy = kErrorPolicyStop;
     FLogFolder = LogFolderPath();
     EnsureLogFolder(FLogFolder);
 }
@@ -97,7 +97,7 @@ void TdmQ274::ComPortAfterOpen()
     Poller.ConnectionOpened();
     // An unfinished line of an earlier connection must not be glued to the
     // first reply of this one.
-    FReplyBuffer.clear();
+    FReplyBuffer.Clear();
     Log(rs::sConnecting);
     ClearPortBuffers();
     ComPort->WriteText("?");
@@ -124,17 +124,17 @@ void TdmQ274::ComPortRxChar(int Count)
 {
     std::string bytes;
     ComPort->ReadText(bytes, Count);
-    const ReplyAssembler::Result r = FReplyBuffer.feed(bytes);
-    if (r.status == ReplyAssembler::Result::Overflow) {
+    const ReplyAssembler::Result r = FReplyBuffer.Feed(bytes);
+    if (r.Status == ReplyAssembler::LineStatus::Overflow) {
         Log(rs::sDataError);
         return;
     }
-    if (r.status != ReplyAssembler::Result::Line)
+    if (r.Status != ReplyAssembler::LineStatus::Line)
         return;
     Poller.LineReceived();
     tmrTimeout.stop();
     try {
-        ProcessReply(r.line);
+        ProcessReply(r.Line);
     } catch (...) {
         // One unusable line must not cost the connection: report it and keep
         // listening for the next one.
@@ -182,9 +182,9 @@ void TdmQ274::ComPortError(TComErrors Errors)
 
 void TdmQ274::HandlePortError()
 {
-    if (ErrorPolicy == ErrorPolicyLog) {
+    if (ErrorPolicy == kErrorPolicyLog) {
         Log(QStringLiteral("  ") + PortErrorText);
-    } else if (ErrorPolicy == ErrorPolicyStop) {
+    } else if (ErrorPolicy == kErrorPolicyStop) {
         Log(QStringLiteral("  ") + PortErrorText);
         // Inside an event delivery the port finishes this close as soon as
         // the delivery has returned.

@@ -30,9 +30,9 @@ public:
     virtual void BoardIdentified() = 0;
 };
 
-inline const QString ErrorPolicyHide = QStringLiteral("HideErrorsAndContinue");
-inline const QString ErrorPolicyLog = QStringLiteral("LogErrorsAndContinue");
-inline const QString ErrorPolicyStop = QStringLiteral("StopOnErrors");
+inline const QString kErrorPolicyHide = QStringLiteral("HideErrorsAndContinue");
+inline const QString kErrorPolicyLog = QStringLiteral("LogErrorsAndContinue");
+inline const QString kErrorPolicyStop = QStringLiteral("StopOnErrors");
 
 // The message for a set of line errors: the last present condition in the
 // fixed order parity, frame, overrun, input overflow, output full, break,
@@ -54,7 +54,7 @@ public:
 
     QString PortErrorText;
     bool AwaitingIdentification = false;
-    QString ErrorPolicy = ErrorPolicyStop;
+    QString ErrorPolicy = kErrorPolicyStop;
 
     // The log folder made sure of at creation.
     QString LogFolder() const { return FLogFolder; }

@@ -4,7 +4,7 @@
 
 namespace q274 {
 
-ReplyAssembler::Result ReplyAssembler::feed(const std::string &bytes)
+ReplyAssembler::Result ReplyAssembler::Feed(const std::string &bytes)
 {
     FBuffer += QString::fromLatin1(bytes.data(), qsizetype(bytes.size()));
     Result result;
@@ -13,16 +13,16 @@ ReplyAssembler::Result ReplyAssembler::feed(const std::string &bytes)
         FBuffer.clear();
         line.remove(QChar('\r'));
         line.remove(QChar('\n'));
-        result.status = Result::Line;
-        result.line = TrimLine(line);
+        result.Status = LineStatus::Line;
+        result.Line = TrimLine(line);
         FOverflowed = false;
-    } else if (FBuffer.size() > MaxLength) {
+    } else if (FBuffer.size() > kMaxLength) {
         // Without a line end the buffer would grow for as long as noise
         // arrives; drop it and let the next line start clean. One report
         // for one overlong line, not one per piece of it.
         FBuffer.clear();
         if (!FOverflowed)
-            result.status = Result::Overflow;
+            result.Status = LineStatus::Overflow;
         FOverflowed = true;
     }
     return result;

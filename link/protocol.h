@@ -15,33 +15,33 @@
 namespace q274 {
 
 // Logged whenever a reply cannot be used.
-inline const QString DataErrorText = QStringLiteral("Data error. Waiting for next data.");
+inline const QString kDataErrorText = QStringLiteral("Data error. Waiting for next data.");
 
 // Collects received bytes until a line end arrives; then the whole buffer,
 // text after the line end included, is one reply line.
 class ReplyAssembler {
 public:
     // A board line is short; anything longer without a line end is noise.
-    static constexpr qsizetype MaxLength = 4096;
+    static constexpr qsizetype kMaxLength = 4096;
 
+    enum class LineStatus { Waiting, Line, Overflow };
     struct Result {
-        enum Status { Waiting, Line, Overflow };
-        Status status = Waiting;
-        QString line; // the trimmed line, without any CR or LF (status Line)
+        LineStatus Status = LineStatus::Waiting;
+        QString Line; // the trimmed line, without any CR or LF (status Line)
     };
 
     // Appends bytes (one byte, one character). Returns Line with the reply and
     // empties the buffer when the buffer holds a CR or LF anywhere; Overflow
-    // (buffer dropped) when it grew past MaxLength without one, once for the
+    // (buffer dropped) when it grew past kMaxLength without one, once for the
     // whole overlong line however long it goes on; else Waiting.
-    Result feed(const std::string &bytes);
+    Result Feed(const std::string &bytes);
 
-    void clear()
+    void Clear()
     {
         FBuffer.clear();
         FOverflowed = false;
     }
-    const QString &buffer() const { return FBuffer; }
+    const QString &Buffer() const { return FBuffer; }
 
 private:
     QString FBuffer;
@@ -65,8 +65,8 @@ bool IsTemperatureReply(const QString &line);
 bool IsAllChannelReply(const QString &line);
 
 struct ChannelReply {
-    int channel = 0; // 1..4
-    QString value;   // everything after the first two characters
+    int Channel = 0; // 1..4
+    QString Value;   // everything after the first two characters
 };
 // A single-channel reply: the second character is the channel digit. Lines
 // whose second character is not a digit 1..4 have no read-out: nullopt.

@@ -11,7 +11,7 @@ namespace q274 {
 TThreadedTimer::TThreadedTimer(unsigned intervalMs, TThreadPriority priority)
     : FInterval(intervalMs), FPriority(priority)
 {
-    FWorker = std::thread([this] { run(); });
+    FWorker = std::thread([this] { Run(); });
 }
 
 TThreadedTimer::~TThreadedTimer()
@@ -87,7 +87,7 @@ void TThreadedTimer::SetDemand(bool demand)
         FWake.notify_all();
 }
 
-void TThreadedTimer::applyPriority()
+void TThreadedTimer::ApplyPriority()
 {
     // A nicer value raises the priority under the normal scheduler; an
     // unprivileged process may not lower it below 0, so failures are
@@ -97,7 +97,7 @@ void TThreadedTimer::applyPriority()
     (void)::setpriority(PRIO_PROCESS, tid, nice);
 }
 
-void TThreadedTimer::deliver(std::uint64_t generation)
+void TThreadedTimer::Deliver(std::uint64_t generation)
 {
     try {
         UiSync::Synchronize([this, generation] {
@@ -142,11 +142,11 @@ std::chrono::steady_clock::time_point GridPointAfter(std::chrono::steady_clock::
 
 } // namespace
 
-void TThreadedTimer::run()
+void TThreadedTimer::Run()
 {
     using Clock = std::chrono::steady_clock;
     TThreadPriority applied = FPriority.load();
-    applyPriority();
+    ApplyPriority();
 
     std::unique_lock<std::mutex> lock(FMutex);
     while (!FStop.load()) {
@@ -169,7 +169,7 @@ void TThreadedTimer::run()
             if (FPriority.load() != applied) {
                 applied = FPriority.load();
                 lock.unlock();
-                applyPriority();
+                ApplyPriority();
                 lock.lock();
                 continue;
             }
@@ -189,7 +189,7 @@ void TThreadedTimer::run()
                 }))
                 continue;
             lock.unlock();
-            deliver(generation);
+            Deliver(generation);
             lock.lock();
             deadline = NextTickDeadline(deadline, interval, Clock::now());
         }

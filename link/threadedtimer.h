@@ -67,9 +67,9 @@ public:
     std::uint64_t TickCount() const { return FTicks.load(); }
 
 private:
-    void run();
-    void deliver(std::uint64_t generation);
-    void applyPriority();
+    void Run();
+    void Deliver(std::uint64_t generation);
+    void ApplyPriority();
 
     std::mutex FMutex;
     std::condition_variable FWake;

@@ -89,7 +89,7 @@ TEST_F(ControlWindow, AllChannelReadoutsInCelsiusAndFahrenheit)
     EXPECT_EQ(Ui(w).lblCh1->text(), QStringLiteral(" 24.06"));
     w.HandleTemperatureReply(QStringLiteral("T024.06,22.12,?,?"));
     EXPECT_EQ(Readouts(), (QStringList{" 75.31", " 71.82", " -", " -"}));
-    EXPECT_FALSE(Messages().contains(DataErrorText));
+    EXPECT_FALSE(Messages().contains(kDataErrorText));
 }
 
 TEST_F(ControlWindow, CommaSeparatorLocale)
@@ -119,7 +119,7 @@ TEST_F(ControlWindow, SingleChannelRepliesAndRejectedLines)
         Ui(w).memLog->clear();
         w.HandleTemperatureReply(QString::fromLatin1(bad));
         EXPECT_EQ(Readouts(), before) << bad;
-        EXPECT_EQ(Messages(), QStringList{DataErrorText}) << bad;
+        EXPECT_EQ(Messages(), QStringList{kDataErrorText}) << bad;
     }
 }
 
@@ -132,7 +132,7 @@ TEST_F(ControlWindow, ValueThatIsNotANumberShowsNoReadingAndOthersGoOn)
     // One bad field: logged once for the line, channels 1 and 4 still controlled.
     w.HandleTemperatureReply(QStringLiteral("T025.00,ERR,?,26.00"));
     EXPECT_EQ(Readouts(), (QStringList{" 25.00", " -", " -", " 26.00"}));
-    EXPECT_EQ(Messages(), (QStringList{DataErrorText, "Ch1: heat ON  (25.00)", "Ch4: heat ON  (26.00)"}));
+    EXPECT_EQ(Messages(), (QStringList{kDataErrorText, "Ch1: heat ON  (25.00)", "Ch4: heat ON  (26.00)"}));
     EXPECT_EQ(Queue(), (Q{"N1", "N4"}));
 
     // Two bad fields still give one message; Fahrenheit cannot convert them either.
@@ -141,7 +141,7 @@ TEST_F(ControlWindow, ValueThatIsNotANumberShowsNoReadingAndOthersGoOn)
     Ui(w).memLog->clear();
     w.HandleTemperatureReply(QStringLiteral("T0abc,ERR,20.00,x"));
     EXPECT_EQ(Readouts(), (QStringList{" -", " -", " 68.00", " -"}));
-    EXPECT_EQ(Messages(), QStringList{DataErrorText});
+    EXPECT_EQ(Messages(), QStringList{kDataErrorText});
     EXPECT_TRUE(Queue().empty());
 
     // A single bad channel: its read-out goes to " -", channel 1 is controlled
@@ -152,14 +152,14 @@ TEST_F(ControlWindow, ValueThatIsNotANumberShowsNoReadingAndOthersGoOn)
     Ui(w).memLog->clear();
     w.HandleTemperatureReply(QStringLiteral("T4 bad"));
     EXPECT_EQ(Ui(w).lblCh4->text(), QStringLiteral(" -"));
-    EXPECT_EQ(Messages(), (QStringList{DataErrorText, "Ch1: heat ON  (25.00)"}));
+    EXPECT_EQ(Messages(), (QStringList{kDataErrorText, "Ch1: heat ON  (25.00)"}));
     EXPECT_EQ(Queue(), Q{"N1"});
 
     // An all-channel reply with missing fields: the last one goes to channel 4.
     Ui(w).memLog->clear();
     w.HandleTemperatureReply(QStringLiteral("T021.00,22.00"));
     EXPECT_EQ(Readouts(), (QStringList{" 21.00", " -", " -", " 22.00"}));
-    EXPECT_EQ(Messages().count(DataErrorText), 1);
+    EXPECT_EQ(Messages().count(kDataErrorText), 1);
 }
 
 TEST_F(ControlWindow, HeatThermostatRepeatsUntilTheStatusReplyComes)
@@ -279,7 +279,7 @@ TEST_F(ControlWindow, RelayStatusSetsFlagsAndFillsTogether)
     for (const char *bad : {"", "G", "5x", "-1"}) {
         Ui(w).memLog->clear();
         w.ShowRelayStatus(QString::fromLatin1(bad));
-        EXPECT_EQ(Messages(), QStringList{DataErrorText}) << bad;
+        EXPECT_EQ(Messages(), QStringList{kDataErrorText}) << bad;
         EXPECT_TRUE(w.ChannelState().RelayOn(1) && !w.ChannelState().RelayOn(2) && w.ChannelState().RelayOn(3)
                     && !w.ChannelState().RelayOn(4))
             << bad;

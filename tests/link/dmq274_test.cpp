@@ -144,7 +144,7 @@ TEST(LineErrors, LastPresentConditionWins)
 TEST_F(BoardTest, ErrorPoliciesOnAClosedPort)
 {
     const QString line = M(QStringLiteral("  COM port:  The hardware detected a Frame error."));
-    dm->ErrorPolicy = ErrorPolicyHide;
+    dm->ErrorPolicy = kErrorPolicyHide;
     dm->ComPortError(ceFrame);
     EXPECT_TRUE(host.log.isEmpty());
     EXPECT_EQ(dm->PortErrorText, QStringLiteral("COM port:  The hardware detected a Frame error."));
@@ -153,12 +153,12 @@ TEST_F(BoardTest, ErrorPoliciesOnAClosedPort)
     dm->ComPortError(ceFrame);
     EXPECT_TRUE(host.log.isEmpty());
 
-    dm->ErrorPolicy = ErrorPolicyLog;
+    dm->ErrorPolicy = kErrorPolicyLog;
     dm->ComPortError(ceFrame);
     EXPECT_EQ(host.log, QStringList{line});
 
     host.log.clear();
-    dm->ErrorPolicy = ErrorPolicyStop;
+    dm->ErrorPolicy = kErrorPolicyStop;
     dm->ComPortError(ceFrame);
     EXPECT_EQ(host.log, QStringList{line});
     EXPECT_EQ(host.disconnected, 0); // nothing to close
@@ -230,7 +230,7 @@ TEST_F(PtyBoardTest, ConnectIdentifiesTheBoard)
 
     // The reply arrives in three pieces; only the last holds the line end.
     writeMaster("?Tempera");
-    RunUntil([&] { return !dm->ReplyBuffer().buffer().isEmpty(); }, 5s);
+    RunUntil([&] { return !dm->ReplyBuffer().Buffer().isEmpty(); }, 5s);
     EXPECT_FALSE(dm->Poller.ReadyToSend) << "a piece of a reply must not let the next command go";
     writeMaster("ture Monitor & Controller v2.1");
     writeMaster("\r\n");
@@ -296,7 +296,7 @@ TEST_F(PtyBoardTest, LineErrorsFromTheDriverCountersFollowThePolicy)
     dm = std::make_unique<TdmQ274>(nullptr, port);
     dm->SetHost(&host);
     dm->ComPort->SetPort(slavePath);
-    dm->ErrorPolicy = ErrorPolicyLog;
+    dm->ErrorPolicy = kErrorPolicyLog;
     dm->ToggleConnection();
     readMaster();
     const QString prefix = M(QStringLiteral("  ") + rs::sComPortPrefix + QStringLiteral("  "));
@@ -308,7 +308,7 @@ TEST_F(PtyBoardTest, LineErrorsFromTheDriverCountersFollowThePolicy)
     EXPECT_EQ(host.log.filter(rs::sComPortPrefix).size(), 1);
     EXPECT_TRUE(dm->ComPort->Connected());
 
-    dm->ErrorPolicy = ErrorPolicyStop;
+    dm->ErrorPolicy = kErrorPolicyStop;
     port->frame += 1;
     ASSERT_TRUE(RunUntil([&] { return host.disconnected == 1; }, 5s));
     EXPECT_EQ(host.log.filter(rs::sComPortPrefix).last(), prefix + rs::sErrFrame);
@@ -339,7 +339,7 @@ TEST_F(PtyBoardTest, EndlessLineWithoutLineEndIsDropped)
     for (int i = 0; i < 5; ++i)
         writeMaster(junk);
     ASSERT_TRUE(RunUntil([&] { return host.log.contains(M(rs::sDataError)); }, 5s));
-    EXPECT_LE(dm->ReplyBuffer().buffer().size(), ReplyAssembler::MaxLength);
+    EXPECT_LE(dm->ReplyBuffer().Buffer().size(), ReplyAssembler::kMaxLength);
     writeMaster("?Temperature X\n");
     ASSERT_TRUE(RunUntil([&] { return host.identified == 1; }, 5s));
 }
@@ -349,10 +349,10 @@ TEST_F(PtyBoardTest, UnfinishedLineDoesNotSurviveAReconnect)
     dm->ToggleConnection();
     readMaster();
     writeMaster("S0"); // no line end
-    ASSERT_TRUE(RunUntil([&] { return !dm->ReplyBuffer().buffer().isEmpty(); }, 5s));
+    ASSERT_TRUE(RunUntil([&] { return !dm->ReplyBuffer().Buffer().isEmpty(); }, 5s));
     dm->ToggleConnection();
     dm->ToggleConnection();
-    EXPECT_TRUE(dm->ReplyBuffer().buffer().isEmpty());
+    EXPECT_TRUE(dm->ReplyBuffer().Buffer().isEmpty());
     readMaster();
     writeMaster("?Temperature X\r\n");
     ASSERT_TRUE(RunUntil([&] { return host.identified == 1; }, 5s));
@@ -376,7 +376,7 @@ TEST_F(PtyBoardTest, HangUpIsAnIoErrorThatStopsTheConnection)
 
 TEST_F(PtyBoardTest, LogPolicyKeepsTheConnectionAfterAHangUp)
 {
-    dm->ErrorPolicy = ErrorPolicyLog;
+    dm->ErrorPolicy = kErrorPolicyLog;
     dm->ToggleConnection();
     readMaster();
     ::close(keeper);

@@ -11,70 +11,70 @@ using namespace q274;
 TEST(ReplyAssembler, JoinsPiecesAndCutsAtAnyLineEnd)
 {
     ReplyAssembler a;
-    EXPECT_EQ(a.feed("?Tempe").status, ReplyAssembler::Result::Waiting);
-    EXPECT_EQ(a.feed("rature Monitor").status, ReplyAssembler::Result::Waiting);
-    auto r = a.feed(" v2.1\r\n");
-    ASSERT_EQ(r.status, ReplyAssembler::Result::Line);
-    EXPECT_EQ(r.line, "?Temperature Monitor v2.1");
-    EXPECT_TRUE(a.buffer().isEmpty());
+    EXPECT_EQ(a.Feed("?Tempe").Status, ReplyAssembler::LineStatus::Waiting);
+    EXPECT_EQ(a.Feed("rature Monitor").Status, ReplyAssembler::LineStatus::Waiting);
+    auto r = a.Feed(" v2.1\r\n");
+    ASSERT_EQ(r.Status, ReplyAssembler::LineStatus::Line);
+    EXPECT_EQ(r.Line, "?Temperature Monitor v2.1");
+    EXPECT_TRUE(a.Buffer().isEmpty());
 
-    r = a.feed("S005\n");
-    ASSERT_EQ(r.status, ReplyAssembler::Result::Line);
-    EXPECT_EQ(r.line, "S005");
+    r = a.Feed("S005\n");
+    ASSERT_EQ(r.Status, ReplyAssembler::LineStatus::Line);
+    EXPECT_EQ(r.Line, "S005");
 }
 
 TEST(ReplyAssembler, ReadHoldingTwoRepliesGivesOneMergedLine)
 {
     ReplyAssembler a;
-    auto r = a.feed("T124.06\r\nT2");
-    ASSERT_EQ(r.status, ReplyAssembler::Result::Line);
-    EXPECT_EQ(r.line, "T124.06T2");
-    EXPECT_TRUE(a.buffer().isEmpty());
+    auto r = a.Feed("T124.06\r\nT2");
+    ASSERT_EQ(r.Status, ReplyAssembler::LineStatus::Line);
+    EXPECT_EQ(r.Line, "T124.06T2");
+    EXPECT_TRUE(a.Buffer().isEmpty());
 }
 
 TEST(ReplyAssembler, SplitCrLfGivesReplyThenEmptyLine)
 {
     ReplyAssembler a;
-    auto r = a.feed("T3?\r");
-    ASSERT_EQ(r.status, ReplyAssembler::Result::Line);
-    EXPECT_EQ(r.line, "T3?");
-    r = a.feed("\n");
-    ASSERT_EQ(r.status, ReplyAssembler::Result::Line);
-    EXPECT_EQ(r.line, "");
+    auto r = a.Feed("T3?\r");
+    ASSERT_EQ(r.Status, ReplyAssembler::LineStatus::Line);
+    EXPECT_EQ(r.Line, "T3?");
+    r = a.Feed("\n");
+    ASSERT_EQ(r.Status, ReplyAssembler::LineStatus::Line);
+    EXPECT_EQ(r.Line, "");
 }
 
 TEST(ReplyAssembler, TrimsBlanksAndControlCharactersAndKeepsLatin1)
 {
     ReplyAssembler a;
-    auto r = a.feed(std::string("\t  ?Temperature x\xB0 \x01\r"));
-    ASSERT_EQ(r.status, ReplyAssembler::Result::Line);
-    EXPECT_EQ(r.line, QString::fromLatin1("?Temperature x\xB0"));
+    auto r = a.Feed(std::string("\t  ?Temperature x\xB0 \x01\r"));
+    ASSERT_EQ(r.Status, ReplyAssembler::LineStatus::Line);
+    EXPECT_EQ(r.Line, QString::fromLatin1("?Temperature x\xB0"));
 }
 
 TEST(ReplyAssembler, OverflowDropsBufferPast4096)
 {
     ReplyAssembler a;
-    EXPECT_EQ(a.feed(std::string(4096, 'x')).status, ReplyAssembler::Result::Waiting);
-    EXPECT_EQ(a.buffer().size(), 4096);
-    EXPECT_EQ(a.feed("y").status, ReplyAssembler::Result::Overflow);
-    EXPECT_TRUE(a.buffer().isEmpty());
+    EXPECT_EQ(a.Feed(std::string(4096, 'x')).Status, ReplyAssembler::LineStatus::Waiting);
+    EXPECT_EQ(a.Buffer().size(), 4096);
+    EXPECT_EQ(a.Feed("y").Status, ReplyAssembler::LineStatus::Overflow);
+    EXPECT_TRUE(a.Buffer().isEmpty());
     // The same overlong line going on is not reported again.
     for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(a.feed(std::string(4097, 'x')).status, ReplyAssembler::Result::Waiting);
-    EXPECT_LE(a.buffer().size(), ReplyAssembler::MaxLength);
+        EXPECT_EQ(a.Feed(std::string(4097, 'x')).Status, ReplyAssembler::LineStatus::Waiting);
+    EXPECT_LE(a.Buffer().size(), ReplyAssembler::kMaxLength);
     // The next reply arrives clean, and a later overlong line counts again.
-    auto r = a.feed("S00\r");
-    ASSERT_EQ(r.status, ReplyAssembler::Result::Line);
-    EXPECT_EQ(r.line, "S00");
-    EXPECT_EQ(a.feed(std::string(4097, 'x')).status, ReplyAssembler::Result::Overflow);
+    auto r = a.Feed("S00\r");
+    ASSERT_EQ(r.Status, ReplyAssembler::LineStatus::Line);
+    EXPECT_EQ(r.Line, "S00");
+    EXPECT_EQ(a.Feed(std::string(4097, 'x')).Status, ReplyAssembler::LineStatus::Overflow);
 }
 
 TEST(ReplyAssembler, ClearDropsUnfinishedLine)
 {
     ReplyAssembler a;
-    a.feed("T12");
-    a.clear();
-    EXPECT_EQ(a.feed("?Temperature\r").line, "?Temperature");
+    a.Feed("T12");
+    a.Clear();
+    EXPECT_EQ(a.Feed("?Temperature\r").Line, "?Temperature");
 }
 
 TEST(ReplyClassification, Identification)
@@ -105,12 +105,12 @@ TEST(ReplyClassification, SingleChannel)
 {
     auto r = ParseChannelReply("T224.06");
     ASSERT_TRUE(r);
-    EXPECT_EQ(r->channel, 2);
-    EXPECT_EQ(r->value, "24.06");
+    EXPECT_EQ(r->Channel, 2);
+    EXPECT_EQ(r->Value, "24.06");
     r = ParseChannelReply("T3?");
     ASSERT_TRUE(r);
-    EXPECT_EQ(r->channel, 3);
-    EXPECT_EQ(r->value, "?");
+    EXPECT_EQ(r->Channel, 3);
+    EXPECT_EQ(r->Value, "?");
     EXPECT_FALSE(ParseChannelReply("TX1"));
     EXPECT_FALSE(ParseChannelReply("T51"));
     EXPECT_FALSE(ParseChannelReply("T0"));
