@@ -38,7 +38,7 @@ TChannelPanel::TChannelPanel(QWidget *page, int channel, int x) : Channel(channe
     // Channel 2's set point edit has always been spelled "edtSp2".
     SetPoint = Make<QLineEdit>(Box, "", 34, 66, 48, 21);
     SetPoint->setObjectName(ChannelName(channel == 2 ? "edtSp" : "edtSP", channel));
-    SetPointSpinner = new TUpDown(SetPointMin, SetPointMax, 30, SetPoint, Box);
+    SetPointSpinner = new TUpDown(kSetPointMin, kSetPointMax, 30, SetPoint, Box);
     SetPointSpinner->setObjectName(QString::fromLatin1(kSetPointSpinners[i]));
     SetPointSpinner->setGeometry(82, 66, 16, 21);
     SetPointLabel = Make<QLabel>(Box, "", 34, 89, 90, 15);
@@ -46,7 +46,7 @@ TChannelPanel::TChannelPanel(QWidget *page, int channel, int x) : Channel(channe
 
     Dropout = Make<QLineEdit>(Box, "", 34, 126, 48, 21);
     Dropout->setObjectName(ChannelName("edtDrop", channel));
-    DropoutSpinner = new TUpDown(DropoutMin, DropoutMax, 3, Dropout, Box);
+    DropoutSpinner = new TUpDown(kDropoutMin, kDropoutMax, 3, Dropout, Box);
     DropoutSpinner->setObjectName(QString::fromLatin1(kDropoutSpinners[i]));
     DropoutSpinner->setGeometry(82, 126, 16, 21);
     DropoutLabel = Make<QLabel>(Box, "", 34, 149, 90, 15);
@@ -59,7 +59,7 @@ TChannelPanel::TChannelPanel(QWidget *page, int channel, int x) : Channel(channe
 
     Mode = Make<TNamedComboBox>(Box, "", 34, 186, 64, 22);
     Mode->setObjectName(ChannelName("cmbMode", channel));
-    Mode->addItems({ModeCool, ModeHeat});
+    Mode->addItems({kModeCool, kModeHeat});
     Mode->setCurrentIndex(1);
     Mode->setFont(LayoutFont(12, true));
     ModeLabel = Make<QLabel>(Box, "", 34, 210, 90, 15);

@@ -348,7 +348,7 @@ void TChartPage::Redraw()
         const ChannelSettings &set = FChannels.Settings(ch);
         if (set.Enabled && setPointsShown) {
             const double sp = set.SetPoint;
-            const double th = set.Mode == ModeCool ? sp - set.Dropout : sp + set.Dropout;
+            const double th = set.Mode == kModeCool ? sp - set.Dropout : sp + set.Dropout;
             s.SetPoint->replace({QPointF(setFrom, sp), QPointF(double(FTo), sp)});
             s.Threshold->replace({QPointF(setFrom, th), QPointF(double(FTo), th)});
             span(sp);

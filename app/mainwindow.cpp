@@ -452,7 +452,7 @@ void TfrmMain::RunChannelControl()
 void TfrmMain::RunChannelControl(bool &dataErrorLogged)
 {
     for (const ChannelDecision &d : Channels.RunChannelControl(SeparatorOf(DecimalSeparatorText))) {
-        if (d.kind == ChannelDecision::DataError) {
+        if (d.Kind == ChannelDecision::DataError) {
             LogDataErrorOnce(dataErrorLogged);
             continue;
         }

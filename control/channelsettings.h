@@ -15,12 +15,12 @@ struct ChannelSettings {
     bool operator==(const ChannelSettings &) const = default;
 };
 
-constexpr int SetPointMin = -15;
-constexpr int SetPointMax = 150;
-constexpr int DropoutMin = 2;
-constexpr int DropoutMax = 25;
+constexpr int kSetPointMin = -15;
+constexpr int kSetPointMax = 150;
+constexpr int kDropoutMin = 2;
+constexpr int kDropoutMax = 25;
 
-inline const QString ModeHeat = QStringLiteral("Heat");
-inline const QString ModeCool = QStringLiteral("Cool");
+inline const QString kModeHeat = QStringLiteral("Heat");
+inline const QString kModeCool = QStringLiteral("Cool");
 
 } // namespace q274

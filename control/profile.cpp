@@ -116,7 +116,7 @@ private:
                 Bad(QStringLiteral("is not a baud rate of the port setup"));
             P.Port.Baud = b;
         } else if (key == QLatin1String("policy"))
-            P.Port.Policy = OneOf({PolicyHide, PolicyLog, PolicyStop});
+            P.Port.Policy = OneOf({kPolicyHide, kPolicyLog, kPolicyStop});
         else
             Unknown();
     }
@@ -142,11 +142,11 @@ private:
         if (key == QLatin1String("enabled"))
             c.Enabled = Bool();
         else if (key == QLatin1String("setpoint"))
-            c.SetPoint = Int(SetPointMin, SetPointMax);
+            c.SetPoint = Int(kSetPointMin, kSetPointMax);
         else if (key == QLatin1String("dropout"))
-            c.Dropout = Int(DropoutMin, DropoutMax);
+            c.Dropout = Int(kDropoutMin, kDropoutMax);
         else if (key == QLatin1String("mode"))
-            c.Mode = OneOf({ModeHeat, ModeCool});
+            c.Mode = OneOf({kModeHeat, kModeCool});
         else if (key == QLatin1String("manual_overrides"))
             c.ManualOverrides = Bool();
         else if (key == QLatin1String("low_alarm"))

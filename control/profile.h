@@ -15,14 +15,14 @@
 
 namespace q274 {
 
-inline const QString PolicyHide = QStringLiteral("HideErrorsAndContinue");
-inline const QString PolicyLog = QStringLiteral("LogErrorsAndContinue");
-inline const QString PolicyStop = QStringLiteral("StopOnErrors");
+inline const QString kPolicyHide = QStringLiteral("HideErrorsAndContinue");
+inline const QString kPolicyLog = QStringLiteral("LogErrorsAndContinue");
+inline const QString kPolicyStop = QStringLiteral("StopOnErrors");
 
 struct PortProfile {
     QString Name; // empty: the program's own default port
     int Baud = 9600;
-    QString Policy = PolicyStop;
+    QString Policy = kPolicyStop;
 
     bool operator==(const PortProfile &) const = default;
 };

@@ -6,11 +6,11 @@ namespace q274 {
 
 namespace {
 
-ChannelDecision makeSwitch(int channel, bool on, const QString &what, const QString &readout)
+ChannelDecision MakeSwitch(int channel, bool on, const QString &what, const QString &readout)
 {
     ChannelDecision d;
-    d.kind = ChannelDecision::Switch;
-    d.channel = channel;
+    d.Kind = ChannelDecision::Switch;
+    d.Channel = channel;
     d.Command = std::string(on ? "N" : "F") + std::to_string(channel);
     d.Message =
         QStringLiteral("Ch%1: %2 %3  (").arg(channel).arg(what, on ? QStringLiteral("ON") : QStringLiteral("OFF"))
@@ -26,23 +26,23 @@ std::optional<ChannelDecision> ControlChannel(int channel, const ChannelSettings
     const std::optional<double> reading = ParseLocaleFloat(readout, decimalSep);
     if (!reading) {
         ChannelDecision d;
-        d.kind = ChannelDecision::DataError;
-        d.channel = channel;
+        d.Kind = ChannelDecision::DataError;
+        d.Channel = channel;
         return d;
     }
     const double t = *reading;
     // The band edges are whole numbers, formed before comparing.
     const int setPoint = settings.SetPoint;
-    if (settings.Mode == ModeHeat) {
+    if (settings.Mode == kModeHeat) {
         if (t <= setPoint && !relayOn)
-            return makeSwitch(channel, true, QStringLiteral("heat"), readout);
+            return MakeSwitch(channel, true, QStringLiteral("heat"), readout);
         if (t >= setPoint + settings.Dropout && relayOn)
-            return makeSwitch(channel, false, QStringLiteral("heat"), readout);
-    } else if (settings.Mode == ModeCool) {
+            return MakeSwitch(channel, false, QStringLiteral("heat"), readout);
+    } else if (settings.Mode == kModeCool) {
         if (t >= setPoint && !relayOn)
-            return makeSwitch(channel, true, QStringLiteral("cool"), readout);
+            return MakeSwitch(channel, true, QStringLiteral("cool"), readout);
         if (t <= setPoint - settings.Dropout && relayOn)
-            return makeSwitch(channel, false, QStringLiteral("cool"), readout);
+            return MakeSwitch(channel, false, QStringLiteral("cool"), readout);
     }
     return std::nullopt;
 }

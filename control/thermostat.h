@@ -15,12 +15,12 @@
 namespace q274 {
 
 struct ChannelDecision {
-    enum Kind {
+    enum DecisionKind {
         Switch,    // queue Command, then log Message
         DataError, // the read-out is not a number: log the data error
     };
-    Kind kind = Switch;
-    int channel = 0;     // 1..4
+    DecisionKind Kind = Switch;
+    int Channel = 0;     // 1..4
     std::string Command; // "N1".."N4" or "F1".."F4"
     QString Message;     // e.g. "Ch1: heat ON  (30.00)", without MessageIndent
 };

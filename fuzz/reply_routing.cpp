@@ -74,14 +74,14 @@ struct ChannelHost : TdmQ274Host {
     void RunControl()
     {
         for (const ChannelDecision &d : channels.RunChannelControl(sep)) {
-            FUZZ_CHECK(d.channel >= 1 && d.channel <= 4);
-            FUZZ_CHECK(channels.Settings(d.channel).Enabled);
+            FUZZ_CHECK(d.Channel >= 1 && d.Channel <= 4);
+            FUZZ_CHECK(channels.Settings(d.Channel).Enabled);
             // Every read-out shown passed the number check above.
-            FUZZ_CHECK(d.kind == ChannelDecision::Switch);
+            FUZZ_CHECK(d.Kind == ChannelDecision::Switch);
             FUZZ_CHECK(d.Command.size() == 2 && (d.Command[0] == 'N' || d.Command[0] == 'F')
-                       && d.Command[1] == char('0' + d.channel));
+                       && d.Command[1] == char('0' + d.Channel));
             // On only from off, off only from on.
-            FUZZ_CHECK((d.Command[0] == 'N') != channels.RelayOn(d.channel));
+            FUZZ_CHECK((d.Command[0] == 'N') != channels.RelayOn(d.Channel));
         }
     }
 };
@@ -129,10 +129,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         ChannelSettings &s = host.channels.Settings(ch);
         const unsigned b = in.ConsumeIntegral<uint8_t>();
         s.Enabled = !(b & 1u);
-        s.Mode = (b & 2u) ? ModeCool : ModeHeat;
+        s.Mode = (b & 2u) ? kModeCool : kModeHeat;
         s.ManualOverrides = b & 4u;
-        s.SetPoint = SetPointMin + int(in.ConsumeIntegral<uint8_t>()) % (SetPointMax - SetPointMin + 1);
-        s.Dropout = DropoutMin + int(in.ConsumeIntegral<uint8_t>()) % (DropoutMax - DropoutMin + 1);
+        s.SetPoint = kSetPointMin + int(in.ConsumeIntegral<uint8_t>()) % (kSetPointMax - kSetPointMin + 1);
+        s.Dropout = kDropoutMin + int(in.ConsumeIntegral<uint8_t>()) % (kDropoutMax - kDropoutMin + 1);
     }
     // 0: everything in one read; else reads of 1..15 bytes.
     const size_t piece = in.ConsumeIntegral<uint8_t>() % 16;

@@ -161,7 +161,7 @@ TEST(ChartPage, UnitSetPointsAndRelayBandsAtDrawTime)
     for (QLegendMarker *m : p.page.Chart->legend()->markers(p.page.Series[1].Lines[0]))
         EXPECT_FALSE(m->isVisible()) << "no legend entry for a channel without readings";
 
-    s.Mode = ModeCool;
+    s.Mode = kModeCool;
     p.fahrenheit = true; // the history redrawn in F; set points are in the unit shown
     p.page.Redraw();
     EXPECT_EQ(series.Threshold->at(0).y(), 22.0) << "cool: off at set point - dropout";

@@ -53,7 +53,7 @@ protected:
         return {Ui(w).lblCh1->text(), Ui(w).lblCh2->text(), Ui(w).lblCh3->text(), Ui(w).lblCh4->text()};
     }
 
-    void Enable(int channel, int setPoint = 30, int dropout = 3, const QString &mode = ModeHeat)
+    void Enable(int channel, int setPoint = 30, int dropout = 3, const QString &mode = kModeHeat)
     {
         w.EnableBox(channel)->setChecked(true);
         w.SetPointEdit(channel)->setText(QString::number(setPoint));
@@ -195,7 +195,7 @@ TEST_F(ControlWindow, HeatThermostatRepeatsUntilTheStatusReplyComes)
 
 TEST_F(ControlWindow, CoolThermostatAndFahrenheitReadings)
 {
-    Enable(3, -15, 25, ModeCool);
+    Enable(3, -15, 25, kModeCool);
     Polling();
     w.HandleTemperatureReply(QStringLiteral("T3-15.00"));
     EXPECT_EQ(Queue(), Q{"N3"});
@@ -210,7 +210,7 @@ TEST_F(ControlWindow, CoolThermostatAndFahrenheitReadings)
 
     // Fahrenheit: 30 C reads 86.00, compared with the set point 86.
     w.EnableBox(3)->setChecked(false);
-    Enable(1, 86, 3, ModeHeat);
+    Enable(1, 86, 3, kModeHeat);
     Ui(w).cmbDeg->setCurrentText(QStringLiteral("F"));
     w.Connection()->Poller.CommandQueue.Clear();
     w.HandleTemperatureReply(QStringLiteral("T130.00"));
@@ -235,7 +235,7 @@ TEST_F(ControlWindow, ControlChangesKeepTheIntervalsChosenForTheRun)
     q274test::Named<QCheckBox>(w, "chkEnable2")->click();
     q274test::Named<TUpDown>(w, "UpDown1")->UpButton()->click();
     q274test::Named<TUpDown>(w, "UpDown2")->UpButton()->click();
-    q274test::Named<QComboBox>(w, "cmbMode3")->setCurrentText(ModeCool);
+    q274test::Named<QComboBox>(w, "cmbMode3")->setCurrentText(kModeCool);
     q274test::Named<QCheckBox>(w, "chkM4")->click();
     Ui(w).cmbDeg->setCurrentText(QStringLiteral("F"));
     Connect();
@@ -247,7 +247,7 @@ TEST_F(ControlWindow, ControlChangesKeepTheIntervalsChosenForTheRun)
     EXPECT_TRUE(w.ChannelState().Settings(2).Enabled);
     EXPECT_EQ(w.ChannelState().Settings(1).SetPoint, 31);
     EXPECT_EQ(w.ChannelState().Settings(1).Dropout, 4);
-    EXPECT_EQ(w.ChannelState().Settings(3).Mode, ModeCool);
+    EXPECT_EQ(w.ChannelState().Settings(3).Mode, kModeCool);
     EXPECT_FALSE(w.ChannelState().Settings(4).ManualOverrides);
     EXPECT_TRUE(w.UsesFahrenheit());
 }

@@ -86,7 +86,7 @@ TEST(Unattended, ProfileAppliedWrittenBackAndRefusedWhole)
         EXPECT_TRUE(w.UsesFahrenheit());
         EXPECT_TRUE(w.ChannelState().Settings(2).Enabled);
         EXPECT_EQ(w.SetPointEdit(2)->text(), QStringLiteral("18"));
-        EXPECT_EQ(w.ModeList(2)->currentText(), ModeCool);
+        EXPECT_EQ(w.ModeList(2)->currentText(), kModeCool);
         EXPECT_EQ(w.AlarmsPage()->High[2]->text(), QStringLiteral("40"));
         EXPECT_TRUE(w.AlarmsPage()->Reconnect->isChecked());
         // A change in the window is in the file at once.

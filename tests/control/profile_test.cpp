@@ -16,7 +16,7 @@ namespace {
 Profile Everything()
 {
     Profile p;
-    p.Port = {QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_A1B2-if00-port0"), 19200, PolicyLog};
+    p.Port = {QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_A1B2-if00-port0"), 19200, kPolicyLog};
     p.Fahrenheit = true;
     p.Logging = false;
     p.Unattended = {true, true, true};
@@ -25,7 +25,7 @@ Profile Everything()
         c.Enabled = i % 2 == 0;
         c.SetPoint = -15 + 40 * i;
         c.Dropout = 2 + i;
-        c.Mode = i < 2 ? ModeCool : ModeHeat;
+        c.Mode = i < 2 ? kModeCool : kModeHeat;
         c.ManualOverrides = i == 3;
     }
     p.Alarms.Limits[0] = {-3.25, 64.4};
@@ -71,7 +71,7 @@ TEST(Profile, EveryFieldRoundTripsAndMissingKeysKeepDefaults)
                                            "setpoint=18\r\n; note\r\nhigh_alarm = 21.5\r\n[RUN]\nunit=f\n");
     ASSERT_TRUE(hand.Value) << hand.Error.toStdString();
     Profile want;
-    want.Channels[1].Mode = ModeCool;
+    want.Channels[1].Mode = kModeCool;
     want.Channels[1].SetPoint = 18;
     want.Alarms.Limits[1].High = 21.5;
     want.Fahrenheit = true;

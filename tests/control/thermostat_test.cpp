@@ -23,7 +23,7 @@ std::string commandFor(const ChannelSettings &s, const char *readout, bool relay
     auto d = ControlChannel(1, s, QString::fromLatin1(readout), sep, relayOn);
     if (!d)
         return {};
-    EXPECT_EQ(d->kind, ChannelDecision::Switch);
+    EXPECT_EQ(d->Kind, ChannelDecision::Switch);
     return d->Command;
 }
 
@@ -89,13 +89,13 @@ TEST(ControlChannel, UnreadableReadoutIsADataError)
 {
     auto d = ControlChannel(2, channel("Heat"), " 2x", '.', false);
     ASSERT_TRUE(d);
-    EXPECT_EQ(d->kind, ChannelDecision::DataError);
-    EXPECT_EQ(d->channel, 2);
+    EXPECT_EQ(d->Kind, ChannelDecision::DataError);
+    EXPECT_EQ(d->Channel, 2);
     EXPECT_TRUE(d->Command.empty());
     // A "." is not the separator of a "," locale.
     d = ControlChannel(1, channel("Heat"), " 24.06", ',', false);
     ASSERT_TRUE(d);
-    EXPECT_EQ(d->kind, ChannelDecision::DataError);
+    EXPECT_EQ(d->Kind, ChannelDecision::DataError);
 }
 
 TEST(ControlChannel, UnknownModeDoesNothing) { EXPECT_EQ(commandFor(channel("heat"), " 0", false), ""); }
@@ -108,8 +108,8 @@ TEST(RunChannelControl, SkipsDisabledAndMissingAndKeepsGoingAfterBadData)
     const std::array<bool, 4> relays{false, false, false, false};
     auto decisions = RunChannelControl(s, readouts, '.', relays);
     ASSERT_EQ(decisions.size(), 2u);
-    EXPECT_EQ(decisions[0].kind, ChannelDecision::DataError);
-    EXPECT_EQ(decisions[0].channel, 3);
+    EXPECT_EQ(decisions[0].Kind, ChannelDecision::DataError);
+    EXPECT_EQ(decisions[0].Channel, 3);
     EXPECT_EQ(decisions[1].Command, "N4");
     EXPECT_EQ(decisions[1].Message, "Ch4: cool ON  (35.00)");
 }
