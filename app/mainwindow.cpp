@@ -122,7 +122,7 @@ void TfrmMain::FormCreate()
     // No control chooses these two, so they are set once here: a value set
     // later (a run setting, a test) outlasts every change of the controls.
     SetAutosaveInterval(QStringLiteral("24h"));
-    DataLineInterval = DataLineWorker::DefaultInterval;
+    DataLineInterval = DataLineWorker::kDefaultInterval;
 
     LogFolder = LogFolderPath();
     pgMain->setCurrentWidget(tabControl);

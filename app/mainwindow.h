@@ -273,7 +273,7 @@ private:
     TChannels Channels;
     // Every reading and relay state while connected, for the Chart page.
     TSampleRecorder Recorder;
-    int DataLineInterval = DataLineWorker::DefaultInterval; // ms
+    int DataLineInterval = DataLineWorker::kDefaultInterval; // ms
 
     int ReferenceMillisecond = 0; // the wall-clock millisecond data lines aim at
     // The clock of the autosave interval; empty: the system clock.

@@ -44,12 +44,12 @@ DataLineWorker &TfrmMain::DataLines()
 {
     if (!FDataLineWorker) {
         DataLineClocks clocks = SystemClocks();
-        if (FDataLineClocks.tickCount)
-            clocks.tickCount = FDataLineClocks.tickCount;
-        if (FDataLineClocks.wallMillisecond)
-            clocks.wallMillisecond = FDataLineClocks.wallMillisecond;
-        if (FDataLineClocks.sleep)
-            clocks.sleep = FDataLineClocks.sleep;
+        if (FDataLineClocks.TickCount)
+            clocks.TickCount = FDataLineClocks.TickCount;
+        if (FDataLineClocks.WallMillisecond)
+            clocks.WallMillisecond = FDataLineClocks.WallMillisecond;
+        if (FDataLineClocks.Sleep)
+            clocks.Sleep = FDataLineClocks.Sleep;
         FDataLineWorker = std::make_unique<DataLineWorker>(
             [this] { DataLineDue(); }, [this](std::exception_ptr error) { DataLineFailed(error); }, std::move(clocks));
     }
@@ -65,7 +65,7 @@ void TfrmMain::StartDataLogging()
     // Holds this thread (reading the wall clock first) so that the first
     // line, and with it the reference, falls after the 125 ms mark.
     worker.AlignFirstLine();
-    ReferenceMillisecond = DataLineWorker::AlignedMillisecond;
+    ReferenceMillisecond = DataLineWorker::kAlignedMillisecond;
     worker.SetReferenceMillisecond(ReferenceMillisecond);
     if (Log.ShowMilliseconds)
         LogMessage(MessageIndent + QStringLiteral("RefMS:  ") + QString::number(ReferenceMillisecond));

@@ -9,7 +9,7 @@ namespace q274 {
 namespace {
 
 // Leading and trailing blanks and control characters go.
-QString trimCaption(const QString &caption)
+QString TrimCaption(const QString &caption)
 {
     qsizetype begin = 0;
     qsizetype end = caption.size();
@@ -26,7 +26,7 @@ QString ComposeDataFields(const std::array<QString, 4> &readoutCaptions)
 {
     QString fields;
     for (const QString &caption : readoutCaptions) {
-        QString value = trimCaption(caption);
+        QString value = TrimCaption(caption);
         // No reading: a field as wide as a short number keeps the columns.
         if (value.isEmpty() || value == QStringLiteral("-"))
             value = QStringLiteral("  -");
@@ -53,7 +53,7 @@ bool DataLineDue(std::uint32_t tickNow, std::uint32_t referenceTick, std::int32_
 
 int DataLineWaitMs(std::uint32_t passTick, std::uint32_t referenceTick, std::int32_t interval)
 {
-    constexpr std::int64_t pass = DataLineWorker::PassMs;
+    constexpr std::int64_t pass = DataLineWorker::kPassMs;
     const std::uint32_t elapsed = passTick - referenceTick; // modulo 2^32, as DataLineDue
     const std::int64_t untilDue = std::int64_t(interval) - 45 - std::int64_t(elapsed);
     const std::int64_t passes = untilDue <= pass ? 1 : (untilDue + pass - 1) / pass;
@@ -66,20 +66,20 @@ PacingStep DataLinePacing(std::uint32_t tickNow, std::uint32_t referenceTick, st
                           int referenceMs)
 {
     PacingStep step;
-    step.due = DataLineDue(tickNow, referenceTick, interval);
-    if (step.due)
-        step.sleepMs = DataLineAlignmentMs(wallMs, referenceMs);
+    step.Due = DataLineDue(tickNow, referenceTick, interval);
+    if (step.Due)
+        step.SleepMs = DataLineAlignmentMs(wallMs, referenceMs);
     return step;
 }
 
 DataLineClocks SystemClocks()
 {
     DataLineClocks clocks;
-    clocks.tickCount = [] {
+    clocks.TickCount = [] {
         const auto now = std::chrono::steady_clock::now().time_since_epoch();
         return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
     };
-    clocks.wallMillisecond = [] {
+    clocks.WallMillisecond = [] {
         // Time zones differ from UTC by whole minutes, so the millisecond of
         // the system clock is that of the local time.
         const auto now = std::chrono::system_clock::now().time_since_epoch();
@@ -102,32 +102,32 @@ DataLineWorker::~DataLineWorker()
 
 int DataLineWorker::AlignFirstLine()
 {
-    const int held = StartAlignmentSleepMs(FClocks.wallMillisecond());
+    const int held = StartAlignmentSleepMs(FClocks.WallMillisecond());
     if (held > 0) {
-        if (FClocks.sleep)
-            FClocks.sleep(held);
+        if (FClocks.Sleep)
+            FClocks.Sleep(held);
         else
             std::this_thread::sleep_for(std::chrono::milliseconds(held));
     }
-    FReferenceMs.store(AlignedMillisecond);
+    FReferenceMs.store(kAlignedMillisecond);
     return held;
 }
 
-void DataLineWorker::TakeReferenceTick() { SetReferenceTick(FClocks.tickCount()); }
+void DataLineWorker::TakeReferenceTick() { SetReferenceTick(FClocks.TickCount()); }
 
 void DataLineWorker::SetDataLineInterval(std::int32_t ms)
 {
     if (FInterval.exchange(ms) != ms)
-        pacingChanged();
+        PacingChanged();
 }
 
 void DataLineWorker::SetReferenceTick(std::uint32_t tick)
 {
     if (FReferenceTick.exchange(tick) != tick)
-        pacingChanged();
+        PacingChanged();
 }
 
-void DataLineWorker::pacingChanged()
+void DataLineWorker::PacingChanged()
 {
     {
         std::lock_guard<std::mutex> lock(FSleepMutex);
@@ -149,7 +149,7 @@ void DataLineWorker::Start()
     WaitStopped();
     FStop.store(false);
     FRunning.store(true);
-    FThread = std::thread([this] { run(); });
+    FThread = std::thread([this] { Run(); });
 }
 
 void DataLineWorker::Stop()
@@ -171,25 +171,25 @@ void DataLineWorker::WaitStopped()
     FThread.join();
 }
 
-void DataLineWorker::pause(int ms)
+void DataLineWorker::Pause(int ms)
 {
-    if (FClocks.sleep) {
-        FClocks.sleep(ms);
+    if (FClocks.Sleep) {
+        FClocks.Sleep(ms);
         return;
     }
     std::unique_lock<std::mutex> lock(FSleepMutex);
     FSleepWake.wait_for(lock, std::chrono::milliseconds(ms), [this] { return FStop.load(); });
 }
 
-void DataLineWorker::waitForDuePass(std::uint32_t passTick)
+void DataLineWorker::WaitForDuePass(std::uint32_t passTick)
 {
-    if (FClocks.sleep) {
-        FClocks.sleep(DataLineWaitMs(passTick, FReferenceTick.load(), FInterval.load()));
+    if (FClocks.Sleep) {
+        FClocks.Sleep(DataLineWaitMs(passTick, FReferenceTick.load(), FInterval.load()));
         return;
     }
     using Clock = std::chrono::steady_clock;
     const auto origin = Clock::now();
-    const auto pass = std::chrono::milliseconds(PassMs);
+    const auto pass = std::chrono::milliseconds(kPassMs);
     std::unique_lock<std::mutex> lock(FSleepMutex);
     auto wake = origin + std::chrono::milliseconds(DataLineWaitMs(passTick, FReferenceTick.load(), FInterval.load()));
     for (;;) {
@@ -207,7 +207,7 @@ void DataLineWorker::waitForDuePass(std::uint32_t passTick)
     }
 }
 
-void DataLineWorker::callOnUi(const std::function<void()> &fn)
+void DataLineWorker::CallOnUi(const std::function<void()> &fn)
 {
     UiSync::Synchronize([this, &fn] {
         struct Mark {
@@ -219,10 +219,10 @@ void DataLineWorker::callOnUi(const std::function<void()> &fn)
     });
 }
 
-void DataLineWorker::handOver()
+void DataLineWorker::HandOver()
 {
     try {
-        callOnUi(FOnLine);
+        CallOnUi(FOnLine);
         ++FLines;
     } catch (...) {
         // A failed line or autosave must not end the pacing: report and go on.
@@ -231,32 +231,32 @@ void DataLineWorker::handOver()
             return;
         const std::exception_ptr error = std::current_exception();
         try {
-            callOnUi([this, error] { FOnError(error); });
+            CallOnUi([this, error] { FOnError(error); });
         } catch (...) {
             // The report itself failed; nothing is left to tell it to.
         }
     }
 }
 
-void DataLineWorker::run()
+void DataLineWorker::Run()
 {
     while (!FStop.load()) {
         // Rather than waking every 30 ms to check, sleep to the pass that
         // finds the line due: the same moment, without the wake-ups.
-        waitForDuePass(FClocks.tickCount());
+        WaitForDuePass(FClocks.TickCount());
         if (FStop.load())
             break;
-        if (!DataLineDue(FClocks.tickCount(), FReferenceTick.load(), FInterval.load()))
+        if (!DataLineDue(FClocks.TickCount(), FReferenceTick.load(), FInterval.load()))
             continue;
-        const int wait = DataLineAlignmentMs(FClocks.wallMillisecond(), FReferenceMs.load());
+        const int wait = DataLineAlignmentMs(FClocks.WallMillisecond(), FReferenceMs.load());
         if (wait > 0)
-            pause(wait);
-        FReferenceTick.store(FClocks.tickCount());
+            Pause(wait);
+        FReferenceTick.store(FClocks.TickCount());
         // The port may have closed meanwhile: no line after a stop.
         if (FStop.load())
             break;
         if (!FFirstSamplePending.load() && FOnLine)
-            handOver();
+            HandOver();
     }
     FRunning.store(false);
     UiSync::Wake();

@@ -35,8 +35,8 @@ bool DataLineDue(std::uint32_t tickNow, std::uint32_t referenceTick, std::int32_
 int DataLineAlignmentMs(int wallMs, int referenceMs);
 
 struct PacingStep {
-    bool due = false;
-    int sleepMs = 0; // alignment wait before the line, only when due
+    bool Due = false;
+    int SleepMs = 0; // alignment wait before the line, only when due
 };
 
 PacingStep DataLinePacing(std::uint32_t tickNow, std::uint32_t referenceTick, std::int32_t interval, int wallMs,
@@ -50,11 +50,11 @@ int DataLineWaitMs(std::uint32_t passTick, std::uint32_t referenceTick, std::int
 // The clocks the pacing reads. Ticks (for the interval) and the wall clock
 // (for the millisecond) come from different sources.
 struct DataLineClocks {
-    std::function<std::uint32_t()> tickCount; // 32-bit millisecond counter
-    std::function<int()> wallMillisecond;     // 0..999 of the local time
+    std::function<std::uint32_t()> TickCount; // 32-bit millisecond counter
+    std::function<int()> WallMillisecond;     // 0..999 of the local time
     // Sleeps the calling thread. Left empty, the worker sleeps itself and
     // wakes at once when it is told to stop.
-    std::function<void(int ms)> sleep;
+    std::function<void(int ms)> Sleep;
 };
 
 // The monotonic millisecond counter (wrapping at 2^32) and the system clock.
@@ -68,9 +68,9 @@ DataLineClocks SystemClocks();
 // user-interface thread.
 class DataLineWorker {
 public:
-    static constexpr int PassMs = 30;
-    static constexpr std::int32_t DefaultInterval = 60000;
-    static constexpr int AlignedMillisecond = 350;
+    static constexpr int kPassMs = 30;
+    static constexpr std::int32_t kDefaultInterval = 60000;
+    static constexpr int kAlignedMillisecond = 350;
 
     DataLineWorker(std::function<void()> onLine, std::function<void(std::exception_ptr)> onError,
                    DataLineClocks clocks = SystemClocks());
@@ -116,18 +116,18 @@ public:
     int HandOffErrors() const { return FErrors.load(); }
 
 private:
-    void run();
-    void pause(int ms);
-    void waitForDuePass(std::uint32_t passTick);
-    void pacingChanged();
-    void handOver();
-    void callOnUi(const std::function<void()> &fn);
+    void Run();
+    void Pause(int ms);
+    void WaitForDuePass(std::uint32_t passTick);
+    void PacingChanged();
+    void HandOver();
+    void CallOnUi(const std::function<void()> &fn);
 
     const std::function<void()> FOnLine;
     const std::function<void(std::exception_ptr)> FOnError;
     const DataLineClocks FClocks;
 
-    std::atomic<std::int32_t> FInterval{DefaultInterval};
+    std::atomic<std::int32_t> FInterval{kDefaultInterval};
     std::atomic<int> FReferenceMs{0};
     std::atomic<bool> FFirstSamplePending{false};
     std::atomic<std::uint32_t> FReferenceTick{0};

@@ -93,7 +93,7 @@ bool EnsureLogFolder(const QString &path)
 
 namespace {
 
-bool writeAll(int fd, const char *data, qsizetype size)
+bool WriteAll(int fd, const char *data, qsizetype size)
 {
     while (size > 0) {
         const ssize_t n = ::write(fd, data, size_t(size));
@@ -121,7 +121,7 @@ public:
     explicit ChunkWriter(int fd) : FFd(fd) {}
     void Write(const char *data, qsizetype size)
     {
-        if (!writeAll(FFd, data, size))
+        if (!WriteAll(FFd, data, size))
             throw WriteFailed{errno};
         FWritten += size;
         if (FWritten - FStarted >= kKickStep) {

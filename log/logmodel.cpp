@@ -13,16 +13,16 @@ namespace q274 {
 qsizetype TLogModel::EndOf(qsizetype i, qsizetype start, MarkIt next) const
 {
     // A line with a break of its own has the next one marked.
-    return next != FMarks.end() && next->line == i + 1 ? next->at - 2 : FText.indexOf("\r\n", start);
+    return next != FMarks.end() && next->Line == i + 1 ? next->At - 2 : FText.indexOf("\r\n", start);
 }
 
 QString TLogModel::Line(qsizetype i) const
 {
     auto next =
-        std::upper_bound(FMarks.begin(), FMarks.end(), i, [](qsizetype line, const Mark &k) { return line < k.line; });
+        std::upper_bound(FMarks.begin(), FMarks.end(), i, [](qsizetype line, const Mark &k) { return line < k.Line; });
     const MarkIt mark = next - 1; // line 0 is always marked
-    qsizetype start = mark->at;
-    for (qsizetype k = mark->line; k < i; ++k)
+    qsizetype start = mark->At;
+    for (qsizetype k = mark->Line; k < i; ++k)
         start = FText.indexOf("\r\n", start) + 2;
     return QString::fromUtf8(FText.constData() + start, EndOf(i, start, next) - start);
 }
@@ -33,7 +33,7 @@ QStringList TLogModel::Lines() const
     lines.reserve(Count());
     auto next = FMarks.cbegin();
     for (qsizetype i = 0, at = 0; i < Count(); ++i) {
-        while (next != FMarks.end() && next->line <= i)
+        while (next != FMarks.end() && next->Line <= i)
             ++next;
         const qsizetype end = EndOf(i, at, next);
         lines << QString::fromUtf8(FText.constData() + at, end - at);
@@ -57,7 +57,7 @@ std::optional<QByteArray> TLogModel::FileBytes() const
 bool TLogModel::LogMessage(const QString &text)
 {
     const LogDecision d = LogMessageDecision(Enabled, text);
-    if (!d.write)
+    if (!d.Write)
         return false;
     if (!RepeatLimited.isEmpty() && text == RepeatLimited) {
         const QDateTime now = Now();
@@ -69,11 +69,11 @@ bool TLogModel::LogMessage(const QString &text)
         if (FRepeats > 0) {
             const int n = FRepeats + 1;
             FRepeats = 0;
-            WriteMessage(text + QStringLiteral(" (repeated %1 times)").arg(n), d.withMsAllowed);
+            WriteMessage(text + QStringLiteral(" (repeated %1 times)").arg(n), d.WithMsAllowed);
             return true;
         }
     }
-    WriteMessage(text, d.withMsAllowed);
+    WriteMessage(text, d.WithMsAllowed);
     return true;
 }
 
@@ -87,7 +87,7 @@ int TLogModel::FlushRepeats()
     const int n = FRepeats;
     FRepeats = 0;
     FRepeatWritten = Now();
-    if (LogMessageDecision(Enabled, RepeatLimited).write)
+    if (LogMessageDecision(Enabled, RepeatLimited).Write)
         WriteMessage(RepeatLimited + QStringLiteral(" (repeated %1 times)").arg(n), true);
     return 0;
 }

@@ -83,8 +83,8 @@ private:
     // lines in between are found by their CR LF.
     static constexpr qsizetype kMarkEvery = 64;
     struct Mark {
-        qsizetype line;
-        qsizetype at;
+        qsizetype Line;
+        qsizetype At;
     };
     using MarkIt = std::vector<Mark>::const_iterator;
     // Where line i, starting at start, ends; next: the first mark after it.

@@ -18,23 +18,23 @@ namespace q274 {
 
 namespace {
 
-QString reason(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+QString Reason(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
 
-[[noreturn]] void fail(const char *what, const QString &path, const QString &why)
+[[noreturn]] void Fail(const char *what, const QString &path, const QString &why)
 {
     throw LogFileError(QStringLiteral("%1 \"%2\". %3").arg(QLatin1String(what), path, why));
 }
 
-[[noreturn]] void fail(const char *what, const QString &path, int error) { fail(what, path, reason(error)); }
+[[noreturn]] void Fail(const char *what, const QString &path, int error) { Fail(what, path, Reason(error)); }
 
 // A name next to the target that no other writer uses.
-QByteArray temporaryName(const QByteArray &target)
+QByteArray TemporaryName(const QByteArray &target)
 {
     static std::atomic<unsigned> counter{0};
     return target + ".tmp" + QByteArray::number(qint64(::getpid())) + '_' + QByteArray::number(++counter);
 }
 
-QByteArray folderOf(const QByteArray &path)
+QByteArray FolderOf(const QByteArray &path)
 {
     return QFile::encodeName(QFileInfo(QFile::decodeName(path)).absolutePath());
 }
@@ -42,9 +42,9 @@ QByteArray folderOf(const QByteArray &path)
 // Where a save lands. A symbolic link is followed to the end of its chain,
 // so the save writes the file the link names and the link stays a link.
 struct SaveTarget {
-    QByteArray path; // never a link; the file need not exist yet
-    bool exists = false;
-    struct stat st {};
+    QByteArray Path; // never a link; the file need not exist yet
+    bool Exists = false;
+    struct stat St {};
 };
 
 // Links another user planted in a shared folder are refused, as the kernel
@@ -52,12 +52,12 @@ struct SaveTarget {
 // anyone add a link but not remove another's.
 constexpr int kForeignLink = -1;
 
-bool mayFollow(const QByteArray &link, const struct stat &linkStat)
+bool MayFollow(const QByteArray &link, const struct stat &linkStat)
 {
     if (linkStat.st_uid == ::geteuid())
         return true;
     struct stat folder {};
-    if (::stat(folderOf(link).constData(), &folder) != 0)
+    if (::stat(FolderOf(link).constData(), &folder) != 0)
         return false;
     const bool shared = (folder.st_mode & S_ISVTX) && (folder.st_mode & S_IWOTH);
     return !shared || linkStat.st_uid == folder.st_uid;
@@ -65,7 +65,7 @@ bool mayFollow(const QByteArray &link, const struct stat &linkStat)
 
 // 0, kForeignLink, or the errno that stops the save (ELOOP for a chain
 // without end).
-int resolveTarget(const QByteArray &requested, SaveTarget &out)
+int ResolveTarget(const QByteArray &requested, SaveTarget &out)
 {
     QByteArray current = requested;
     for (int hops = 0; hops <= 40; ++hops) {
@@ -81,7 +81,7 @@ int resolveTarget(const QByteArray &requested, SaveTarget &out)
             out = {current, true, st};
             return 0;
         }
-        if (!mayFollow(current, st))
+        if (!MayFollow(current, st))
             return kForeignLink;
         char buf[PATH_MAX];
         const ssize_t n = ::readlink(current.constData(), buf, sizeof buf);
@@ -103,24 +103,24 @@ int resolveTarget(const QByteArray &requested, SaveTarget &out)
 
 // The bytes in a new temporary file beside target, on the disk; returns its
 // name. Throws LogFileError.
-QByteArray writeTemporary(const QString &path, const QByteArray &target, mode_t mode, const struct stat *keep,
+QByteArray WriteTemporary(const QString &path, const QByteArray &target, mode_t mode, const struct stat *keep,
                           const FileFill &fill)
 {
     QByteArray temp;
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp = temporaryName(target);
+        temp = TemporaryName(target);
         fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
         if (fd < 0 && errno != EEXIST)
-            fail("Cannot create file", path, errno);
+            Fail("Cannot create file", path, errno);
     }
     if (fd < 0)
-        fail("Cannot create file", path, EEXIST);
+        Fail("Cannot create file", path, EEXIST);
 
     auto abandon = [&](const char *what, int error) {
         ::close(fd);
         ::unlink(temp.constData());
-        fail(what, path, error);
+        Fail(what, path, error);
     };
     // A replaced file keeps its permissions.
     if (keep && ::fchmod(fd, keep->st_mode & 07777) != 0)
@@ -128,7 +128,7 @@ QByteArray writeTemporary(const QString &path, const QByteArray &target, mode_t 
     try {
         fill(fd);
     } catch (const WriteFailed &e) {
-        abandon("Cannot write file", e.error);
+        abandon("Cannot write file", e.Error);
     } catch (...) {
         ::close(fd);
         ::unlink(temp.constData());
@@ -139,15 +139,15 @@ QByteArray writeTemporary(const QString &path, const QByteArray &target, mode_t 
     if (::close(fd) != 0) {
         const int error = errno;
         ::unlink(temp.constData());
-        fail("Cannot write file", path, error);
+        Fail("Cannot write file", path, error);
     }
     return temp;
 }
 
 // The new directory entry reaches the disk as well.
-void syncFolder(const QByteArray &file)
+void SyncFolder(const QByteArray &file)
 {
-    const int dirFd = ::open(folderOf(file).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dirFd = ::open(FolderOf(file).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd >= 0) {
         ::fsync(dirFd);
         ::close(dirFd);
@@ -155,7 +155,7 @@ void syncFolder(const QByteArray &file)
 }
 
 // Gives temp the name only when nothing has it: 0, or the errno.
-int renameNew(const QByteArray &temp, const QByteArray &name)
+int RenameNew(const QByteArray &temp, const QByteArray &name)
 {
     if (::renameat2(AT_FDCWD, temp.constData(), AT_FDCWD, name.constData(), RENAME_NOREPLACE) == 0)
         return 0;
@@ -173,49 +173,49 @@ int renameNew(const QByteArray &temp, const QByteArray &name)
 void ReplaceFile(const QString &path, const FileFill &fill)
 {
     SaveTarget resolved;
-    if (const int error = resolveTarget(QFile::encodeName(path), resolved)) {
+    if (const int error = ResolveTarget(QFile::encodeName(path), resolved)) {
         if (error == kForeignLink)
-            fail("Cannot create file", path,
+            Fail("Cannot create file", path,
                  QStringLiteral("It is a link another user made in a shared folder, which is not followed."));
-        fail("Cannot create file", path, error);
+        Fail("Cannot create file", path, error);
     }
-    const QByteArray &target = resolved.path;
-    if (resolved.exists && S_ISDIR(resolved.st.st_mode))
-        fail("Cannot create file", path, EISDIR);
+    const QByteArray &target = resolved.Path;
+    if (resolved.Exists && S_ISDIR(resolved.St.st_mode))
+        Fail("Cannot create file", path, EISDIR);
     // Replacing by rename asks only the folder's permission; a file the user
     // could not write in place is not replaced either.
-    if (resolved.exists && ::access(target.constData(), W_OK) != 0)
-        fail("Cannot create file", path, errno);
+    if (resolved.Exists && ::access(target.constData(), W_OK) != 0)
+        Fail("Cannot create file", path, errno);
 
-    const QByteArray temp = writeTemporary(path, target, 0666, resolved.exists ? &resolved.st : nullptr, fill);
+    const QByteArray temp = WriteTemporary(path, target, 0666, resolved.Exists ? &resolved.St : nullptr, fill);
     if (::rename(temp.constData(), target.constData()) != 0) {
         const int error = errno;
         ::unlink(temp.constData());
-        fail("Cannot create file", path, error);
+        Fail("Cannot create file", path, error);
     }
-    syncFolder(target);
+    SyncFolder(target);
 }
 
 QString CreateNewFile(const QString &path, mode_t mode, const FileFill &fill)
 {
     const QByteArray first = QFile::encodeName(path);
-    const QByteArray temp = writeTemporary(path, first, mode, nullptr, fill);
+    const QByteArray temp = WriteTemporary(path, first, mode, nullptr, fill);
     const qsizetype dot = first.lastIndexOf('.');
     const bool hasSuffix = dot > first.lastIndexOf('/');
     const QByteArray stem = hasSuffix ? first.left(dot) : first;
     const QByteArray suffix = hasSuffix ? first.mid(dot) : QByteArray();
     QByteArray name = first;
     for (int n = 2;; ++n) {
-        const int error = renameNew(temp, name);
+        const int error = RenameNew(temp, name);
         if (error == 0)
             break;
         if (error != EEXIST || n > 10000) {
             ::unlink(temp.constData());
-            fail("Cannot create file", path, error);
+            Fail("Cannot create file", path, error);
         }
         name = stem + '-' + QByteArray::number(n) + suffix;
     }
-    syncFolder(name);
+    SyncFolder(name);
     return QFile::decodeName(name);
 }
 

@@ -12,7 +12,7 @@ namespace q274 {
 
 // A write into the new file failed with this errno (thrown by a fill).
 struct WriteFailed {
-    int error;
+    int Error;
 };
 
 // Writes the bytes of an open, empty file; throws WriteFailed.

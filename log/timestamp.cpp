@@ -3,11 +3,11 @@
 namespace q274 {
 namespace {
 
-bool isCLocale(const QLocale &locale) { return locale.language() == QLocale::C; }
+bool IsCLocale(const QLocale &locale) { return locale.language() == QLocale::C; }
 
 // Removes the time-zone fields ("t" runs outside quotes) and the blanks that
 // separated them from the rest of the pattern.
-QString withoutZone(const QString &pattern)
+QString WithoutZone(const QString &pattern)
 {
     QString out;
     bool quoted = false;
@@ -42,7 +42,7 @@ QString withoutZone(const QString &pattern)
 }
 
 // Every run of 'y' outside quotes becomes "yyyy".
-QString withFourDigitYear(const QString &pattern)
+QString WithFourDigitYear(const QString &pattern)
 {
     QString out;
     bool quoted = false;
@@ -66,16 +66,16 @@ QString withFourDigitYear(const QString &pattern)
 QString ShortDatePattern(const QLocale &locale)
 {
     // The C locale's own short date spells the month; use the ISO order.
-    if (isCLocale(locale))
+    if (IsCLocale(locale))
         return QStringLiteral("yyyy-MM-dd");
-    return withFourDigitYear(locale.dateFormat(QLocale::ShortFormat));
+    return WithFourDigitYear(locale.dateFormat(QLocale::ShortFormat));
 }
 
 QString LongTimePattern(const QLocale &locale)
 {
-    if (isCLocale(locale))
+    if (IsCLocale(locale))
         return QStringLiteral("HH:mm:ss");
-    return withoutZone(locale.timeFormat(QLocale::LongFormat));
+    return WithoutZone(locale.timeFormat(QLocale::LongFormat));
 }
 
 QString FormatTimestamp(const QDateTime &local, const QLocale &locale, bool withMs, int ms)
@@ -123,7 +123,7 @@ LogDecision LogMessageDecision(bool loggingEnabled, const QString &text)
 {
     if (loggingEnabled)
         return {true, true};
-    if (text.contains(LoggingDisabledText, Qt::CaseSensitive))
+    if (text.contains(kLoggingDisabledText, Qt::CaseSensitive))
         return {true, false};
     return {false, false};
 }

@@ -10,7 +10,7 @@
 namespace q274 {
 
 // The text whose presence lets a message through while logging is off.
-inline const QString LoggingDisabledText = QStringLiteral("Logging disabled");
+inline const QString kLoggingDisabledText = QStringLiteral("Logging disabled");
 
 // The locale's short date pattern with a four-digit year ("M/d/yyyy").
 QString ShortDatePattern(const QLocale &locale);
@@ -36,8 +36,8 @@ QLocale UserLocale();
 inline QString LogLine(const QString &timestamp, const QString &text) { return timestamp + text; }
 
 struct LogDecision {
-    bool write = false;         // the line goes into the view
-    bool withMsAllowed = false; // the timestamp may carry milliseconds
+    bool Write = false;         // the line goes into the view
+    bool WithMsAllowed = false; // the timestamp may carry milliseconds
 };
 
 // While logging is off only texts containing "Logging disabled" get through,

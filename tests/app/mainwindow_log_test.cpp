@@ -56,9 +56,9 @@ struct FakeClock {
     DataLineClocks Clocks()
     {
         DataLineClocks c;
-        c.tickCount = [this] { return tick.load(); };
-        c.wallMillisecond = [this] { return WallMs(); };
-        c.sleep = [this](int ms) {
+        c.TickCount = [this] { return tick.load(); };
+        c.WallMillisecond = [this] { return WallMs(); };
+        c.Sleep = [this](int ms) {
             if (UiSync::IsMainThread()) {
                 std::lock_guard<std::mutex> lock(mutex);
                 uiSleeps.push_back(ms);

@@ -30,9 +30,9 @@ struct FakeClock {
     DataLineClocks clocks()
     {
         DataLineClocks c;
-        c.tickCount = [this] { return tick(); };
-        c.wallMillisecond = [this] { return wallMs(); };
-        c.sleep = [this](int ms) {
+        c.TickCount = [this] { return tick(); };
+        c.WallMillisecond = [this] { return wallMs(); };
+        c.Sleep = [this](int ms) {
             if (onSleep)
                 onSleep(ms);
             now += std::uint64_t(ms);
@@ -133,7 +133,7 @@ TEST(DataLineWorker, NoLineAfterStopEvenWhenDue)
     DataLineWorker *self = nullptr;
     // The stop arrives while the due line waits for its millisecond.
     clock.onSleep = [&](int ms) {
-        if (ms != DataLineWorker::PassMs)
+        if (ms != DataLineWorker::kPassMs)
             self->Stop();
     };
     DataLineWorker worker([&] { ++count; }, nullptr, clock.clocks());

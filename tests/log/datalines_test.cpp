@@ -32,19 +32,19 @@ TEST(StartAlignment, HoldsEarlyAndLateReplies)
 TEST(Pacing, DueFortyFiveMillisecondsEarly)
 {
     const std::uint32_t ref = 1000000;
-    EXPECT_FALSE(DataLinePacing(ref + 59954, ref, 60000, 500, 350).due);
-    EXPECT_TRUE(DataLinePacing(ref + 59955, ref, 60000, 500, 350).due);
-    EXPECT_TRUE(DataLinePacing(ref + 60000, ref, 60000, 500, 350).due);
-    EXPECT_TRUE(DataLinePacing(ref + 200000, ref, 60000, 500, 350).due);
-    EXPECT_FALSE(DataLinePacing(ref, ref, 60000, 500, 350).due);
+    EXPECT_FALSE(DataLinePacing(ref + 59954, ref, 60000, 500, 350).Due);
+    EXPECT_TRUE(DataLinePacing(ref + 59955, ref, 60000, 500, 350).Due);
+    EXPECT_TRUE(DataLinePacing(ref + 60000, ref, 60000, 500, 350).Due);
+    EXPECT_TRUE(DataLinePacing(ref + 200000, ref, 60000, 500, 350).Due);
+    EXPECT_FALSE(DataLinePacing(ref, ref, 60000, 500, 350).Due);
     // Not due: no alignment wait either.
-    EXPECT_EQ(DataLinePacing(ref + 100, ref, 60000, 120, 350).sleepMs, 0);
+    EXPECT_EQ(DataLinePacing(ref + 100, ref, 60000, 120, 350).SleepMs, 0);
 }
 
 TEST(Pacing, AlignmentOnlyMovesLaterTowardsTheMark)
 {
     const std::uint32_t ref = 5000;
-    auto sleepAt = [&](int ms) { return DataLinePacing(ref + 60000, ref, 60000, ms, 350).sleepMs; };
+    auto sleepAt = [&](int ms) { return DataLinePacing(ref + 60000, ref, 60000, ms, 350).SleepMs; };
     EXPECT_EQ(sleepAt(120), 230);
     EXPECT_EQ(sleepAt(0), 350);
     EXPECT_EQ(sleepAt(347), 3);
@@ -53,7 +53,7 @@ TEST(Pacing, AlignmentOnlyMovesLaterTowardsTheMark)
     EXPECT_EQ(sleepAt(350), 0);
     EXPECT_EQ(sleepAt(999), 0);
     // Before the first connection the reference millisecond is 0: no wait.
-    EXPECT_EQ(DataLinePacing(ref + 60000, ref, 60000, 120, 0).sleepMs, 0);
+    EXPECT_EQ(DataLinePacing(ref + 60000, ref, 60000, 120, 0).SleepMs, 0);
 }
 
 TEST(Pacing, WaitReachesTheFirstPassThatFindsTheLineDue)

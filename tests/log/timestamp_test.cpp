@@ -68,18 +68,18 @@ TEST(Timestamp, MessageIndentLayout)
 TEST(LogMessageFilter, EnabledWritesEverything)
 {
     const LogDecision d = LogMessageDecision(true, MessageIndent + "Q274 found");
-    EXPECT_TRUE(d.write);
-    EXPECT_TRUE(d.withMsAllowed);
+    EXPECT_TRUE(d.Write);
+    EXPECT_TRUE(d.WithMsAllowed);
 }
 
 TEST(LogMessageFilter, DisabledPassesOnlyLoggingDisabledWithoutMilliseconds)
 {
     const LogDecision passed = LogMessageDecision(false, MessageIndent + "Logging disabled");
-    EXPECT_TRUE(passed.write);
-    EXPECT_FALSE(passed.withMsAllowed);
-    EXPECT_TRUE(LogMessageDecision(false, "x Logging disabled y").write);
-    EXPECT_FALSE(LogMessageDecision(false, MessageIndent + "logging disabled").write);
-    EXPECT_FALSE(LogMessageDecision(false, MessageIndent + "Logging enabled in Deg C").write);
-    EXPECT_FALSE(LogMessageDecision(false, "\t24.06\t22.12\t  -\t  -").write);
-    EXPECT_FALSE(LogMessageDecision(false, QString()).write);
+    EXPECT_TRUE(passed.Write);
+    EXPECT_FALSE(passed.WithMsAllowed);
+    EXPECT_TRUE(LogMessageDecision(false, "x Logging disabled y").Write);
+    EXPECT_FALSE(LogMessageDecision(false, MessageIndent + "logging disabled").Write);
+    EXPECT_FALSE(LogMessageDecision(false, MessageIndent + "Logging enabled in Deg C").Write);
+    EXPECT_FALSE(LogMessageDecision(false, "\t24.06\t22.12\t  -\t  -").Write);
+    EXPECT_FALSE(LogMessageDecision(false, QString()).Write);
 }
