@@ -18,23 +18,23 @@ namespace q274 {
 namespace {
 
 struct Call {
-    std::function<void()> fn;
-    bool blocking = true;
-    bool done = false;        // guarded by State::mutex
-    std::exception_ptr error; // written with done, under the mutex; read by the worker after
+    std::function<void()> Fn;
+    bool Blocking = true;
+    bool Done = false;        // guarded by State::Mutex
+    std::exception_ptr Error; // written with Done, under the mutex; read by the worker after
 };
 
 struct State {
-    std::mutex mutex;
-    std::condition_variable uiWake;   // the user-interface thread waits here
-    std::condition_variable callDone; // workers wait here
-    std::deque<std::shared_ptr<Call>> queue;
-    std::uint64_t wakeSeq = 0;
-    bool eventPosted = false;
-    std::function<void(std::exception_ptr)> errorHandler;
+    std::mutex Mutex;
+    std::condition_variable UiWake;   // the user-interface thread waits here
+    std::condition_variable CallDone; // workers wait here
+    std::deque<std::shared_ptr<Call>> Queue;
+    std::uint64_t WakeSeq = 0;
+    bool EventPosted = false;
+    std::function<void(std::exception_ptr)> ErrorHandler;
 };
 
-State &state()
+State &TheState()
 {
     static State s;
     return s;
@@ -46,26 +46,26 @@ std::atomic<std::thread::id> g_mainThread{};
 // Nothing of Qt's is touched from a worker, so no Qt object crosses threads.
 std::atomic<int> g_wakeFd{-1};
 
-void postWakeEvent(State &s)
+void PostWakeEvent(State &s)
 {
     // One pending wake is enough: it drains the whole queue.
     const int fd = g_wakeFd.load();
-    if (s.eventPosted || fd < 0)
+    if (s.EventPosted || fd < 0)
         return;
-    s.eventPosted = true;
+    s.EventPosted = true;
     const std::uint64_t one = 1;
     // Cannot fail short of the counter overflowing, which one pending wake
     // at a time rules out.
     [[maybe_unused]] const ssize_t n = ::write(fd, &one, sizeof one);
 }
 
-void onWakeFd(int fd)
+void OnWakeFd(int fd)
 {
     std::uint64_t count = 0;
     [[maybe_unused]] const ssize_t n = ::read(fd, &count, sizeof count);
     {
-        std::lock_guard<std::mutex> g(state().mutex);
-        state().eventPosted = false;
+        std::lock_guard<std::mutex> g(TheState().Mutex);
+        TheState().EventPosted = false;
     }
     UiSync::ProcessPending();
 }
@@ -81,7 +81,7 @@ void UiSync::SetMainThread()
             return; // queued calls then run from WaitUntil/ProcessPending only
         auto *notifier = new QSocketNotifier(fd, QSocketNotifier::Read, QCoreApplication::instance());
         notifier->setObjectName(QStringLiteral("q274UiSyncWake"));
-        QObject::connect(notifier, &QSocketNotifier::activated, notifier, [fd] { onWakeFd(fd); });
+        QObject::connect(notifier, &QSocketNotifier::activated, notifier, [fd] { OnWakeFd(fd); });
         QObject::connect(notifier, &QObject::destroyed, [fd] {
             g_wakeFd.store(-1);
             ::close(fd);
@@ -99,70 +99,70 @@ void UiSync::Synchronize(std::function<void()> fn)
         return;
     }
     auto call = std::make_shared<Call>();
-    call->fn = std::move(fn);
-    State &s = state();
-    std::unique_lock<std::mutex> lock(s.mutex);
-    s.queue.push_back(call);
-    ++s.wakeSeq;
-    s.uiWake.notify_all();
-    postWakeEvent(s);
-    s.callDone.wait(lock, [&] { return call->done; });
+    call->Fn = std::move(fn);
+    State &s = TheState();
+    std::unique_lock<std::mutex> lock(s.Mutex);
+    s.Queue.push_back(call);
+    ++s.WakeSeq;
+    s.UiWake.notify_all();
+    PostWakeEvent(s);
+    s.CallDone.wait(lock, [&] { return call->Done; });
     lock.unlock();
-    if (call->error)
-        std::rethrow_exception(call->error);
+    if (call->Error)
+        std::rethrow_exception(call->Error);
 }
 
 void UiSync::Post(std::function<void()> fn)
 {
     auto call = std::make_shared<Call>();
-    call->fn = std::move(fn);
-    call->blocking = false;
-    State &s = state();
-    std::unique_lock<std::mutex> lock(s.mutex);
-    s.queue.push_back(call);
-    ++s.wakeSeq;
-    s.uiWake.notify_all();
-    postWakeEvent(s);
+    call->Fn = std::move(fn);
+    call->Blocking = false;
+    State &s = TheState();
+    std::unique_lock<std::mutex> lock(s.Mutex);
+    s.Queue.push_back(call);
+    ++s.WakeSeq;
+    s.UiWake.notify_all();
+    PostWakeEvent(s);
 }
 
 int UiSync::ProcessPending()
 {
-    State &s = state();
+    State &s = TheState();
     int ran = 0;
     for (;;) {
         std::shared_ptr<Call> call;
         {
-            std::lock_guard<std::mutex> g(s.mutex);
-            if (s.queue.empty())
+            std::lock_guard<std::mutex> g(s.Mutex);
+            if (s.Queue.empty())
                 break;
-            call = s.queue.front();
-            s.queue.pop_front();
+            call = s.Queue.front();
+            s.Queue.pop_front();
         }
         std::exception_ptr error;
         try {
-            call->fn();
+            call->Fn();
         } catch (...) {
             error = std::current_exception();
         }
         ++ran;
-        if (call->blocking) {
+        if (call->Blocking) {
             // Hand the call, and the error with it, over to the waiting
             // worker under the lock: from here on only the worker touches
             // them, so the error object is never shared between threads.
             {
-                std::lock_guard<std::mutex> g(s.mutex);
-                call->error = std::move(error);
-                call->done = true;
+                std::lock_guard<std::mutex> g(s.Mutex);
+                call->Error = std::move(error);
+                call->Done = true;
                 call.reset();
             }
-            s.callDone.notify_all();
+            s.CallDone.notify_all();
             continue;
         }
         call.reset();
         std::function<void(std::exception_ptr)> handler;
         if (error) {
-            std::lock_guard<std::mutex> g(s.mutex);
-            handler = s.errorHandler;
+            std::lock_guard<std::mutex> g(s.Mutex);
+            handler = s.ErrorHandler;
         }
         if (handler)
             handler(error);
@@ -172,38 +172,38 @@ int UiSync::ProcessPending()
 
 void UiSync::WaitUntil(const std::function<bool()> &done, std::chrono::milliseconds recheck)
 {
-    State &s = state();
+    State &s = TheState();
     for (;;) {
         if (done())
             return;
         std::uint64_t seq;
         {
-            std::lock_guard<std::mutex> g(s.mutex);
-            seq = s.wakeSeq;
+            std::lock_guard<std::mutex> g(s.Mutex);
+            seq = s.WakeSeq;
         }
         if (ProcessPending() > 0)
             continue;
         if (done())
             return;
-        std::unique_lock<std::mutex> lock(s.mutex);
-        s.uiWake.wait_for(lock, recheck, [&] { return s.wakeSeq != seq; });
+        std::unique_lock<std::mutex> lock(s.Mutex);
+        s.UiWake.wait_for(lock, recheck, [&] { return s.WakeSeq != seq; });
     }
 }
 
 void UiSync::Wake()
 {
-    State &s = state();
+    State &s = TheState();
     {
-        std::lock_guard<std::mutex> g(s.mutex);
-        ++s.wakeSeq;
+        std::lock_guard<std::mutex> g(s.Mutex);
+        ++s.WakeSeq;
     }
-    s.uiWake.notify_all();
+    s.UiWake.notify_all();
 }
 
 void UiSync::SetErrorHandler(std::function<void(std::exception_ptr)> handler)
 {
-    std::lock_guard<std::mutex> g(state().mutex);
-    state().errorHandler = std::move(handler);
+    std::lock_guard<std::mutex> g(TheState().Mutex);
+    TheState().ErrorHandler = std::move(handler);
 }
 
 } // namespace q274

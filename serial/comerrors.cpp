@@ -44,14 +44,14 @@ std::mutex g_tableMutex;
 bool g_tableFilled = false;
 std::array<QString, kComErrorCodeCount> g_table;
 
-void fillTable()
+void FillTable()
 {
     for (int i = 0; i < kComErrorCodeCount; ++i)
         g_table[i] = QCoreApplication::translate("cport", kTexts[i]);
     g_tableFilled = true;
 }
 
-std::string composeMessage(int code, bool withSystem, int systemCode)
+std::string ComposeMessage(int code, bool withSystem, int systemCode)
 {
     QString text = ComErrorText(code);
     if (withSystem) {
@@ -71,7 +71,7 @@ QString ComErrorText(int code)
         return QString();
     std::lock_guard<std::mutex> g(g_tableMutex);
     if (!g_tableFilled)
-        fillTable();
+        FillTable();
     return g_table[code - 1];
 }
 
@@ -100,13 +100,13 @@ QString PortOpenAdvice(const QString &device, int systemCode)
 void ReloadComErrorTexts()
 {
     std::lock_guard<std::mutex> g(g_tableMutex);
-    fillTable();
+    FillTable();
 }
 
-EComPort::EComPort(int code) : std::runtime_error(composeMessage(code, false, -1)), FCode(code), FSystemCode(-1) {}
+EComPort::EComPort(int code) : std::runtime_error(ComposeMessage(code, false, -1)), FCode(code), FSystemCode(-1) {}
 
 EComPort::EComPort(int code, int systemCode)
-    : std::runtime_error(composeMessage(code, true, systemCode)), FCode(code), FSystemCode(systemCode)
+    : std::runtime_error(ComposeMessage(code, true, systemCode)), FCode(code), FSystemCode(systemCode)
 {
 }
 

@@ -27,7 +27,7 @@ std::mutex g_editMutex;
 std::function<void(TCustomComPort &)> g_editHandler;
 
 // Hands an error to the application's general error handler.
-void reportLater(std::exception_ptr e)
+void ReportLater(std::exception_ptr e)
 {
     UiSync::Post([e] { std::rethrow_exception(e); });
 }
@@ -51,7 +51,7 @@ void TCustomComPort::CloseOnDestroy() noexcept
     } catch (...) {
         // A destructor must not throw; the fault still reaches the
         // general error handler.
-        reportLater(std::current_exception());
+        ReportLater(std::current_exception());
     }
     ForceRelease();
 }
@@ -103,7 +103,7 @@ void TCustomComPort::EndLoading()
         try {
             OpenPort();
         } catch (...) {
-            reportLater(std::current_exception());
+            ReportLater(std::current_exception());
         }
     }
 }

@@ -7,7 +7,7 @@
 namespace q274 {
 namespace {
 
-template <typename E, std::size_t N> std::optional<E> lookup(const std::array<const char *, N> &texts, const QString &s)
+template <typename E, std::size_t N> std::optional<E> Lookup(const std::array<const char *, N> &texts, const QString &s)
 {
     const QString t = s.trimmed();
     for (std::size_t i = 0; i < N; ++i)
@@ -16,7 +16,7 @@ template <typename E, std::size_t N> std::optional<E> lookup(const std::array<co
     return std::nullopt;
 }
 
-template <std::size_t N> QString textOf(const std::array<const char *, N> &texts, int v)
+template <std::size_t N> QString TextOf(const std::array<const char *, N> &texts, int v)
 {
     if (v < 0 || std::size_t(v) >= N)
         return QString();
@@ -39,16 +39,16 @@ const std::array<std::uint32_t, kComEventCount> kEventBits = {EV_RXCHAR, EV_TXEM
 
 } // namespace
 
-QString BaudRateToStr(TBaudRate v) { return textOf(kBaudTexts, v); }
-std::optional<TBaudRate> StrToBaudRate(const QString &s) { return lookup<TBaudRate>(kBaudTexts, s); }
-QString DataBitsToStr(TDataBits v) { return textOf(kDataBitsTexts, v); }
-std::optional<TDataBits> StrToDataBits(const QString &s) { return lookup<TDataBits>(kDataBitsTexts, s); }
-QString StopBitsToStr(TStopBits v) { return textOf(kStopBitsTexts, v); }
-std::optional<TStopBits> StrToStopBits(const QString &s) { return lookup<TStopBits>(kStopBitsTexts, s); }
-QString ParityToStr(TParityBits v) { return textOf(kParityTexts, v); }
-std::optional<TParityBits> StrToParity(const QString &s) { return lookup<TParityBits>(kParityTexts, s); }
-QString FlowControlToStr(TFlowControl v) { return textOf(kFlowTexts, v); }
-std::optional<TFlowControl> StrToFlowControl(const QString &s) { return lookup<TFlowControl>(kFlowTexts, s); }
+QString BaudRateToStr(TBaudRate v) { return TextOf(kBaudTexts, v); }
+std::optional<TBaudRate> StrToBaudRate(const QString &s) { return Lookup<TBaudRate>(kBaudTexts, s); }
+QString DataBitsToStr(TDataBits v) { return TextOf(kDataBitsTexts, v); }
+std::optional<TDataBits> StrToDataBits(const QString &s) { return Lookup<TDataBits>(kDataBitsTexts, s); }
+QString StopBitsToStr(TStopBits v) { return TextOf(kStopBitsTexts, v); }
+std::optional<TStopBits> StrToStopBits(const QString &s) { return Lookup<TStopBits>(kStopBitsTexts, s); }
+QString ParityToStr(TParityBits v) { return TextOf(kParityTexts, v); }
+std::optional<TParityBits> StrToParity(const QString &s) { return Lookup<TParityBits>(kParityTexts, s); }
+QString FlowControlToStr(TFlowControl v) { return TextOf(kFlowTexts, v); }
+std::optional<TFlowControl> StrToFlowControl(const QString &s) { return Lookup<TFlowControl>(kFlowTexts, s); }
 
 int BaudRateToInt(TBaudRate v)
 {
@@ -255,11 +255,11 @@ void TComBuffer::Changed()
         FComPort->ApplyBufferSizes();
 }
 
-static int evenSize(int v) { return (v > 0 && (v % 2) != 0) ? v - 1 : v; }
+static int EvenSize(int v) { return (v > 0 && (v % 2) != 0) ? v - 1 : v; }
 
 void TComBuffer::SetInputSize(int v)
 {
-    v = evenSize(v);
+    v = EvenSize(v);
     if (v == FInputSize)
         return;
     FInputSize = v;
@@ -268,7 +268,7 @@ void TComBuffer::SetInputSize(int v)
 
 void TComBuffer::SetOutputSize(int v)
 {
-    v = evenSize(v);
+    v = EvenSize(v);
     if (v == FOutputSize)
         return;
     FOutputSize = v;
