@@ -59,6 +59,19 @@ void PostWakeEvent(State &s)
     [[maybe_unused]] const ssize_t n = ::write(fd, &one, sizeof one);
 }
 
+// Queues call for the user-interface thread and wakes it; returns holding
+// the state's lock, so a blocking caller can wait for the call's end.
+std::unique_lock<std::mutex> Enqueue(const std::shared_ptr<Call> &call)
+{
+    State &s = TheState();
+    std::unique_lock<std::mutex> lock(s.Mutex);
+    s.Queue.push_back(call);
+    ++s.WakeSeq;
+    s.UiWake.notify_all();
+    PostWakeEvent(s);
+    return lock;
+}
+
 void OnWakeFd(int fd)
 {
     std::uint64_t count = 0;
@@ -100,13 +113,8 @@ void UiSync::Synchronize(std::function<void()> fn)
     }
     auto call = std::make_shared<Call>();
     call->Fn = std::move(fn);
-    State &s = TheState();
-    std::unique_lock<std::mutex> lock(s.Mutex);
-    s.Queue.push_back(call);
-    ++s.WakeSeq;
-    s.UiWake.notify_all();
-    PostWakeEvent(s);
-    s.CallDone.wait(lock, [&] { return call->Done; });
+    std::unique_lock<std::mutex> lock = Enqueue(call);
+    TheState().CallDone.wait(lock, [&] { return call->Done; });
     lock.unlock();
     if (call->Error)
         std::rethrow_exception(call->Error);
@@ -117,12 +125,7 @@ void UiSync::Post(std::function<void()> fn)
     auto call = std::make_shared<Call>();
     call->Fn = std::move(fn);
     call->Blocking = false;
-    State &s = TheState();
-    std::unique_lock<std::mutex> lock(s.Mutex);
-    s.Queue.push_back(call);
-    ++s.WakeSeq;
-    s.UiWake.notify_all();
-    PostWakeEvent(s);
+    Enqueue(call);
 }
 
 int UiSync::ProcessPending()
