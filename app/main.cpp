@@ -122,14 +122,14 @@ int main(int argc, char **argv)
         [](QDialog &dialog) { return q274::CurrentDialogs().RunDialog(dialog, QStringLiteral("port setup")); });
     q274::InstallSetupDialog([](q274::TCustomComPort &port) -> QString * {
         auto *dm = dynamic_cast<q274::TdmQ274 *>(port.parent());
-        return dm ? &dm->ErrorPolicy : nullptr;
+        return dm ? dm->ErrorPolicySetting() : nullptr;
     });
 
     // The connection object comes first: it makes sure of the log folder
     // before the window exists, and outlives the window.
     q274::TdmQ274 dmQ274;
     if (!options.port.isEmpty())
-        dmQ274.ComPort->SetPort(options.port);
+        dmQ274.ComPort()->SetPort(options.port);
 
     q274::TfrmMain frmMain(&dmQ274);
     // The window previews every key of the program before the focused
@@ -147,7 +147,7 @@ int main(int argc, char **argv)
         // --port is this run's choice: it wins over the profile's port for
         // this run and leaves the file's name as it is.
         if (!options.port.isEmpty())
-            dmQ274.ComPort->SetPort(options.port);
+            dmQ274.ComPort()->SetPort(options.port);
         frmMain.StartUnattended();
     }
     if (options.logPage)

@@ -62,7 +62,7 @@ TfrmMain::TfrmMain(TdmQ274 *dm, QWidget *parent) : QWidget(parent), dmQ274(dm)
         dmQ274 = FOwnedDm.get();
     }
     // Polling stops with every disconnect; the data lines end with it.
-    dmQ274->Poller.OnPollingStopped = [this] { StopDataLogging(); };
+    dmQ274->Poller().OnPollingStopped = [this] { StopDataLogging(); };
     setObjectName(QStringLiteral("frmMain"));
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
@@ -89,7 +89,7 @@ TfrmMain::~TfrmMain()
     // Nothing may reach a window that is being taken apart: the connection
     // loses its host and polling its stop callback.
     dmQ274->SetHost(nullptr);
-    dmQ274->Poller.OnPollingStopped = nullptr;
+    dmQ274->Poller().OnPollingStopped = nullptr;
     // A normal end: the log's journal is not needed any more.
     if (FJournal && !FKeepJournal)
         FJournal->Remove();
@@ -110,8 +110,8 @@ void TfrmMain::FormCreate()
     DecimalSeparatorText = q274::DecimalSeparator(Locale);
     DateSeparatorText = q274::DateSeparator(Locale);
 
-    dmQ274->Poller.CommandQueue.Clear();
-    dmQ274->Poller.TemperaturesEnabled = false;
+    dmQ274->Poller().CommandQueue.Clear();
+    dmQ274->Poller().TemperaturesEnabled = false;
     FirstSamplePending = false;
     UseFahrenheit = false;
     Log.ShowMilliseconds = false;
@@ -147,7 +147,7 @@ void TfrmMain::FormShow()
 {
     btnConn->setFocus();
     ShowLogBanner();
-    dmQ274->Poller.StartCommandSender();
+    dmQ274->Poller().StartCommandSender();
 }
 
 // ---------------------------------------------------------------- settings
@@ -295,7 +295,7 @@ void TfrmMain::HandleAppException(const std::exception &error, bool showBox)
     const auto *portError = dynamic_cast<const EComPort *>(&error);
     if (portError && portError->PortErrorCode() == CError_OpenFailed && portError->SystemErrorCode() > 0)
         LogMessage(MessageIndent
-                   + PortOpenAdvice(QString::fromStdString(DevicePathForPort(dmQ274->ComPort->Port())),
+                   + PortOpenAdvice(QString::fromStdString(DevicePathForPort(dmQ274->ComPort()->Port())),
                                     portError->SystemErrorCode()));
 }
 
@@ -312,7 +312,7 @@ void TfrmMain::Guarded(const std::function<void()> &fn)
 
 // ---------------------------------------------------------------- entry points
 
-bool TfrmMain::PortIsOpen() const { return dmQ274->ComPort->Connected(); }
+bool TfrmMain::PortIsOpen() const { return dmQ274->ComPort()->Connected(); }
 void TfrmMain::ClosePortForExit() { UserDisconnect(); }
 
 void TfrmMain::btnConnClick()
@@ -327,9 +327,9 @@ void TfrmMain::btnConnClick()
 
 void TfrmMain::btnCOMClick()
 {
-    dmQ274->ComPort->EditSettings();
-    const int baud = BaudRateToInt(dmQ274->ComPort->BaudRate());
-    FProfile.Port = {dmQ274->ComPort->Port(), IsProfileBaud(baud) ? baud : 9600, dmQ274->ErrorPolicy};
+    dmQ274->ComPort()->EditSettings();
+    const int baud = BaudRateToInt(dmQ274->ComPort()->BaudRate());
+    FProfile.Port = {dmQ274->ComPort()->Port(), IsProfileBaud(baud) ? baud : 9600, dmQ274->ErrorPolicy()};
     ProfileChanged();
 }
 void TfrmMain::btnHelpClick() { ShowHelp(); }
@@ -423,7 +423,7 @@ void TfrmMain::ShowChannelTemperature(int channel, const QString &value)
     }
     if (!ShowReadout(channel, value, QStringLiteral("?"), Recorder.Now()))
         LogDataErrorOnce(dataErrorLogged);
-    if (dmQ274->Poller.TemperaturesEnabled)
+    if (dmQ274->Poller().TemperaturesEnabled)
         RunChannelControl(dataErrorLogged);
 }
 
@@ -437,7 +437,7 @@ void TfrmMain::ShowAllTemperatures(const QString &line)
             LogDataErrorOnce(dataErrorLogged);
     if (FirstSamplePending)
         StartDataLogging();
-    if (dmQ274->Poller.TemperaturesEnabled)
+    if (dmQ274->Poller().TemperaturesEnabled)
         RunChannelControl(dataErrorLogged);
 }
 
@@ -456,7 +456,7 @@ void TfrmMain::RunChannelControl(bool &dataErrorLogged)
             LogDataErrorOnce(dataErrorLogged);
             continue;
         }
-        dmQ274->Poller.QueueCommand(d.Command);
+        dmQ274->Poller().QueueCommand(d.Command);
         LogMessage(MessageIndent + d.Message);
     }
 }
@@ -483,7 +483,7 @@ void TfrmMain::btnR1Click(int channel)
     if (action->ClearEnabled)
         EnableBox(channel)->setChecked(false);
     ApplySettings();
-    dmQ274->Poller.QueueCommand(action->Command);
+    dmQ274->Poller().QueueCommand(action->Command);
     LogMessage(MessageIndent + action->Message);
 }
 

@@ -40,7 +40,6 @@ class QComboBox;
 class QFrame;
 class QGroupBox;
 class QLabel;
-class QLineEdit;
 class QPushButton;
 class QTimer;
 
@@ -70,13 +69,10 @@ public:
     TSampleRecorder &History() { return Recorder; }
     // The log's lines, filter, timestamps and autosave; memLog shows it.
     TLogModel &LogModel() { return Log; }
-    // The four "Relay Control" panels, channels 1..4.
-    TChannelPanel &Panel(int channel) const;
     // Shows the Log page (a start-up option).
     void ShowLogPage();
     // Shows the Chart page with these log files opened beside the live run.
     void OpenLogs(const QStringList &paths);
-    TChartPage *ChartPage() const { return Chart; }
 
     // --- Settings taken at creation; tests and the regional settings change them ---
     QLocale LocaleInUse() const { return Locale; }
@@ -94,18 +90,6 @@ public:
     int ReferenceMs() const { return ReferenceMillisecond; }
     // The clock of the autosave interval; empty: the system clock.
     void SetAutosaveClock(std::function<QDateTime()> clock) { AutosaveClock = std::move(clock); }
-
-    // --- Per-channel access (channel 1..4) ---
-    QLabel *Readout(int channel) const;
-    TShape *Indicator(int channel) const;
-    QCheckBox *EnableBox(int channel) const;
-    QLineEdit *SetPointEdit(int channel) const;
-    TUpDown *SetPointSpinner(int channel) const;
-    QLineEdit *DropoutEdit(int channel) const;
-    TUpDown *DropoutSpinner(int channel) const;
-    QComboBox *ModeList(int channel) const;
-    QCheckBox *OverrideBox(int channel) const;
-    QPushButton *RelayButton(int channel) const;
 
     // --- Window operations ---
     void ApplyCaptions();
@@ -279,6 +263,12 @@ private:
     // The clock of the autosave interval; empty: the system clock.
     std::function<QDateTime()> AutosaveClock;
     TLogModel Log;
+
+    // The four "Relay Control" panels, the read-outs and the lamps (1..4).
+    TChannelPanel &Panel(int channel) const;
+    QLabel *Readout(int channel) const;
+    TShape *Indicator(int channel) const;
+    QCheckBox *EnableBox(int channel) const;
 
     // Shows one value on a read-out; false (and " -" shown) when it cannot be read.
     // time: when the reply came, for the chart's history.

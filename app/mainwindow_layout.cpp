@@ -287,12 +287,5 @@ TChannelPanel &TfrmMain::Panel(int ch) const
 QLabel *TfrmMain::Readout(int ch) const { return Pick(ch, lblCh1, lblCh2, lblCh3, lblCh4); }
 TShape *TfrmMain::Indicator(int ch) const { return Pick(ch, shp1, shp2, shp3, shp4); }
 QCheckBox *TfrmMain::EnableBox(int ch) const { return Panel(ch).Enable; }
-QLineEdit *TfrmMain::SetPointEdit(int ch) const { return Panel(ch).SetPoint; }
-TUpDown *TfrmMain::SetPointSpinner(int ch) const { return Panel(ch).SetPointSpinner; }
-QLineEdit *TfrmMain::DropoutEdit(int ch) const { return Panel(ch).Dropout; }
-TUpDown *TfrmMain::DropoutSpinner(int ch) const { return Panel(ch).DropoutSpinner; }
-QComboBox *TfrmMain::ModeList(int ch) const { return Panel(ch).Mode; }
-QCheckBox *TfrmMain::OverrideBox(int ch) const { return Panel(ch).Override; }
-QPushButton *TfrmMain::RelayButton(int ch) const { return Panel(ch).RelayButton; }
 
 } // namespace q274

@@ -58,7 +58,7 @@ DataLineWorker &TfrmMain::DataLines()
 
 void TfrmMain::StartDataLogging()
 {
-    dmQ274->Poller.FirstReadingShown();
+    dmQ274->Poller().FirstReadingShown();
 
     DataLineWorker &worker = DataLines();
     worker.SetDataLineInterval(DataLineInterval);

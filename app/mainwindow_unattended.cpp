@@ -55,9 +55,9 @@ void TfrmMain::BuildAlarmsPage()
     FReconnector = new TReconnector(
         {[this](const QString &device) {
              try {
-                 if (device != dmQ274->ComPort->Port())
-                     dmQ274->ComPort->SetPort(device);
-                 dmQ274->ComPort->OpenPort();
+                 if (device != dmQ274->ComPort()->Port())
+                     dmQ274->ComPort()->SetPort(device);
+                 dmQ274->ComPort()->OpenPort();
                  return true;
              } catch (const std::exception &) {
                  return false; // not there yet: the next attempt follows
@@ -91,8 +91,8 @@ Profile TfrmMain::CurrentProfile() const
 namespace {
 PortProfile PortOf(const TdmQ274 &dm)
 {
-    const int baud = BaudRateToInt(dm.ComPort->BaudRate());
-    return {dm.ComPort->Port(), IsProfileBaud(baud) ? baud : 9600, dm.ErrorPolicy};
+    const int baud = BaudRateToInt(dm.ComPort()->BaudRate());
+    return {dm.ComPort()->Port(), IsProfileBaud(baud) ? baud : 9600, dm.ErrorPolicy()};
 }
 } // namespace
 
@@ -127,12 +127,12 @@ void TfrmMain::ApplyProfile(const Profile &p)
 {
     FApplyingProfile = true;
     const auto done = qScopeGuard([this] { FApplyingProfile = false; });
-    TComPort &port = *dmQ274->ComPort;
+    TComPort &port = *dmQ274->ComPort();
     // An open connection keeps its port; the name is used from the next one.
     if (!p.Port.Name.isEmpty() && !port.Connected())
         port.SetPort(p.Port.Name);
     port.SetBaudRate(IntToBaudRate(p.Port.Baud));
-    dmQ274->ErrorPolicy = p.Port.Policy;
+    dmQ274->SetErrorPolicy(p.Port.Policy);
     cmbDeg->setCurrentIndex(p.Fahrenheit ? 1 : 0);
     chkLog->setChecked(p.Logging);
     for (int ch = 1; ch <= 4; ++ch) {
@@ -219,7 +219,7 @@ void TfrmMain::StartUnattended()
             // Nobody may be there to close a box: the log says it, and the
             // reconnect attempts go on where they are switched on.
             HandleAppException(e, false);
-            FReconnector->StartFor(dmQ274->ComPort->Port());
+            FReconnector->StartFor(dmQ274->ComPort()->Port());
             if (FReconnector->Active())
                 btnConn->setText(rs::sDisconnect);
         }
@@ -323,7 +323,7 @@ void TfrmMain::UnattendedConnected() { FAlarms.SetLinkWanted(true, AlarmNow()); 
 void TfrmMain::UnattendedIdentified()
 {
     const bool wasLost = FReconnector->Active();
-    FReconnector->Identified(dmQ274->ComPort->Port());
+    FReconnector->Identified(dmQ274->ComPort()->Port());
     LinkAlive();
     if (!wasLost)
         return;
@@ -365,7 +365,7 @@ void TfrmMain::UserDisconnect()
     FUserClosing = true;
     const auto done = qScopeGuard([this] { FUserClosing = false; });
     FAlarms.SetLinkWanted(false, AlarmNow());
-    dmQ274->ComPort->ClosePort();
+    dmQ274->ComPort()->ClosePort();
 }
 
 bool TfrmMain::SwitchOffControlledRelays()
@@ -373,10 +373,10 @@ bool TfrmMain::SwitchOffControlledRelays()
     if (!FAlarmsPage->Unattended().RelaysOffOnDisconnect || !PortIsOpen())
         return false;
     QStringList names;
-    dmQ274->Poller.StopTemperaturePolling(); // no queries between the commands
+    dmQ274->Poller().StopTemperaturePolling(); // no queries between the commands
     for (int ch = 1; ch <= 4; ++ch)
         if (Channels.Settings(ch).Enabled) {
-            dmQ274->Poller.QueueCommand("F" + std::to_string(ch));
+            dmQ274->Poller().QueueCommand("F" + std::to_string(ch));
             names << QStringLiteral("Ch%1").arg(ch);
         }
     if (names.isEmpty())
@@ -385,7 +385,7 @@ bool TfrmMain::SwitchOffControlledRelays()
     // does not answer holds the close for 3 s at most.
     QElapsedTimer waited;
     waited.start();
-    TPoller &poller = dmQ274->Poller;
+    TPoller &poller = dmQ274->Poller();
     while (PortIsOpen() && waited.elapsed() < kSafeStateLimitMs
            && !(poller.CommandQueue.Items().empty() && poller.ReadyToSend)) {
         QEventLoop loop;

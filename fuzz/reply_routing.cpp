@@ -120,9 +120,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     ChannelHost host;
     const unsigned flags = in.ConsumeIntegral<uint8_t>();
     host.fahrenheit = flags & 1u;
-    Board->AwaitingIdentification = !(flags & 2u);
+    Board->SetAwaitingIdentification(!(flags & 2u));
     host.temperaturesEnabled = !(flags & 4u);
-    Board->Poller.TemperaturesEnabled = host.temperaturesEnabled;
+    Board->Poller().TemperaturesEnabled = host.temperaturesEnabled;
     const std::vector<QChar> &seps = DecimalSeparators();
     host.sep = seps[in.ConsumeIntegral<uint8_t>() % seps.size()];
     for (int ch = 1; ch <= 4; ++ch) {
@@ -151,14 +151,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             continue;
         FUZZ_CHECK(!r.Line.contains(QChar('\r')) && !r.Line.contains(QChar('\n')));
         FUZZ_CHECK(r.Line == TrimLine(r.Line));
-        Board->Poller.LineReceived();
+        Board->Poller().LineReceived();
         // Not caught as the receive handler does: a throw here is a fault.
         Board->ProcessReply(r.Line);
     }
     Board->SetHost(nullptr);
     // An identification starts the 250 ms follow-up, whose tick would wait
     // for an event loop that never runs here; an input takes far less.
-    Board->Poller.tmrTStatus->SetEnabled(false);
+    Board->Poller().tmrTStatus->SetEnabled(false);
     // A tick that fell due during a slow input is dropped now, not left
     // waiting for this thread.
     UiSync::ProcessPending();

@@ -26,21 +26,21 @@ QString LineErrorMessage(TComErrors errors)
 }
 
 TdmQ274::TdmQ274(QObject *owner, TComPort *port)
-    : QObject(owner), ComPort(port ? port : new TComPort),
-      Poller({[this] { return ComPort->Connected(); },
-              [this](const std::string &command) { ComPort->WriteText(command); }})
+    : QObject(owner), FComPort(port ? port : new TComPort),
+      FPoller({[this] { return FComPort->Connected(); },
+              [this](const std::string &command) { FComPort->WriteText(command); }})
 {
-    ComPort->setParent(this);
+    FComPort->setParent(this);
     setObjectName(QStringLiteral("dmQ274"));
-    ComPort->setObjectName(QStringLiteral("ComPort"));
+    FComPort->setObjectName(QStringLiteral("ComPort"));
     // The board's line settings are the port's defaults apart from the events.
-    ComPort->SetEvents(ComEventBit(evRxChar) | ComEventBit(evRxFlag) | ComEventBit(evBreak) | ComEventBit(evCTS)
+    FComPort->SetEvents(ComEventBit(evRxChar) | ComEventBit(evRxFlag) | ComEventBit(evBreak) | ComEventBit(evCTS)
                        | ComEventBit(evDSR) | ComEventBit(evError));
-    ComPort->OnAfterOpen = [this](TCustomComPort &) { ComPortAfterOpen(); };
-    ComPort->OnBeforeClose = [this](TCustomComPort &) { ComPortBeforeClose(); };
-    ComPort->OnAfterClose = [this](TCustomComPort &) { ComPortAfterClose(); };
-    ComPort->OnRxChar = [this](TCustomComPort &, int count) { ComPortRxChar(count); };
-    ComPort->OnError = [this](TCustomComPort &, TComErrors errors) { ComPortError(errors); };
+    FComPort->OnAfterOpen = [this](TCustomComPort &) { ComPortAfterOpen(); };
+    FComPort->OnBeforeClose = [this](TCustomComPort &) { ComPortBeforeClose(); };
+    FComPort->OnAfterClose = [this](TCustomComPort &) { ComPortAfterClose(); };
+    FComPort->OnRxChar = [this](TCustomComPort &, int count) { ComPortRxChar(count); };
+    FComPort->OnError = [this](TCustomComPort &, TComErrors errors) { ComPortError(errors); };
 
     tmrTimeout.setInterval(10000);
     tmrTimeout.setSingleShot(false);
@@ -55,8 +55,8 @@ TdmQ274::TdmQ274(QObject *owner, TComPort *port)
 void TdmQ274::DataModuleCreate()
 {
     FReplyBuffer.Clear();
-    AwaitingIdentification = false;
-    ErrorPolicy = kErrorPolicyStop;
+    FAwaitingIdentification = false;
+    FErrorPolicy = kErrorPolicyStop;
     FLogFolder = LogFolderPath();
     EnsureLogFolder(FLogFolder);
 }
@@ -66,11 +66,11 @@ TdmQ274::~TdmQ274()
     // The host (the window) may already be gone: the closing handlers must
     // not reach it.
     FHost = nullptr;
-    ComPort->OnAfterOpen = nullptr;
-    ComPort->OnBeforeClose = nullptr;
-    ComPort->OnAfterClose = nullptr;
-    ComPort->OnRxChar = nullptr;
-    ComPort->OnError = nullptr;
+    FComPort->OnAfterOpen = nullptr;
+    FComPort->OnBeforeClose = nullptr;
+    FComPort->OnAfterClose = nullptr;
+    FComPort->OnRxChar = nullptr;
+    FComPort->OnError = nullptr;
 }
 
 void TdmQ274::Log(const QString &text)
@@ -81,26 +81,26 @@ void TdmQ274::Log(const QString &text)
 
 void TdmQ274::ToggleConnection()
 {
-    if (ComPort->Connected())
-        ComPort->ClosePort();
+    if (FComPort->Connected())
+        FComPort->ClosePort();
     else
-        ComPort->OpenPort();
+        FComPort->OpenPort();
 }
 
 void TdmQ274::ComPortAfterOpen()
 {
     if (FHost)
         FHost->ShowConnected();
-    AwaitingIdentification = true;
+    FAwaitingIdentification = true;
     // Stop and wait holds from the first byte of every connection: nothing
     // queued may leave before the board has answered "?".
-    Poller.ConnectionOpened();
+    FPoller.ConnectionOpened();
     // An unfinished line of an earlier connection must not be glued to the
     // first reply of this one.
     FReplyBuffer.Clear();
     Log(rs::sConnecting);
     ClearPortBuffers();
-    ComPort->WriteText("?");
+    FComPort->WriteText("?");
     tmrTimeout.start();
 }
 
@@ -113,17 +113,17 @@ void TdmQ274::ComPortBeforeClose()
 void TdmQ274::ComPortAfterClose()
 {
     tmrTimeout.stop();
-    Poller.ConnectionClosed();
+    FPoller.ConnectionClosed();
     if (FHost)
         FHost->ShowDisconnected();
 }
 
-void TdmQ274::ClearPortBuffers() { ComPort->PurgeBuffers(true, true); }
+void TdmQ274::ClearPortBuffers() { FComPort->PurgeBuffers(true, true); }
 
 void TdmQ274::ComPortRxChar(int Count)
 {
     std::string bytes;
-    ComPort->ReadText(bytes, Count);
+    FComPort->ReadText(bytes, Count);
     const ReplyAssembler::Result r = FReplyBuffer.Feed(bytes);
     if (r.Status == ReplyAssembler::LineStatus::Overflow) {
         Log(rs::sDataError);
@@ -131,7 +131,7 @@ void TdmQ274::ComPortRxChar(int Count)
     }
     if (r.Status != ReplyAssembler::LineStatus::Line)
         return;
-    Poller.LineReceived();
+    FPoller.LineReceived();
     tmrTimeout.stop();
     try {
         ProcessReply(r.Line);
@@ -141,19 +141,19 @@ void TdmQ274::ComPortRxChar(int Count)
         Log(rs::sDataError);
     }
     // The port may have been closed while the line was handled.
-    if (ComPort->Connected())
+    if (FComPort->Connected())
         tmrTimeout.start();
 }
 
 void TdmQ274::ProcessReply(QString Line)
 {
     if (IsIdentificationReply(Line)) {
-        if (AwaitingIdentification) {
+        if (FAwaitingIdentification) {
             Line = IdentificationText(Line);
             Log(Line);
-            AwaitingIdentification = false;
+            FAwaitingIdentification = false;
             Log(rs::sQ274Found);
-            Poller.BoardIdentified();
+            FPoller.BoardIdentified();
             if (FHost)
                 FHost->BoardIdentified();
         } else {
@@ -162,7 +162,7 @@ void TdmQ274::ProcessReply(QString Line)
     }
     if (IsRelayStatusReply(Line) && FHost)
         FHost->ShowRelayStatus(RelayStatusText(Line));
-    if (Poller.RoutesTemperature(Line) && FHost)
+    if (FPoller.RoutesTemperature(Line) && FHost)
         FHost->HandleTemperatureReply(Line);
 }
 
@@ -171,25 +171,25 @@ void TdmQ274::tmrTimeoutTimer()
     tmrTimeout.stop();
     Log(rs::sCouldNotConnect);
     Log(rs::sClosingPort);
-    ComPort->ClosePort();
+    FComPort->ClosePort();
 }
 
 void TdmQ274::ComPortError(TComErrors Errors)
 {
-    PortErrorText = rs::sComPortPrefix + QStringLiteral("  ") + LineErrorMessage(Errors);
+    FPortErrorText = rs::sComPortPrefix + QStringLiteral("  ") + LineErrorMessage(Errors);
     HandlePortError();
 }
 
 void TdmQ274::HandlePortError()
 {
-    if (ErrorPolicy == kErrorPolicyLog) {
-        Log(QStringLiteral("  ") + PortErrorText);
-    } else if (ErrorPolicy == kErrorPolicyStop) {
-        Log(QStringLiteral("  ") + PortErrorText);
+    if (FErrorPolicy == kErrorPolicyLog) {
+        Log(QStringLiteral("  ") + FPortErrorText);
+    } else if (FErrorPolicy == kErrorPolicyStop) {
+        Log(QStringLiteral("  ") + FPortErrorText);
         // Inside an event delivery the port finishes this close as soon as
         // the delivery has returned.
-        if (ComPort->Connected())
-            ComPort->ClosePort();
+        if (FComPort->Connected())
+            FComPort->ClosePort();
     }
 }
 

@@ -47,14 +47,27 @@ public:
 
     void SetHost(TdmQ274Host *host) { FHost = host; }
 
-    TComPort *ComPort;
-    QTimer tmrTimeout;
+    // The serial port, owned.
+    TComPort *ComPort() const { return FComPort; }
     // Polling and stop-and-wait over ComPort.
-    TPoller Poller;
+    TPoller &Poller() { return FPoller; }
+    const TPoller &Poller() const { return FPoller; }
 
-    QString PortErrorText;
-    bool AwaitingIdentification = false;
-    QString ErrorPolicy = kErrorPolicyStop;
+    // The watchdog that drops a silent board (10 s after the last line).
+    const QTimer &Watchdog() const { return tmrTimeout; }
+    void SetWatchdogInterval(int ms) { tmrTimeout.setInterval(ms); }
+    void StopWatchdog() { tmrTimeout.stop(); }
+
+    // The last port error's message as logged.
+    const QString &PortErrorText() const { return FPortErrorText; }
+    // From opening the port until the board's identification arrives.
+    bool AwaitingIdentification() const { return FAwaitingIdentification; }
+    void SetAwaitingIdentification(bool awaiting) { FAwaitingIdentification = awaiting; }
+    // What a port error does (kErrorPolicyHide, ...); the port's setup
+    // dialog edits it in place through ErrorPolicySetting.
+    const QString &ErrorPolicy() const { return FErrorPolicy; }
+    void SetErrorPolicy(const QString &policy) { FErrorPolicy = policy; }
+    QString *ErrorPolicySetting() { return &FErrorPolicy; }
 
     // The log folder made sure of at creation.
     QString LogFolder() const { return FLogFolder; }
@@ -76,6 +89,12 @@ public:
 private:
     void Log(const QString &text);
 
+    TComPort *FComPort;
+    QTimer tmrTimeout;
+    TPoller FPoller; // after FComPort, which it talks through
+    QString FPortErrorText;
+    bool FAwaitingIdentification = false;
+    QString FErrorPolicy = kErrorPolicyStop;
     TdmQ274Host *FHost = nullptr;
     ReplyAssembler FReplyBuffer;
     QString FLogFolder;

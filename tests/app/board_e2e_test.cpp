@@ -106,21 +106,21 @@ protected:
     {
         sim = std::make_unique<Simulator>(simOptions);
         ASSERT_FALSE(sim->devicePath.isEmpty()) << "the simulator did not start";
-        dm.ComPort->SetPort(sim->link);
+        dm.ComPort()->SetPort(sim->link);
         w = std::make_unique<TfrmMain>(&dm);
         w->SetDecimalSeparator(QStringLiteral("."));
         dialogs.snapshot = [this] { return Ui(*w).memLog->toPlainText(); };
         // What showing the window starts, without painting it: Qt paints
         // through its own thread pool, which the thread checker cannot see into.
         w->ShowLogBanner();
-        w->Connection()->Poller.StartCommandSender();
+        w->Connection()->Poller().StartCommandSender();
     }
     void TearDown() override
     {
         dialogs.snapshot = nullptr;
         w.reset();
-        if (dm.ComPort->Connected())
-            dm.ComPort->ClosePort();
+        if (dm.ComPort()->Connected())
+            dm.ComPort()->ClosePort();
         sim.reset();
     }
 
@@ -194,7 +194,7 @@ TEST_F(BoardE2E, ConnectIdentifiesPollsAndDisconnectsAtOnce)
     EXPECT_EQ(Messages().last(), rs::sDisconnected);
     EXPECT_EQ(Ui(*w).lblCh1->text(), QStringLiteral(" -"));
     EXPECT_TRUE(dialogs.requests.empty());
-    EXPECT_TRUE(w->Connection()->Poller.CommandQueue.Items().empty());
+    EXPECT_TRUE(w->Connection()->Poller().CommandQueue.Items().empty());
 
     // A new connection starts the rotation at "T1" again and queries "T0" once more.
     const std::size_t before = sim->Trace().size();
@@ -214,9 +214,9 @@ TEST_F(BoardE2E, HeatControlSwitchesRelayOneOnAndOff)
     // Two degrees per real second while the relay heats; ambient well below the set point.
     Start({QStringLiteral("--time-scale"), QStringLiteral("60"), QStringLiteral("--ambient"), QStringLiteral("20"),
            QStringLiteral("--heat-rate"), QStringLiteral("2")});
-    w->EnableBox(1)->setChecked(true);
-    w->SetPointEdit(1)->setText(QStringLiteral("24"));
-    w->DropoutEdit(1)->setText(QStringLiteral("2"));
+    Channel(*w, 1).EnableBox->setChecked(true);
+    Channel(*w, 1).SetPointEdit->setText(QStringLiteral("24"));
+    Channel(*w, 1).DropoutEdit->setText(QStringLiteral("2"));
     w->ApplySettings();
     ASSERT_TRUE(w->ChannelState().Settings(1).Enabled);
     ASSERT_EQ(w->ChannelState().Settings(1).SetPoint, 24);
@@ -226,7 +226,7 @@ TEST_F(BoardE2E, HeatControlSwitchesRelayOneOnAndOff)
     const QColor red(255, 0, 0), background(221, 219, 213);
     ASSERT_TRUE(RunUntil(
         [&] {
-            const QColor fill = w->Indicator(1)->BrushColor();
+            const QColor fill = Channel(*w, 1).Indicator->BrushColor();
             if (fill == red) {
                 EXPECT_TRUE(w->ChannelState().RelayOn(1));
                 sawRed = true;
@@ -269,13 +269,13 @@ TEST_F(BoardE2E, HeatControlSwitchesRelayOneOnAndOff)
             }
         }
     }
-    EXPECT_TRUE(w->EnableBox(1)->isChecked());
+    EXPECT_TRUE(Channel(*w, 1).EnableBox->isChecked());
 }
 
 TEST_F(BoardE2E, NoBoardEndsWithTheWatchdog)
 {
     Start({QStringLiteral("--silent-after"), QStringLiteral("0")});
-    dm.tmrTimeout.setInterval(600);
+    dm.SetWatchdogInterval(600);
     Ui(*w).btnConn->click();
     ASSERT_TRUE(RunUntil([&] { return Logged(rs::sDisconnected); }));
     const QStringList m = Messages();
@@ -337,7 +337,7 @@ TEST_F(BoardE2E, HangUpEndsTheConnectionWithALoggedLine)
     ASSERT_TRUE(m.contains(error)) << m.join(QLatin1Char('|')).toStdString();
     EXPECT_LT(m.indexOf(error), m.indexOf(rs::sDisconnected));
     EXPECT_FALSE(w->PortIsOpen());
-    EXPECT_FALSE(w->Connection()->Poller.tmrTemp->Enabled());
+    EXPECT_FALSE(w->Connection()->Poller().tmrTemp->Enabled());
     EXPECT_EQ(Ui(*w).lblCh1->text(), QStringLiteral(" -"));
 }
 
@@ -345,7 +345,7 @@ TEST_F(BoardE2E, PortThatCannotBeOpenedReachesTheErrorHandler)
 {
     Start({});
     const QString device = sim->dir.filePath(QStringLiteral("no-such-device"));
-    dm.ComPort->SetPort(device);
+    dm.ComPort()->SetPort(device);
     Ui(*w).btnConn->click();
     EXPECT_FALSE(w->PortIsOpen());
     EXPECT_EQ(Ui(*w).btnConn->text(), rs::sConnect);
@@ -364,8 +364,8 @@ TEST_F(BoardE2E, ChartPageRecordsTheCurveAndTheRelayWhileConnected)
 {
     Start({QStringLiteral("--time-scale"), QStringLiteral("60"), QStringLiteral("--ambient"), QStringLiteral("20"),
            QStringLiteral("--heat-rate"), QStringLiteral("2")});
-    w->EnableBox(1)->setChecked(true);
-    w->SetPointEdit(1)->setText(QStringLiteral("24"));
+    Channel(*w, 1).EnableBox->setChecked(true);
+    Channel(*w, 1).SetPointEdit->setText(QStringLiteral("24"));
     w->ApplySettings();
     w->FormKeyDown(Qt::Key_G, Qt::ControlModifier);
     ASSERT_EQ(Ui(*w).pgMain->currentWidget(), Ui(*w).tabChart);

@@ -21,6 +21,7 @@
 #include <gtest/gtest.h>
 
 using namespace q274;
+using q274test::Channel;
 using q274test::Ui;
 
 namespace {
@@ -45,7 +46,7 @@ protected:
 
     std::vector<std::string> Queue() const
     {
-        return {w.Connection()->Poller.CommandQueue.Items().begin(), w.Connection()->Poller.CommandQueue.Items().end()};
+        return {w.Connection()->Poller().CommandQueue.Items().begin(), w.Connection()->Poller().CommandQueue.Items().end()};
     }
 
     QStringList Readouts() const
@@ -55,14 +56,14 @@ protected:
 
     void Enable(int channel, int setPoint = 30, int dropout = 3, const QString &mode = kModeHeat)
     {
-        w.EnableBox(channel)->setChecked(true);
-        w.SetPointEdit(channel)->setText(QString::number(setPoint));
-        w.DropoutEdit(channel)->setText(QString::number(dropout));
-        w.ModeList(channel)->setCurrentText(mode);
+        Channel(w, channel).EnableBox->setChecked(true);
+        Channel(w, channel).SetPointEdit->setText(QString::number(setPoint));
+        Channel(w, channel).DropoutEdit->setText(QString::number(dropout));
+        Channel(w, channel).ModeList->setCurrentText(mode);
         w.ApplySettings();
     }
 
-    void Polling() { w.Connection()->Poller.TemperaturesEnabled = true; }
+    void Polling() { w.Connection()->Poller().TemperaturesEnabled = true; }
 
     // The manual buttons act only while the port is open.
     void Connect()
@@ -137,7 +138,7 @@ TEST_F(ControlWindow, ValueThatIsNotANumberShowsNoReadingAndOthersGoOn)
 
     // Two bad fields still give one message; Fahrenheit cannot convert them either.
     Ui(w).cmbDeg->setCurrentText(QStringLiteral("F"));
-    w.Connection()->Poller.CommandQueue.Clear();
+    w.Connection()->Poller().CommandQueue.Clear();
     Ui(w).memLog->clear();
     w.HandleTemperatureReply(QStringLiteral("T0abc,ERR,20.00,x"));
     EXPECT_EQ(Readouts(), (QStringList{" -", " -", " 68.00", " -"}));
@@ -148,7 +149,7 @@ TEST_F(ControlWindow, ValueThatIsNotANumberShowsNoReadingAndOthersGoOn)
     // from its last reading.
     Ui(w).cmbDeg->setCurrentText(QStringLiteral("C"));
     w.HandleTemperatureReply(QStringLiteral("T125.00"));
-    w.Connection()->Poller.CommandQueue.Clear();
+    w.Connection()->Poller().CommandQueue.Clear();
     Ui(w).memLog->clear();
     w.HandleTemperatureReply(QStringLiteral("T4 bad"));
     EXPECT_EQ(Ui(w).lblCh4->text(), QStringLiteral(" -"));
@@ -176,7 +177,7 @@ TEST_F(ControlWindow, HeatThermostatRepeatsUntilTheStatusReplyComes)
     EXPECT_EQ(Messages(), (QStringList{"Ch1: heat ON  (30.00)", "Ch1: heat ON  (30.00)"}));
 
     w.ShowRelayStatus(QStringLiteral("1"));
-    w.Connection()->Poller.CommandQueue.Clear();
+    w.Connection()->Poller().CommandQueue.Clear();
     Ui(w).memLog->clear();
     w.HandleTemperatureReply(QStringLiteral("T125.00"));
     w.HandleTemperatureReply(QStringLiteral("T132.99"));
@@ -186,9 +187,9 @@ TEST_F(ControlWindow, HeatThermostatRepeatsUntilTheStatusReplyComes)
     EXPECT_EQ(Messages(), QStringList{"Ch1: heat OFF  (33.00)"});
 
     // Disabled: nothing, whatever the reading.
-    w.EnableBox(1)->setChecked(false);
+    Channel(w, 1).EnableBox->setChecked(false);
     w.ApplySettings();
-    w.Connection()->Poller.CommandQueue.Clear();
+    w.Connection()->Poller().CommandQueue.Clear();
     w.HandleTemperatureReply(QStringLiteral("T140.00"));
     EXPECT_TRUE(Queue().empty());
 }
@@ -201,7 +202,7 @@ TEST_F(ControlWindow, CoolThermostatAndFahrenheitReadings)
     EXPECT_EQ(Queue(), Q{"N3"});
     EXPECT_EQ(Messages(), QStringList{"Ch3: cool ON  (-15.00)"});
     w.ShowRelayStatus(QStringLiteral("4"));
-    w.Connection()->Poller.CommandQueue.Clear();
+    w.Connection()->Poller().CommandQueue.Clear();
     w.HandleTemperatureReply(QStringLiteral("T3-39.99"));
     EXPECT_TRUE(Queue().empty());
     w.HandleTemperatureReply(QStringLiteral("T3-40.00"));
@@ -209,10 +210,10 @@ TEST_F(ControlWindow, CoolThermostatAndFahrenheitReadings)
     EXPECT_EQ(Messages().last(), QStringLiteral("Ch3: cool OFF  (-40.00)"));
 
     // Fahrenheit: 30 C reads 86.00, compared with the set point 86.
-    w.EnableBox(3)->setChecked(false);
+    Channel(w, 3).EnableBox->setChecked(false);
     Enable(1, 86, 3, kModeHeat);
     Ui(w).cmbDeg->setCurrentText(QStringLiteral("F"));
-    w.Connection()->Poller.CommandQueue.Clear();
+    w.Connection()->Poller().CommandQueue.Clear();
     w.HandleTemperatureReply(QStringLiteral("T130.00"));
     EXPECT_EQ(Ui(w).lblCh1->text(), QStringLiteral(" 86.00"));
     EXPECT_EQ(Queue(), Q{"N1"});
@@ -255,7 +256,7 @@ TEST_F(ControlWindow, ControlChangesKeepTheIntervalsChosenForTheRun)
 TEST_F(ControlWindow, RelayStatusSetsFlagsAndFillsTogether)
 {
     for (int ch = 1; ch <= 4; ++ch)
-        EXPECT_EQ(w.Indicator(ch)->BrushColor(), kSilver);
+        EXPECT_EQ(Channel(w, ch).Indicator->BrushColor(), kSilver);
     struct Case {
         const char *text;
         std::array<bool, 4> on;
@@ -268,7 +269,7 @@ TEST_F(ControlWindow, RelayStatusSetsFlagsAndFillsTogether)
         w.ShowRelayStatus(QString::fromLatin1(c.text));
         for (int ch = 1; ch <= 4; ++ch) {
             EXPECT_EQ(w.ChannelState().RelayOn(ch), c.on[std::size_t(ch - 1)]) << c.text << " relay " << ch;
-            EXPECT_EQ(w.Indicator(ch)->BrushColor(), c.on[std::size_t(ch - 1)] ? kRed : kBackground)
+            EXPECT_EQ(Channel(w, ch).Indicator->BrushColor(), c.on[std::size_t(ch - 1)] ? kRed : kBackground)
                 << c.text << " relay " << ch;
         }
     }
@@ -283,18 +284,18 @@ TEST_F(ControlWindow, RelayStatusSetsFlagsAndFillsTogether)
         EXPECT_TRUE(w.ChannelState().RelayOn(1) && !w.ChannelState().RelayOn(2) && w.ChannelState().RelayOn(3)
                     && !w.ChannelState().RelayOn(4))
             << bad;
-        EXPECT_EQ(w.Indicator(1)->BrushColor(), kRed) << bad;
+        EXPECT_EQ(Channel(w, 1).Indicator->BrushColor(), kRed) << bad;
     }
 }
 
 TEST_F(ControlWindow, ManualPressIsIgnoredWhileThePortIsClosed)
 {
     Enable(1);
-    w.RelayButton(1)->click();
+    Channel(w, 1).RelayButton->click();
     w.FormKeyDown(Qt::Key_1, Qt::ControlModifier);
     EXPECT_TRUE(Queue().empty());
     EXPECT_TRUE(Messages().isEmpty());
-    EXPECT_TRUE(w.EnableBox(1)->isChecked());
+    EXPECT_TRUE(Channel(w, 1).EnableBox->isChecked());
 }
 
 TEST_F(ControlWindow, ManualPressWithOverrideEndsAutomaticControl)
@@ -302,46 +303,46 @@ TEST_F(ControlWindow, ManualPressWithOverrideEndsAutomaticControl)
     Connect();
     Enable(1);
     Polling();
-    w.RelayButton(1)->click();
-    EXPECT_FALSE(w.EnableBox(1)->isChecked());
+    Channel(w, 1).RelayButton->click();
+    EXPECT_FALSE(Channel(w, 1).EnableBox->isChecked());
     EXPECT_FALSE(w.ChannelState().Settings(1).Enabled);
-    EXPECT_EQ(w.Indicator(1)->PenColor(), QColor(106, 106, 106));
+    EXPECT_EQ(Channel(w, 1).Indicator->PenColor(), QColor(106, 106, 106));
     EXPECT_EQ(Queue(), Q{"N1"});
     EXPECT_EQ(Messages(), QStringList{"Manual - R1 - ON"});
     // No status reply yet: the same decision again.
-    w.RelayButton(1)->click();
+    Channel(w, 1).RelayButton->click();
     EXPECT_EQ(Queue(), (Q{"N1", "N1"}));
     // Automatic control has ended: a cold reading sends nothing.
-    w.Connection()->Poller.CommandQueue.Clear();
+    w.Connection()->Poller().CommandQueue.Clear();
     w.HandleTemperatureReply(QStringLiteral("T110.00"));
     EXPECT_TRUE(Queue().empty());
 
     w.ShowRelayStatus(QStringLiteral("1"));
-    w.RelayButton(1)->click();
+    Channel(w, 1).RelayButton->click();
     EXPECT_EQ(Queue(), Q{"F1"});
     EXPECT_EQ(Messages().last(), QStringLiteral("Manual - R1 - OFF"));
     // The relay state does not follow the press, only the status reply.
     EXPECT_TRUE(w.ChannelState().RelayOn(1));
-    EXPECT_EQ(w.Indicator(1)->BrushColor(), kRed);
+    EXPECT_EQ(Channel(w, 1).Indicator->BrushColor(), kRed);
 }
 
 TEST_F(ControlWindow, ManualPressWithoutOverrideKeepsControl)
 {
     Connect();
     Enable(2);
-    w.OverrideBox(2)->setChecked(false);
+    Channel(w, 2).OverrideBox->setChecked(false);
     w.ApplySettings();
     Polling();
     w.ShowRelayStatus(QStringLiteral("2"));
-    w.RelayButton(2)->click();
-    EXPECT_TRUE(w.EnableBox(2)->isChecked());
+    Channel(w, 2).RelayButton->click();
+    EXPECT_TRUE(Channel(w, 2).EnableBox->isChecked());
     EXPECT_EQ(Queue(), Q{"F2"});
     EXPECT_EQ(Messages(), QStringList{"Manual - R2 - OFF"});
 
     // Between the thresholds the manual state holds; at the set point control
     // takes over again.
     w.ShowRelayStatus(QStringLiteral("0"));
-    w.Connection()->Poller.CommandQueue.Clear();
+    w.Connection()->Poller().CommandQueue.Clear();
     w.HandleTemperatureReply(QStringLiteral("T231.00"));
     EXPECT_TRUE(Queue().empty());
     w.HandleTemperatureReply(QStringLiteral("T230.00"));
@@ -362,11 +363,11 @@ TEST_F(ControlWindow, CtrlDigitsOnBothKeyboardsPressTheRelayButtons)
 TEST_F(ControlWindow, DisconnectResetsTheWindowAndCancelsOneShots)
 {
     w.BoardIdentified();
-    w.Connection()->Poller.StartTemperaturePolling();
-    w.Connection()->Poller.tmrRStatus->SetEnabled(true);
-    w.Connection()->Poller.tmrTempTimer();
-    w.Connection()->Poller.tmrTempTimer();
-    w.Connection()->Poller.QueueCommand("N1");
+    w.Connection()->Poller().StartTemperaturePolling();
+    w.Connection()->Poller().tmrRStatus->SetEnabled(true);
+    w.Connection()->Poller().tmrTempTimer();
+    w.Connection()->Poller().tmrTempTimer();
+    w.Connection()->Poller().QueueCommand("N1");
     w.ShowRelayStatus(QStringLiteral("F"));
     w.SetFirstSamplePending(false); // no data-line worker here
     w.HandleTemperatureReply(QStringLiteral("T021.00,22.00,23.00,24.00"));
@@ -374,18 +375,18 @@ TEST_F(ControlWindow, DisconnectResetsTheWindowAndCancelsOneShots)
     Ui(w).memLog->clear();
 
     w.Connection()->ComPortAfterClose(); // as when the port closes
-    EXPECT_FALSE(w.Connection()->Poller.tmrTStatus->Enabled());
-    EXPECT_FALSE(w.Connection()->Poller.tmrTemp->Enabled());
-    EXPECT_FALSE(w.Connection()->Poller.tmrRStatus->Enabled());
-    EXPECT_FALSE(w.Connection()->Poller.TemperaturesEnabled);
-    EXPECT_EQ(w.Connection()->Poller.NextChannel(), 1);
+    EXPECT_FALSE(w.Connection()->Poller().tmrTStatus->Enabled());
+    EXPECT_FALSE(w.Connection()->Poller().tmrTemp->Enabled());
+    EXPECT_FALSE(w.Connection()->Poller().tmrRStatus->Enabled());
+    EXPECT_FALSE(w.Connection()->Poller().TemperaturesEnabled);
+    EXPECT_EQ(w.Connection()->Poller().NextChannel(), 1);
     EXPECT_TRUE(Queue().empty());
     EXPECT_EQ(Ui(w).btnConn->text(), rs::sConnect);
     EXPECT_EQ(Readouts(), (QStringList{" -", " -", " -", " -"}));
     for (int ch = 1; ch <= 4; ++ch) {
         EXPECT_FALSE(w.ChannelState().RelayOn(ch));
-        EXPECT_EQ(w.Indicator(ch)->BrushColor(), kBackground);
-        EXPECT_EQ(w.Readout(ch)->palette().color(QPalette::WindowText), QColor(128, 128, 128));
+        EXPECT_EQ(Channel(w, ch).Indicator->BrushColor(), kBackground);
+        EXPECT_EQ(Channel(w, ch).Readout->palette().color(QPalette::WindowText), QColor(128, 128, 128));
     }
     const QStringList lines = Ui(w).memLog->toPlainText().split(QLatin1Char('\n'));
     ASSERT_GE(lines.size(), 2);
@@ -393,8 +394,8 @@ TEST_F(ControlWindow, DisconnectResetsTheWindowAndCancelsOneShots)
     EXPECT_EQ(lines[1], QStringLiteral(" "));
 
     // The rotation starts again at channel 1.
-    w.Connection()->Poller.StartTemperaturePolling();
-    w.Connection()->Poller.tmrTempTimer();
+    w.Connection()->Poller().StartTemperaturePolling();
+    w.Connection()->Poller().tmrTempTimer();
     EXPECT_EQ(Queue(), Q{"T1"});
 }
 

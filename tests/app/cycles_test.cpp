@@ -88,17 +88,17 @@ TEST(ConnectCycles, LeaveNoFilesThreadsOrMemoryBehind)
 
     ScriptedDialogs dialogs;
     TdmQ274 dm;
-    dm.ComPort->SetPort(link);
+    dm.ComPort()->SetPort(link);
     // At the board's pace the first reading comes 300 ms after the
     // identification; what a connection opens and leaves behind does not
     // depend on that pace, and 500 cycles then fit in seconds.
-    dm.Poller.tmrQ->SetInterval(5);
-    dm.Poller.tmrTStatus->SetInterval(5);
+    dm.Poller().tmrQ->SetInterval(5);
+    dm.Poller().tmrTStatus->SetInterval(5);
     auto w = std::make_unique<TfrmMain>(&dm);
     w->StartJournal(QDir(temporaryHome.path).filePath(QStringLiteral("journal")));
     w->WaitForRecovery(); // its thread is not one the cycles leave
     w->ShowLogBanner();
-    w->Connection()->Poller.StartCommandSender();
+    w->Connection()->Poller().StartCommandSender();
 
     const QString noReading = QStringLiteral(" -");
     int cycle = 0;

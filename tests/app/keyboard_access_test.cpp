@@ -94,8 +94,8 @@ protected:
 TEST_F(Keyboard, ArrowsAndPageKeysStepTheFocusedEdit)
 {
     const qsizetype lines = w.LogModel().Count();
-    QSignalSpy clicks(w.SetPointSpinner(1), &TUpDown::clicked);
-    w.SetPointEdit(1)->setFocus();
+    QSignalSpy clicks(Channel(w, 1).SetPointSpinner, &TUpDown::clicked);
+    Channel(w, 1).SetPointEdit->setFocus();
     Press(Qt::Key_Up);
     Press(Qt::Key_Up);
     EXPECT_EQ(w.ChannelState().Settings(1).SetPoint, 32);
@@ -106,14 +106,14 @@ TEST_F(Keyboard, ArrowsAndPageKeysStepTheFocusedEdit)
     EXPECT_EQ(clicks.count(), 4);
     for (int i = 0; i < 20; ++i)
         Press(Qt::Key_PageDown);
-    EXPECT_EQ(w.SetPointEdit(1)->text(), QStringLiteral("-15"));
+    EXPECT_EQ(Channel(w, 1).SetPointEdit->text(), QStringLiteral("-15"));
     EXPECT_EQ(w.ChannelState().Settings(1).SetPoint, -15);
     // Ctrl and Alt keep their meaning as shortcuts: no step.
     Press(Qt::Key_Up, Qt::ControlModifier);
     Press(Qt::Key_Up, Qt::AltModifier);
     EXPECT_EQ(w.ChannelState().Settings(1).SetPoint, -15);
 
-    w.DropoutEdit(3)->setFocus();
+    Channel(w, 3).DropoutEdit->setFocus();
     Press(Qt::Key_PageUp);
     Press(Qt::Key_PageUp);
     Press(Qt::Key_PageUp);
@@ -129,14 +129,14 @@ TEST_F(Keyboard, ArrowsAndPageKeysStepTheFocusedEdit)
 TEST_F(Keyboard, F6FocusesTheLogViewAndEscapeGoesBack)
 {
     const MainWidgets ui(w);
-    w.DropoutEdit(2)->setFocus();
+    Channel(w, 2).DropoutEdit->setFocus();
     Press(Qt::Key_F6);
     EXPECT_EQ(ui.pgMain->currentWidget(), ui.tabLog);
     EXPECT_TRUE(ui.memLog->hasFocus());
     Press(Qt::Key_F6); // again: Esc still knows the way back
     Press(Qt::Key_Escape);
     EXPECT_EQ(ui.pgMain->currentWidget(), ui.tabControl);
-    EXPECT_EQ(QApplication::focusWidget(), w.DropoutEdit(2));
+    EXPECT_EQ(QApplication::focusWidget(), Channel(w, 2).DropoutEdit);
 
     // On the Log page itself, too.
     ui.pgMain->setCurrentWidget(ui.tabLog);

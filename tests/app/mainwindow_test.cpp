@@ -94,8 +94,8 @@ TEST_F(MainWindow, ControlsSitWhereTheLayoutPutsThem)
     EXPECT_EQ(Ui(w).gbCh3->mapTo(&w, QPoint(0, 0)).x(), 388);
     EXPECT_EQ(Ui(w).lblCh2->geometry(), QRect(2, 24, 135, 32));
     EXPECT_EQ(Ui(w).shp4->geometry(), QRect(115, 32, 16, 16));
-    EXPECT_EQ(w.Panel(2).Box->geometry(), QRect(198, 8, 140, 392));
-    EXPECT_EQ(w.Panel(4).Box->x(), 572);
+    EXPECT_EQ(Channel(w, 2).Box->geometry(), QRect(198, 8, 140, 392));
+    EXPECT_EQ(Channel(w, 4).Box->x(), 572);
 }
 
 TEST_F(MainWindow, EveryNamedControlIsFoundByItsName)
@@ -107,9 +107,8 @@ TEST_F(MainWindow, EveryNamedControlIsFoundByItsName)
           "UpDown3",     "UpDown2", "UpDown8",  "UpDown6",      "UpDown4",    "Bevel3",       "lblMan4",
           "chkM2",       "btnR4",   "shp1",     "gbRC3",        "cmbMode2",   "chkEnable4"})
         EXPECT_NE(w.findChild<QWidget *>(QString::fromLatin1(name)), nullptr) << name;
-    EXPECT_EQ(w.findChild<QWidget *>(QStringLiteral("UpDown7")), w.SetPointSpinner(2));
-    EXPECT_EQ(w.EnableBox(3)->property("Tag").toInt(), 3);
-    EXPECT_EQ(w.RelayButton(2)->property("Tag").toInt(), 2);
+    EXPECT_EQ(Channel(w, 3).EnableBox->property("Tag").toInt(), 3);
+    EXPECT_EQ(Channel(w, 2).RelayButton->property("Tag").toInt(), 2);
     EXPECT_EQ(Ui(w).shp1->toolTip(), QStringLiteral("Ch1  Relay"));
     EXPECT_EQ(Ui(w).lblCh4->toolTip(), QStringLiteral("Ch4  Temperature"));
     EXPECT_EQ(Ui(w).lblSaveCount->toolTip(), QStringLiteral("Autosave Log count"));
@@ -120,13 +119,13 @@ TEST_F(MainWindow, CaptionsComeFromTheMessageTable)
     w.ApplyCaptions();
     EXPECT_EQ(Ui(w).gbCh1->title(), QStringLiteral(" Ch 1 "));
     EXPECT_EQ(Ui(w).gbCh4->title(), QStringLiteral(" Ch 4 "));
-    EXPECT_EQ(w.Panel(3).Box->title(), QStringLiteral(" Relay Control "));
-    EXPECT_EQ(w.EnableBox(2)->text(), QStringLiteral("Enabled"));
-    EXPECT_EQ(w.Panel(1).SetPointLabel->text(), QStringLiteral("SetPoint"));
-    EXPECT_EQ(w.Panel(4).DropoutLabel->text(), QStringLiteral("Dropout"));
-    EXPECT_EQ(w.Panel(3).ModeLabel->text(), QStringLiteral("Mode"));
-    EXPECT_EQ(w.Panel(2).OverrideLabel->text(), QStringLiteral("Manual Overrides Control"));
-    EXPECT_EQ(w.RelayButton(3)->text(), QStringLiteral("R3 Manual"));
+    EXPECT_EQ(Channel(w, 3).Box->title(), QStringLiteral(" Relay Control "));
+    EXPECT_EQ(Channel(w, 2).EnableBox->text(), QStringLiteral("Enabled"));
+    EXPECT_EQ(Channel(w, 1).SetPointLabel->text(), QStringLiteral("SetPoint"));
+    EXPECT_EQ(Channel(w, 4).DropoutLabel->text(), QStringLiteral("Dropout"));
+    EXPECT_EQ(Channel(w, 3).ModeLabel->text(), QStringLiteral("Mode"));
+    EXPECT_EQ(Channel(w, 2).OverrideLabel->text(), QStringLiteral("Manual Overrides Control"));
+    EXPECT_EQ(Channel(w, 3).RelayButton->text(), QStringLiteral("R3 Manual"));
     EXPECT_EQ(Ui(w).lblTDisplay->text(), QStringLiteral("Temperature Display"));
     EXPECT_EQ(Ui(w).lblLogEnable->text(), QStringLiteral("Enable Logging"));
     EXPECT_EQ(Ui(w).pgMain->tabText(0), QStringLiteral("Control"));
@@ -139,11 +138,11 @@ TEST_F(MainWindow, StartsFromTheDefaults)
     EXPECT_FALSE(w.UsesFahrenheit());
     EXPECT_FALSE(w.LogModel().ShowMilliseconds);
     EXPECT_FALSE(w.IsFirstSamplePending());
-    EXPECT_EQ(w.Connection()->Poller.NextChannel(), 1);
+    EXPECT_EQ(w.Connection()->Poller().NextChannel(), 1);
     EXPECT_EQ(q274test::kIndent, kIndent);
     EXPECT_EQ(w.LogModel().AutosaveInterval, 1.0);
     EXPECT_EQ(w.DataLineIntervalMs(), 60000);
-    EXPECT_EQ(w.Connection()->ComPort->Port(), QStringLiteral("COM1"));
+    EXPECT_EQ(w.Connection()->ComPort()->Port(), QStringLiteral("COM1"));
     EXPECT_TRUE(Ui(w).chkLog->isChecked());
     EXPECT_EQ(Ui(w).cmbDeg->currentText(), QStringLiteral("C"));
     EXPECT_EQ(Ui(w).pgMain->currentWidget(), Ui(w).tabControl);
@@ -154,14 +153,14 @@ TEST_F(MainWindow, StartsFromTheDefaults)
         EXPECT_EQ(s.Dropout, 3);
         EXPECT_EQ(s.Mode, QStringLiteral("Heat"));
         EXPECT_TRUE(s.ManualOverrides);
-        EXPECT_EQ(w.SetPointEdit(ch)->text(), QStringLiteral("30"));
-        EXPECT_TRUE(w.SetPointEdit(ch)->isReadOnly());
-        EXPECT_EQ(w.ModeList(ch)->count(), 2);
-        EXPECT_EQ(w.ModeList(ch)->itemText(0), QStringLiteral("Cool"));
-        EXPECT_EQ(w.Indicator(ch)->PenColor(), QColor(106, 106, 106));
-        EXPECT_EQ(w.Indicator(ch)->BrushColor(), QColor(192, 192, 192));
-        EXPECT_EQ(w.Readout(ch)->text(), QStringLiteral(" -"));
-        EXPECT_EQ(w.Readout(ch)->palette().color(QPalette::WindowText), QColor(128, 128, 128));
+        EXPECT_EQ(Channel(w, ch).SetPointEdit->text(), QStringLiteral("30"));
+        EXPECT_TRUE(Channel(w, ch).SetPointEdit->isReadOnly());
+        EXPECT_EQ(Channel(w, ch).ModeList->count(), 2);
+        EXPECT_EQ(Channel(w, ch).ModeList->itemText(0), QStringLiteral("Cool"));
+        EXPECT_EQ(Channel(w, ch).Indicator->PenColor(), QColor(106, 106, 106));
+        EXPECT_EQ(Channel(w, ch).Indicator->BrushColor(), QColor(192, 192, 192));
+        EXPECT_EQ(Channel(w, ch).Readout->text(), QStringLiteral(" -"));
+        EXPECT_EQ(Channel(w, ch).Readout->palette().color(QPalette::WindowText), QColor(128, 128, 128));
     }
 }
 
@@ -185,39 +184,39 @@ TEST(Indicator, ShowsEachColourChange)
 
 TEST_F(MainWindow, PanelChangesAreReadBackAsAWhole)
 {
-    w.EnableBox(3)->click();
+    Channel(w, 3).EnableBox->click();
     EXPECT_TRUE(w.ChannelState().Settings(3).Enabled);
     EXPECT_EQ(Ui(w).shp3->PenColor(), QColor(255, 0, 0));
     EXPECT_EQ(Ui(w).shp2->PenColor(), QColor(106, 106, 106));
-    w.ModeList(2)->setCurrentIndex(0);
+    Channel(w, 2).ModeList->setCurrentIndex(0);
     EXPECT_EQ(w.ChannelState().Settings(2).Mode, QStringLiteral("Cool"));
-    w.OverrideBox(4)->click();
+    Channel(w, 4).OverrideBox->click();
     EXPECT_FALSE(w.ChannelState().Settings(4).ManualOverrides);
-    w.SetPointSpinner(2)->Click(true);
-    EXPECT_EQ(w.SetPointEdit(2)->text(), QStringLiteral("31"));
+    Channel(w, 2).SetPointSpinner->Click(true);
+    EXPECT_EQ(Channel(w, 2).SetPointEdit->text(), QStringLiteral("31"));
     EXPECT_EQ(w.ChannelState().Settings(2).SetPoint, 31);
-    w.DropoutSpinner(4)->Click(false);
+    Channel(w, 4).DropoutSpinner->Click(false);
     EXPECT_EQ(w.ChannelState().Settings(4).Dropout, 2);
 }
 
 TEST_F(MainWindow, SpinnersStopAtTheirLimits)
 {
     for (int i = 0; i < 200; ++i)
-        w.SetPointSpinner(1)->Click(true);
-    EXPECT_EQ(w.SetPointEdit(1)->text(), QStringLiteral("150"));
-    w.SetPointSpinner(1)->Click(true);
+        Channel(w, 1).SetPointSpinner->Click(true);
+    EXPECT_EQ(Channel(w, 1).SetPointEdit->text(), QStringLiteral("150"));
+    Channel(w, 1).SetPointSpinner->Click(true);
     EXPECT_EQ(w.ChannelState().Settings(1).SetPoint, 150);
     for (int i = 0; i < 200; ++i)
-        w.SetPointSpinner(1)->Click(false);
+        Channel(w, 1).SetPointSpinner->Click(false);
     EXPECT_EQ(w.ChannelState().Settings(1).SetPoint, -15);
-    EXPECT_EQ(w.SetPointEdit(1)->text(), QStringLiteral("-15"));
+    EXPECT_EQ(Channel(w, 1).SetPointEdit->text(), QStringLiteral("-15"));
     for (int i = 0; i < 30; ++i)
-        w.DropoutSpinner(2)->Click(false);
+        Channel(w, 2).DropoutSpinner->Click(false);
     EXPECT_EQ(w.ChannelState().Settings(2).Dropout, 2);
     for (int i = 0; i < 30; ++i)
-        w.DropoutSpinner(2)->UpButton()->click();
+        Channel(w, 2).DropoutSpinner->UpButton()->click();
     EXPECT_EQ(w.ChannelState().Settings(2).Dropout, 25);
-    EXPECT_EQ(w.DropoutEdit(2)->text(), QStringLiteral("25"));
+    EXPECT_EQ(Channel(w, 2).DropoutEdit->text(), QStringLiteral("25"));
 }
 
 TEST_F(MainWindow, UnitSwitchLogsAndAppliesButConvertsNothing)
@@ -405,7 +404,7 @@ TEST_F(MainWindow, ShortcutsAlsoWorkFromAFocusedControl)
     ConnectThrough(w, pty);
     w.show();
     w.activateWindow();
-    w.SetPointEdit(1)->setFocus();
+    Channel(w, 1).SetPointEdit->setFocus();
     const qsizetype lines = w.LogModel().Count();
     Press(w, Qt::Key_2, Qt::ControlModifier);
     EXPECT_EQ(MessagesFrom(w, lines), QStringList{"Manual - R2 - ON"});
@@ -494,7 +493,7 @@ TEST_F(MainWindow, HandleAppExceptionLogsAndShowsTheErrorBox)
 TEST_F(MainWindow, ErrorsFromHandlersAndPostedCallsReachTheHandler)
 {
     QTemporaryDir folder;
-    w.Connection()->ComPort->SetPort(folder.filePath(QStringLiteral("no-such-port")));
+    w.Connection()->ComPort()->SetPort(folder.filePath(QStringLiteral("no-such-port")));
     Ui(w).btnConn->click();
     const QString message = EComPort(CError_OpenFailed, ENOENT).Message();
     // The error line, then the device and what to do.
@@ -520,7 +519,7 @@ TEST(MainWindowModal, ShortcutsThatOpenAModalBoxActOnce)
     qputenv("HOME", home.path().toUtf8());
     {
         TdmQ274 dm;
-        dm.ComPort->SetPort(home.filePath(QStringLiteral("no-such-port")));
+        dm.ComPort()->SetPort(home.filePath(QStringLiteral("no-such-port")));
         TfrmMain w(&dm);
         w.show();
         int boxes = 0;

@@ -85,12 +85,12 @@ TEST(Unattended, ProfileAppliedWrittenBackAndRefusedWhole)
         ASSERT_TRUE(w.UseProfile(path));
         EXPECT_TRUE(w.UsesFahrenheit());
         EXPECT_TRUE(w.ChannelState().Settings(2).Enabled);
-        EXPECT_EQ(w.SetPointEdit(2)->text(), QStringLiteral("18"));
-        EXPECT_EQ(w.ModeList(2)->currentText(), kModeCool);
+        EXPECT_EQ(Channel(w, 2).SetPointEdit->text(), QStringLiteral("18"));
+        EXPECT_EQ(Channel(w, 2).ModeList->currentText(), kModeCool);
         EXPECT_EQ(w.AlarmsPage()->High[2]->text(), QStringLiteral("40"));
         EXPECT_TRUE(w.AlarmsPage()->Reconnect->isChecked());
         // A change in the window is in the file at once.
-        w.SetPointSpinner(2)->Click(true);
+        Channel(w, 2).SetPointSpinner->Click(true);
         const ProfileParse back = ParseProfile(ReadAll(path));
         ASSERT_TRUE(back.Value);
         EXPECT_EQ(back.Value->Channels[1].SetPoint, 19);
@@ -99,9 +99,9 @@ TEST(Unattended, ProfileAppliedWrittenBackAndRefusedWhole)
         // Read-only: reported once, the run goes on, the file stays.
         QFile::setPermissions(path, QFile::ReadOwner);
         ASSERT_TRUE(w.UseProfile(path));
-        w.SetPointSpinner(2)->Click(true);
-        w.SetPointSpinner(2)->Click(true);
-        EXPECT_EQ(w.SetPointEdit(2)->text(), QStringLiteral("21"));
+        Channel(w, 2).SetPointSpinner->Click(true);
+        Channel(w, 2).SetPointSpinner->Click(true);
+        EXPECT_EQ(Channel(w, 2).SetPointEdit->text(), QStringLiteral("21"));
         EXPECT_EQ(ParseProfile(ReadAll(path)).Value->Channels[1].SetPoint, 19);
         EXPECT_EQ(Count(Log(w), QStringLiteral("Profile %1 is read-only").arg(path)), 1);
         EXPECT_EQ(Count(Log(w), QStringLiteral("Profile %1 could not be written").arg(path)), 0);
@@ -115,7 +115,7 @@ TEST(Unattended, ProfileAppliedWrittenBackAndRefusedWhole)
     EXPECT_EQ(Log(w).last(), QStringLiteral("Profile %1 refused, line 4: [channel1] dropout \"40\" is out of range (2 to 25)")
                                  .arg(path));
     EXPECT_FALSE(w.ChannelState().Settings(1).Enabled);
-    w.SetPointSpinner(1)->Click(true);
+    Channel(w, 1).SetPointSpinner->Click(true);
     EXPECT_EQ(ReadAll(path), damaged);
 
     // A missing profile is created from the window's settings.
@@ -141,7 +141,7 @@ TEST(Unattended, ReconnectsToTheSameBoardAndTheThermostatTakesOver)
     w.SetDecimalSeparator(QStringLiteral("."));
     w.Reconnector().DelayMs = [](int attempt) { return ReconnectDelayMs(attempt) / 4; };
     w.ShowLogBanner();
-    w.Connection()->Poller.StartCommandSender();
+    w.Connection()->Poller().StartCommandSender();
     ASSERT_TRUE(w.UseProfile(profile));
     w.StartUnattended();
     ASSERT_TRUE(RunUntil([&] { return sim->Received("S0"); })) << Log(w).join('|').toStdString();
@@ -187,7 +187,7 @@ TEST(Unattended, DisconnectSwitchesTheThermostatRelaysOffFirst)
     TfrmMain w(&dm);
     w.SetDecimalSeparator(QStringLiteral("."));
     w.ShowLogBanner();
-    w.Connection()->Poller.StartCommandSender();
+    w.Connection()->Poller().StartCommandSender();
     ASSERT_TRUE(w.UseProfile(profile));
     Ui(w).btnConn->click();
     ASSERT_TRUE(RunUntil([&] { return w.ChannelState().RelayOn(2); })) << Log(w).join('|').toStdString();

@@ -80,22 +80,22 @@ protected:
 
 TEST_F(BoardTest, StartsWithTheStoredConfiguration)
 {
-    EXPECT_EQ(dm->ErrorPolicy, QStringLiteral("StopOnErrors"));
-    EXPECT_FALSE(dm->ComPort->Connected());
-    EXPECT_EQ(dm->ComPort->Port(), QStringLiteral("COM1"));
-    EXPECT_EQ(EventsToMask(dm->ComPort->Events()), 0x00DBu);
-    EXPECT_EQ(dm->tmrTimeout.interval(), 10000);
+    EXPECT_EQ(dm->ErrorPolicy(), QStringLiteral("StopOnErrors"));
+    EXPECT_FALSE(dm->ComPort()->Connected());
+    EXPECT_EQ(dm->ComPort()->Port(), QStringLiteral("COM1"));
+    EXPECT_EQ(EventsToMask(dm->ComPort()->Events()), 0x00DBu);
+    EXPECT_EQ(dm->Watchdog().interval(), 10000);
     EXPECT_TRUE(dm->LogFolder().endsWith(QStringLiteral("/Q274")));
     EXPECT_TRUE(QDir(dm->LogFolder()).exists());
 }
 
 TEST_F(BoardTest, IdentificationIsLoggedOnceAndOnlyWhenAwaited)
 {
-    dm->AwaitingIdentification = true;
+    dm->SetAwaitingIdentification(true);
     dm->ProcessReply(QStringLiteral("xx?Temperature Monitor & Controller v2.1"));
     EXPECT_EQ(host.log, (QStringList{M(QStringLiteral("Temperature Monitor & Controller v2.1")), M(rs::sQ274Found)}));
     EXPECT_EQ(host.identified, 1);
-    EXPECT_FALSE(dm->AwaitingIdentification);
+    EXPECT_FALSE(dm->AwaitingIdentification());
 
     host.log.clear();
     dm->ProcessReply(QStringLiteral("?Temperature Monitor & Controller v2.1"));
@@ -113,7 +113,7 @@ TEST_F(BoardTest, RoutesStatusAndTemperatureLines)
     EXPECT_TRUE(host.temperatures.isEmpty());
     EXPECT_TRUE(host.log.isEmpty());
 
-    dm->Poller.TemperaturesEnabled = true;
+    dm->Poller().TemperaturesEnabled = true;
     dm->ProcessReply(QStringLiteral("T124.06"));
     dm->ProcessReply(QStringLiteral("T024.06,22.12,?,?"));
     EXPECT_EQ(host.temperatures, (QStringList{QStringLiteral("T124.06"), QStringLiteral("T024.06,22.12,?,?")}));
@@ -144,21 +144,21 @@ TEST(LineErrors, LastPresentConditionWins)
 TEST_F(BoardTest, ErrorPoliciesOnAClosedPort)
 {
     const QString line = M(QStringLiteral("  COM port:  The hardware detected a Frame error."));
-    dm->ErrorPolicy = kErrorPolicyHide;
+    dm->SetErrorPolicy(kErrorPolicyHide);
     dm->ComPortError(ceFrame);
     EXPECT_TRUE(host.log.isEmpty());
-    EXPECT_EQ(dm->PortErrorText, QStringLiteral("COM port:  The hardware detected a Frame error."));
+    EXPECT_EQ(dm->PortErrorText(), QStringLiteral("COM port:  The hardware detected a Frame error."));
 
-    dm->ErrorPolicy = QStringLiteral("logerrorsandcontinue"); // compared exactly: hides
+    dm->SetErrorPolicy(QStringLiteral("logerrorsandcontinue")); // compared exactly: hides
     dm->ComPortError(ceFrame);
     EXPECT_TRUE(host.log.isEmpty());
 
-    dm->ErrorPolicy = kErrorPolicyLog;
+    dm->SetErrorPolicy(kErrorPolicyLog);
     dm->ComPortError(ceFrame);
     EXPECT_EQ(host.log, QStringList{line});
 
     host.log.clear();
-    dm->ErrorPolicy = kErrorPolicyStop;
+    dm->SetErrorPolicy(kErrorPolicyStop);
     dm->ComPortError(ceFrame);
     EXPECT_EQ(host.log, QStringList{line});
     EXPECT_EQ(host.disconnected, 0); // nothing to close
@@ -186,12 +186,12 @@ protected:
         tcgetattr(keeper, &t);
         cfmakeraw(&t);
         tcsetattr(keeper, TCSANOW, &t);
-        dm->ComPort->SetPort(slavePath);
+        dm->ComPort()->SetPort(slavePath);
     }
     void TearDown() override
     {
-        if (dm && dm->ComPort->Connected())
-            dm->ComPort->ClosePort();
+        if (dm && dm->ComPort()->Connected())
+            dm->ComPort()->ClosePort();
         if (keeper >= 0)
             ::close(keeper);
         if (master >= 0)
@@ -223,48 +223,48 @@ protected:
 TEST_F(PtyBoardTest, ConnectIdentifiesTheBoard)
 {
     dm->ToggleConnection();
-    ASSERT_TRUE(dm->ComPort->Connected());
+    ASSERT_TRUE(dm->ComPort()->Connected());
     EXPECT_EQ(readMaster(), "?");
-    EXPECT_TRUE(dm->tmrTimeout.isActive());
-    EXPECT_TRUE(dm->AwaitingIdentification);
+    EXPECT_TRUE(dm->Watchdog().isActive());
+    EXPECT_TRUE(dm->AwaitingIdentification());
 
     // The reply arrives in three pieces; only the last holds the line end.
     writeMaster("?Tempera");
     RunUntil([&] { return !dm->ReplyBuffer().Buffer().isEmpty(); }, 5s);
-    EXPECT_FALSE(dm->Poller.ReadyToSend) << "a piece of a reply must not let the next command go";
+    EXPECT_FALSE(dm->Poller().ReadyToSend) << "a piece of a reply must not let the next command go";
     writeMaster("ture Monitor & Controller v2.1");
     writeMaster("\r\n");
     ASSERT_TRUE(RunUntil([&] { return host.identified == 1; }, 5s));
     EXPECT_EQ(host.log, (QStringList{QStringLiteral("<connected>"), M(rs::sConnecting),
                                      M(QStringLiteral("Temperature Monitor & Controller v2.1")), M(rs::sQ274Found)}));
-    EXPECT_TRUE(dm->Poller.ReadyToSend);
-    EXPECT_TRUE(dm->tmrTimeout.isActive());
+    EXPECT_TRUE(dm->Poller().ReadyToSend);
+    EXPECT_TRUE(dm->Watchdog().isActive());
 
     // Connect while connected disconnects at once, without a question.
     dm->ToggleConnection();
-    EXPECT_FALSE(dm->ComPort->Connected());
+    EXPECT_FALSE(dm->ComPort()->Connected());
     EXPECT_EQ(host.disconnected, 1);
-    EXPECT_FALSE(dm->tmrTimeout.isActive());
+    EXPECT_FALSE(dm->Watchdog().isActive());
 
     // The next connection waits for its own first answer before sending.
     dm->ToggleConnection();
-    EXPECT_FALSE(dm->Poller.ReadyToSend);
-    EXPECT_EQ(dm->tmrTimeout.timerType(), Qt::PreciseTimer);
+    EXPECT_FALSE(dm->Poller().ReadyToSend);
+    EXPECT_EQ(dm->Watchdog().timerType(), Qt::PreciseTimer);
 }
 
 TEST_F(PtyBoardTest, SilentBoardEndsWithTheWatchdog)
 {
-    dm->tmrTimeout.setInterval(200);
+    dm->SetWatchdogInterval(200);
     dm->ToggleConnection();
     ASSERT_TRUE(RunUntil([&] { return host.disconnected == 1; }, 5s));
     EXPECT_EQ(host.log, (QStringList{QStringLiteral("<connected>"), M(rs::sConnecting), M(rs::sCouldNotConnect),
                                      M(rs::sClosingPort), QStringLiteral("<disconnected>")}));
-    EXPECT_FALSE(dm->ComPort->Connected());
+    EXPECT_FALSE(dm->ComPort()->Connected());
 }
 
 TEST_F(PtyBoardTest, BoardSilentAfterItsFirstLineEndsWithTheWatchdog)
 {
-    dm->tmrTimeout.setInterval(200);
+    dm->SetWatchdogInterval(200);
     dm->ToggleConnection();
     readMaster();
     writeMaster("?Temperature X\r\n");
@@ -295,8 +295,8 @@ TEST_F(PtyBoardTest, LineErrorsFromTheDriverCountersFollowThePolicy)
     auto *port = new CountingPort;
     dm = std::make_unique<TdmQ274>(nullptr, port);
     dm->SetHost(&host);
-    dm->ComPort->SetPort(slavePath);
-    dm->ErrorPolicy = kErrorPolicyLog;
+    dm->ComPort()->SetPort(slavePath);
+    dm->SetErrorPolicy(kErrorPolicyLog);
     dm->ToggleConnection();
     readMaster();
     const QString prefix = M(QStringLiteral("  ") + rs::sComPortPrefix + QStringLiteral("  "));
@@ -306,9 +306,9 @@ TEST_F(PtyBoardTest, LineErrorsFromTheDriverCountersFollowThePolicy)
     port->overrun += 1;
     ASSERT_TRUE(RunUntil([&] { return host.log.contains(prefix + rs::sErrOverrun); }, 5s));
     EXPECT_EQ(host.log.filter(rs::sComPortPrefix).size(), 1);
-    EXPECT_TRUE(dm->ComPort->Connected());
+    EXPECT_TRUE(dm->ComPort()->Connected());
 
-    dm->ErrorPolicy = kErrorPolicyStop;
+    dm->SetErrorPolicy(kErrorPolicyStop);
     port->frame += 1;
     ASSERT_TRUE(RunUntil([&] { return host.disconnected == 1; }, 5s));
     EXPECT_EQ(host.log.filter(rs::sComPortPrefix).last(), prefix + rs::sErrFrame);
@@ -316,7 +316,7 @@ TEST_F(PtyBoardTest, LineErrorsFromTheDriverCountersFollowThePolicy)
 
 TEST_F(PtyBoardTest, AFailingLineIsReportedAndReceivingGoesOn)
 {
-    dm->Poller.TemperaturesEnabled = true;
+    dm->Poller().TemperaturesEnabled = true;
     host.onTemperature = [](const QString &line) {
         if (line.contains(QStringLiteral("bad")))
             throw std::runtime_error("not a number");
@@ -327,8 +327,8 @@ TEST_F(PtyBoardTest, AFailingLineIsReportedAndReceivingGoesOn)
     ASSERT_TRUE(RunUntil([&] { return host.log.contains(M(rs::sDataError)); }, 5s));
     writeMaster("T224.00\r");
     ASSERT_TRUE(RunUntil([&] { return host.temperatures.size() == 2; }, 5s));
-    EXPECT_TRUE(dm->ComPort->Connected());
-    EXPECT_TRUE(dm->tmrTimeout.isActive());
+    EXPECT_TRUE(dm->ComPort()->Connected());
+    EXPECT_TRUE(dm->Watchdog().isActive());
 }
 
 TEST_F(PtyBoardTest, EndlessLineWithoutLineEndIsDropped)
@@ -371,12 +371,12 @@ TEST_F(PtyBoardTest, HangUpIsAnIoErrorThatStopsTheConnection)
     EXPECT_TRUE(host.log.contains(M(QStringLiteral("  COM port:  ") + rs::sErrIO)));
     EXPECT_LT(host.log.indexOf(M(QStringLiteral("  COM port:  ") + rs::sErrIO)),
               host.log.indexOf(QStringLiteral("<disconnected>")));
-    EXPECT_FALSE(dm->ComPort->Connected());
+    EXPECT_FALSE(dm->ComPort()->Connected());
 }
 
 TEST_F(PtyBoardTest, LogPolicyKeepsTheConnectionAfterAHangUp)
 {
-    dm->ErrorPolicy = kErrorPolicyLog;
+    dm->SetErrorPolicy(kErrorPolicyLog);
     dm->ToggleConnection();
     readMaster();
     ::close(keeper);
@@ -384,7 +384,7 @@ TEST_F(PtyBoardTest, LogPolicyKeepsTheConnectionAfterAHangUp)
     ::close(master);
     master = -1;
     ASSERT_TRUE(RunUntil([&] { return host.log.contains(M(QStringLiteral("  COM port:  ") + rs::sErrIO)); }, 5s));
-    EXPECT_TRUE(dm->ComPort->Connected());
+    EXPECT_TRUE(dm->ComPort()->Connected());
     EXPECT_EQ(host.disconnected, 0);
     dm->ToggleConnection();
     EXPECT_EQ(host.disconnected, 1);

@@ -12,10 +12,12 @@
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 
 #include <stdexcept>
+#include <string>
 
 namespace q274test {
 
@@ -63,5 +65,47 @@ struct MainWidgets {
 };
 
 inline MainWidgets Ui(const QWidget &window) { return MainWidgets(window); }
+
+// One channel's controls (1..4): its "Relay Control" panel, read-out and
+// lamp, found by name as automation finds them. The spinners keep names of
+// their own, not numbered by panel; channel 2's set point is "edtSp2".
+struct ChannelWidgets {
+    ChannelWidgets(const QWidget &w, int ch)
+        : Box(Find<QGroupBox>(w, "gbRC", ch)), EnableBox(Find<QCheckBox>(w, "chkEnable", ch)),
+          SetPointEdit(Find<QLineEdit>(w, ch == 2 ? "edtSp" : "edtSP", ch)),
+          SetPointSpinner(Named<q274::TUpDown>(w, kSetPointSpinners[ch - 1])),
+          SetPointLabel(Find<QLabel>(w, "lblSP", ch)), DropoutEdit(Find<QLineEdit>(w, "edtDrop", ch)),
+          DropoutSpinner(Named<q274::TUpDown>(w, kDropoutSpinners[ch - 1])),
+          DropoutLabel(Find<QLabel>(w, "lblDrop", ch)), ModeList(Find<QComboBox>(w, "cmbMode", ch)),
+          ModeLabel(Find<QLabel>(w, "lblMode", ch)), OverrideLabel(Find<QLabel>(w, "lblMan", ch)),
+          OverrideBox(Find<QCheckBox>(w, "chkM", ch)), RelayButton(Find<QPushButton>(w, "btnR", ch)),
+          Readout(Find<QLabel>(w, "lblCh", ch)), Indicator(Find<q274::TShape>(w, "shp", ch))
+    {
+    }
+    QGroupBox *Box;
+    QCheckBox *EnableBox;
+    QLineEdit *SetPointEdit;
+    q274::TUpDown *SetPointSpinner;
+    QLabel *SetPointLabel;
+    QLineEdit *DropoutEdit;
+    q274::TUpDown *DropoutSpinner;
+    QLabel *DropoutLabel;
+    QComboBox *ModeList;
+    QLabel *ModeLabel, *OverrideLabel;
+    QCheckBox *OverrideBox;
+    QPushButton *RelayButton;
+    QLabel *Readout;
+    q274::TShape *Indicator;
+
+private:
+    static constexpr const char *kSetPointSpinners[] = {"UpDown1", "UpDown7", "UpDown5", "UpDown3"};
+    static constexpr const char *kDropoutSpinners[] = {"UpDown2", "UpDown8", "UpDown6", "UpDown4"};
+    template <class T> static T *Find(const QWidget &w, const char *base, int ch)
+    {
+        return Named<T>(w, (base + std::to_string(ch)).c_str());
+    }
+};
+
+inline ChannelWidgets Channel(const QWidget &window, int channel) { return ChannelWidgets(window, channel); }
 
 } // namespace q274test

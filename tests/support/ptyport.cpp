@@ -36,11 +36,11 @@ Pty::~Pty()
 void ConnectThrough(q274::TfrmMain &window, const Pty &pty)
 {
     q274::TdmQ274 &dm = *window.Connection();
-    dm.ComPort->SetPort(pty.Path());
+    dm.ComPort()->SetPort(pty.Path());
     window.btnConnClick();
-    if (!dm.ComPort->Connected())
+    if (!dm.ComPort()->Connected())
         throw std::runtime_error("the port did not open on " + pty.Path().toStdString());
-    dm.tmrTimeout.stop();
+    dm.StopWatchdog();
 }
 
 } // namespace q274test
