@@ -53,7 +53,7 @@ bool TMqttLink::Apply(const MqttSettings &settings)
     auto log = FLog;
     auto client = std::make_unique<TMqttClient>(wanted, [alive, log](const QString &line) {
         // From the client's thread: the window's log is the UI thread's.
-        UiSync::post([alive, log, line] {
+        UiSync::Post([alive, log, line] {
             if (alive.lock())
                 log(line);
         });

@@ -134,7 +134,7 @@ protected:
         W.SetDecimalSeparator(QStringLiteral("."));
         W.SetDataLineInterval(1000);
         W.ShowLogBanner();
-        W.Connection()->Poller.StartCommandSender();
+        W.Connection()->Poller().StartCommandSender();
         ASSERT_TRUE(W.UseProfile(profile));
         Ui(W).btnConn->click();
     }
@@ -176,7 +176,7 @@ TEST_F(MqttE2E, ReadingsRelaysSettingsAndDiscoveryReachASubscriber)
               true);
 
     // A lower set point: the thermostat switches the relay off.
-    W.SetPointSpinner(1)->SetPosition(5);
+    Channel(W, 1).SetPointSpinner->SetPosition(5);
     W.ApplySettings();
     ASSERT_TRUE(RunUntil([&] { return Payload(sub, "t/e2e/ch1/relay") == "OFF"; })) << Log(W).join('|').toStdString();
     EXPECT_EQ(Payload(sub, "t/e2e/ch1/setpoint"), "5");
