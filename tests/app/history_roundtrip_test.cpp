@@ -74,15 +74,15 @@ TEST_P(HistoryRoundTrip, SavedSessionOpensUnderAnotherLocaleAsRecorded)
 
     ScriptedDialogs dialogs;
     TdmQ274 dm;
-    dm.ComPort->SetPort(link);
+    dm.ComPort()->SetPort(link);
     auto w = std::make_unique<TfrmMain>(&dm);
     const QLocale writer = LocaleOf(c.Writer);
     w->SetLocale(writer);
     w->SetDecimalSeparator(DecimalSeparator(writer));
     w->SetDataLineInterval(1000);
     w->LogModel().ShowMilliseconds = c.Ms;
-    w->EnableBox(1)->setChecked(true);
-    w->SetPointEdit(1)->setText(QStringLiteral("30")); // above ambient: relay 1 goes on at once
+    Channel(*w, 1).EnableBox->setChecked(true);
+    Channel(*w, 1).SetPointEdit->setText(QStringLiteral("30")); // above ambient: relay 1 goes on at once
     w->ApplySettings();
 
     // What the live recorder holds at the moment each line is stamped.
@@ -115,7 +115,7 @@ TEST_P(HistoryRoundTrip, SavedSessionOpensUnderAnotherLocaleAsRecorded)
         }
     };
     w->ShowLogBanner();
-    w->Connection()->Poller.StartCommandSender();
+    w->Connection()->Poller().StartCommandSender();
     Ui(*w).btnConn->click();
     ASSERT_TRUE(RunUntil([&] { return dataLines >= 4; })) << log.Text().toStdString();
     Ui(*w).btnConn->click();
