@@ -48,3 +48,30 @@ TEST(X11Keyboard, AWholeRunWithoutAMouse)
     ASSERT_TRUE(WaitFor([&] { return Received(s, "F2"); }, 3s)) << "channel 2's relay did not switch off";
     EXPECT_TRUE(Find(s.Trace(), " RX F1").empty()) << "channel 1 was switched off";
 }
+
+// The Alarms page by keys alone: Ctrl+K, Tab to channel 1's high limit, 30
+// below the 31 C the board reads; the alarm starts once at the first reading
+// and stays latched until Ctrl+D acknowledges it.
+TEST(X11Keyboard, AlarmsPageLimitLatchAndAcknowledge)
+{
+    Session s;
+    if (!s.Unavailable().empty())
+        GTEST_SKIP() << s.Unavailable();
+    ASSERT_TRUE(s.StartBoard({"--ambient", "31", "--noise", "0", "--heat-rate", "0"}));
+    ASSERT_TRUE(s.StartProgram()) << "no main window";
+
+    // From Connect: the page tabs, channel 1's low limit, its high limit.
+    s.Press(s.Main(), "ctrl+k Tab Tab Tab");
+    s.Type(s.Main(), "30");
+    s.Press(s.Main(), "Tab ctrl+n");
+    // Several readings above the limit: still one start.
+    ASSERT_TRUE(WaitFor([&] { return Find(s.Trace(), " RX T").size() >= 4; }, 8s)) << "the board was not polled";
+    s.Press(s.Main(), "ctrl+d");
+    const auto log = s.SaveLog(s.Dir() + "/alarm.log");
+    ASSERT_TRUE(log) << "the log could not be saved";
+    const auto started = Find(*log, "ALARM Ch1: above the high limit 30");
+    const auto acknowledged = Find(*log, "Alarms acknowledged");
+    ASSERT_EQ(started.size(), 1u) << "the alarm did not start exactly once";
+    ASSERT_EQ(acknowledged.size(), 1u) << "Ctrl+D did not acknowledge a shown alarm";
+    EXPECT_LT(started[0], acknowledged[0]);
+}
