@@ -330,6 +330,7 @@ private:
     void ProfileChanged();
     void AlarmSettingsChanged();
     void ShowAlarms();
+    void AnnounceAlarm(const AlarmEvent &event);
     void UnattendedConnected();
     void UnattendedDisconnected();
     void UnattendedIdentified();

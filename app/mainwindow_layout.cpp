@@ -131,6 +131,7 @@ void TfrmMain::BuildButtonColumn()
 void TfrmMain::BuildReadoutStrip()
 {
     pnlReadouts = Make<QWidget>(this, "pnlReadouts", 0, 2, kClientWidth - 120, 75);
+    pnlReadouts->setAccessibleName(QStringLiteral("Temperatures"));
     const int xs[] = {16, 202, 388, 575};
     QGroupBox **boxes[] = {&gbCh1, &gbCh2, &gbCh3, &gbCh4};
     QLabel **labels[] = {&lblCh1, &lblCh2, &lblCh3, &lblCh4};

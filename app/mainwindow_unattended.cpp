@@ -11,6 +11,7 @@
 #include "shellrules.h"
 #include "textrules.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEventLoop>
@@ -274,7 +275,8 @@ void TfrmMain::LinkAlive()
 void TfrmMain::EvaluateAlarms()
 {
     const QString command = FAlarmsPage->Alarms().Command;
-    for (const AlarmEvent &e : FAlarms.Evaluate(AlarmNow())) {
+    const std::vector<AlarmEvent> events = FAlarms.Evaluate(AlarmNow());
+    for (const AlarmEvent &e : events) {
         LogMessage(MessageIndent + e.Text);
         if (e.Started) {
             FAlarmActions->Notify(e);
@@ -283,6 +285,20 @@ void TfrmMain::EvaluateAlarms()
         emit AlarmChanged(e);
     }
     ShowAlarms();
+    for (const AlarmEvent &e : events)
+        AnnounceAlarm(e);
+}
+
+void TfrmMain::AnnounceAlarm(const AlarmEvent &event)
+{
+    // A screen reader hears the change where it shows: on the channel's
+    // read-out, or on the strip of read-outs for the link. The description
+    // holds the log line until the next change, so what is read later says
+    // the same as what was announced.
+    QWidget *where = event.Channel >= 1 ? static_cast<QWidget *>(Readout(event.Channel)) : pnlReadouts;
+    where->setAccessibleDescription(event.Text);
+    QAccessibleEvent alert(where, QAccessible::Alert);
+    QAccessible::updateAccessibility(&alert);
 }
 
 void TfrmMain::AcknowledgeAlarms()
@@ -307,8 +323,11 @@ void TfrmMain::ShowAlarms()
         QPalette p = Readout(ch)->palette();
         p.setColor(QPalette::Window, kind ? kAlarmBackground : QColor(Qt::white));
         Readout(ch)->setPalette(p);
-        Readout(ch)->setAccessibleDescription(kind ? QStringLiteral("Alarm: ") + AlarmBadge(*kind) : QString());
+        if (!kind)
+            Readout(ch)->setAccessibleDescription(QString());
     }
+    if (!FAlarms.AnyShown())
+        pnlReadouts->setAccessibleDescription(QString());
     for (int ch = 1; ch <= 4; ++ch)
         if (const auto kind = FAlarms.Shown(ch))
             shown << QStringLiteral("Ch%1 %2").arg(ch).arg(AlarmBadge(*kind));

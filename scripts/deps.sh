@@ -4,7 +4,7 @@
 set -euo pipefail
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
-  qt6-base-dev qt6-base-dev-tools qt6-charts-dev libqt6opengl6-dev libgl-dev zlib1g-dev libxcb1-dev
+  qt6-base-dev qt6-base-dev-tools qt6-base-private-dev qt6-charts-dev libqt6opengl6-dev libgl-dev zlib1g-dev libxcb1-dev
   libgtest-dev libbenchmark-dev
   libmosquitto-dev mosquitto mosquitto-clients dbus-daemon
   xvfb xauth xdotool poppler-utils python3 xdg-utils

@@ -7,12 +7,14 @@
 #include "mainwindow.h"
 #include "rstrings.h"
 
+#include <QAccessible>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QVariantMap>
 
@@ -22,6 +24,12 @@
 #include "support/support.h"
 
 #include <gtest/gtest.h>
+
+#ifdef Q274_CAN_ACTIVATE_ACCESSIBILITY
+#include <private/qguiapplication_p.h>
+#include <qpa/qplatformaccessibility.h>
+#include <qpa/qplatformintegration.h>
+#endif
 
 #include <memory>
 
@@ -278,6 +286,83 @@ TEST(Unattended, AlarmNotifiesRunsTheCommandOnceAndClearsOnAcknowledge)
     EXPECT_FALSE(QFile::exists(marker));
     listener.unregisterService(QStringLiteral("org.freedesktop.Notifications"));
     QDBusConnection::disconnectFromBus(QStringLiteral("server"));
+}
+
+namespace {
+
+// What assistive technology was told, as it reads it at that moment.
+struct Heard {
+    QObject *Object;
+    QAccessible::Event Type;
+    QString Name, Description;
+};
+std::vector<Heard> gHeard;
+void Hear(QAccessibleEvent *e)
+{
+    QAccessibleInterface *a = e->accessibleInterface();
+    gHeard.push_back({e->object(), e->type(), a ? a->text(QAccessible::Name) : QString(),
+                      a ? a->text(QAccessible::Description) : QString()});
+}
+
+// As when a screen reader listens: without one, Qt sends no events at all.
+// False where this build cannot switch it.
+bool SetAccessibilityActive(bool on)
+{
+#ifdef Q274_CAN_ACTIVATE_ACCESSIBILITY
+    QPlatformAccessibility *platform = QGuiApplicationPrivate::platformIntegration()->accessibility();
+    if (platform)
+        platform->setActive(on);
+    return platform && QAccessible::isActive() == on;
+#else
+    Q_UNUSED(on);
+    return false;
+#endif
+}
+
+} // namespace
+
+// A screen reader hears each alarm start and each clear once, on the
+// channel's read-out and in the log's words; readings are heard with their
+// unit; acknowledging announces nothing new.
+TEST(Unattended, AlarmChangesAreAnnouncedOnceEach)
+{
+    ScriptedDialogs dialogs;
+    TfrmMain w;
+    AlarmSettings a;
+    a.Limits[0].High = 25;
+    w.AlarmsPage()->Show(a, {});
+    w.AlarmsPage()->OnChanged();
+    qint64 now = 0;
+    w.SetAlarmClock([&now] { return now; });
+    gHeard.clear();
+    if (!SetAccessibilityActive(true))
+        GTEST_SKIP() << "Qt's private Gui headers (qt6-base-private-dev) are needed to switch accessibility on";
+    QAccessible::installUpdateHandler(Hear);
+    const auto restore = qScopeGuard([] {
+        QAccessible::installUpdateHandler(nullptr);
+        SetAccessibilityActive(false);
+    });
+    for (const char *text : {"24.00", "25.50", "26.00", "24.00", "24.50"}) {
+        now += 1000;
+        w.ChannelState().ShowValue(1, QString::fromLatin1(text), QStringLiteral("?"), false, QChar('.'));
+        w.ShowChannelTemperature(1, QString::fromLatin1(text));
+    }
+    EXPECT_TRUE(w.FormKeyDown(Qt::Key_D, Qt::ControlModifier));
+
+    QStringList alerts;
+    int names = 0;
+    for (const Heard &h : gHeard) {
+        if (h.Type == QAccessible::Alert)
+            alerts << (h.Object == Ui(w).lblCh1 ? h.Description : QStringLiteral("elsewhere: ") + h.Description);
+        if (h.Type == QAccessible::NameChanged && h.Object == Ui(w).lblCh1) {
+            ++names;
+            EXPECT_TRUE(h.Name.endsWith(QStringLiteral(" °C"))) << h.Name.toStdString();
+        }
+    }
+    EXPECT_EQ(alerts, (QStringList{QStringLiteral("ALARM Ch1: above the high limit 25  (25.50)"),
+                                   QStringLiteral("Alarm cleared Ch1: above the high limit 25  (24.00)")}));
+    EXPECT_GE(names, 5);
+    EXPECT_TRUE(Ui(w).lblCh1->accessibleDescription().isEmpty()) << "acknowledged, yet still described as an alarm";
 }
 
 #include "unattended_test.moc"
