@@ -111,10 +111,14 @@ std::vector<AlarmEvent> TAlarmMonitor::Evaluate(qint64 now)
     for (int ch = 1; ch <= 4; ++ch) {
         const Channel &c = FChannels[size_t(ch - 1)];
         const ChannelAlarmLimits &l = FSettings.Limits[size_t(ch - 1)];
+        // Without a value (sensor missing, link lost) nobody knows whether
+        // the limit still holds: a limit alarm neither starts nor clears
+        // then; the "no reading" alarms speak for the missing value.
         const bool value = c.Known && c.Value;
-        Step(StateOf(ch, AlarmKind::Low), value && l.Low && *c.Value < *l.Low, ch, AlarmKind::Low, c.Readout, out);
-        Step(StateOf(ch, AlarmKind::High), value && l.High && *c.Value > *l.High, ch, AlarmKind::High, c.Readout,
-             out);
+        State &low = StateOf(ch, AlarmKind::Low);
+        State &high = StateOf(ch, AlarmKind::High);
+        Step(low, l.Low && (value ? *c.Value < *l.Low : low.Active), ch, AlarmKind::Low, c.Readout, out);
+        Step(high, l.High && (value ? *c.Value > *l.High : high.Active), ch, AlarmKind::High, c.Readout, out);
         // A missing reading and one that has not changed at all (a stuck
         // sensor sends the same text for hours) count alike.
         const bool stale = FSettings.NoReadingS > 0 && FWatched[size_t(ch - 1)] && c.Known

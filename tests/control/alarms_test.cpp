@@ -59,6 +59,27 @@ TEST(Alarms, LimitsLatchUntilAcknowledgedAndNeverRepeatWhileShown)
     EXPECT_FALSE(m.M.AnyShown());
 }
 
+// A lost link or sensor says nothing about the temperature: a heater left
+// on while the board was gone must not read as "Alarm cleared".
+TEST(Alarms, AnUnknownValueNeitherStartsNorClearsALimit)
+{
+    AlarmSettings s;
+    s.Limits[0].High = 25;
+    Monitor m(s);
+    EXPECT_EQ(m.Read(1, " 26.00").size(), 1u);
+    EXPECT_TRUE(m.Read(1, " -").empty());
+    m.M.ReadingsCleared();
+    EXPECT_TRUE(m.M.Evaluate(m.Now + 1000).empty());
+    m.M.Acknowledge();
+    EXPECT_EQ(m.M.Shown(1), AlarmKind::High) << "still above the limit as far as anyone knows";
+    const auto e = m.Read(1, " 21.75");
+    ASSERT_EQ(e.size(), 1u);
+    EXPECT_EQ(e[0].Text, QStringLiteral("Alarm cleared Ch1: above the high limit 25  (21.75)"));
+    s.Limits[1].Low = 10;
+    m.M.SetSettings(s, {true, true, true, true});
+    EXPECT_TRUE(m.Read(2, " -").empty()) << "no value: no start either";
+}
+
 TEST(Alarms, MissingOrStuckReadingsAndASilentLink)
 {
     AlarmSettings s;
