@@ -1,5 +1,7 @@
 #include "alarmspage.h"
 
+#include "accessnames.h"
+
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -67,8 +69,8 @@ TAlarmsPage::TAlarmsPage(QWidget *parent) : QWidget(parent)
             connect(e, &QLineEdit::editingFinished, this, [this] { Changed(); });
         }
         label->setBuddy(Low[size_t(i)]);
-        Low[size_t(i)]->setAccessibleName(QStringLiteral("Ch%1 low alarm").arg(i + 1));
-        High[size_t(i)]->setAccessibleName(QStringLiteral("Ch%1 high alarm").arg(i + 1));
+        Low[size_t(i)]->setAccessibleName(ChannelAccessibleName(i + 1, QStringLiteral("low limit")));
+        High[size_t(i)]->setAccessibleName(ChannelAccessibleName(i + 1, QStringLiteral("high limit")));
         lg->addWidget(label, i + 1, 0);
         lg->addWidget(Low[size_t(i)], i + 1, 1);
         lg->addWidget(High[size_t(i)], i + 1, 2);

@@ -165,6 +165,9 @@ TChartPage::TChartPage(const TSampleRecorder &recorder, const TChannels &channel
     View = new TChartView(Chart, *this);
     View->setObjectName(QStringLiteral("chtView"));
     View->setAccessibleName(QStringLiteral("Chart of temperatures and relays"));
+    // Screen readers list the drawing area beside the view, and it takes
+    // the focus too.
+    View->viewport()->setAccessibleName(QStringLiteral("Chart drawing area"));
     outer->addWidget(View, 1);
 
     FRedrawTimer = new QTimer(this);

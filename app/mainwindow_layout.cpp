@@ -209,7 +209,8 @@ void TfrmMain::BuildLogPage()
     inner->setContentsMargins(4, 0, 0, 0); // the 4-pixel strip on the left
     memLog = new TLogView(pnlLog);
     memLog->setObjectName(QStringLiteral("memLog"));
-    memLog->setAccessibleName(QStringLiteral("Log"));
+    // Not "Log": that is the page tab's name.
+    memLog->setAccessibleName(QStringLiteral("Log view"));
     memLog->setAccessibleDescription(QStringLiteral("F6 focuses the log, Esc goes back"));
     memLog->installEventFilter(this); // Esc, whoever previews the keys
     memLog->setReadOnly(true);

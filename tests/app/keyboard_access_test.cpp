@@ -67,6 +67,30 @@ void ExpectNamedApart(QWidget &window)
     EXPECT_GT(controls, 3) << window.objectName().toStdString();
 }
 
+// The same over the tree a screen reader walks, where parts that are no
+// widgets of their own (page tabs, a view's drawing area) appear as well. A
+// page tab list is named by its current tab, as every tab bar reads.
+void ExpectTreeNamedApart(QAccessibleInterface *node, QMap<QString, QString> &seen, int depth = 0)
+{
+    if (!node || depth > 40)
+        return;
+    if (node->state().focusable && node->role() != QAccessible::PageTabList) {
+        const QString name = node->text(QAccessible::Name).trimmed();
+        QAccessibleInterface *parent = node->parent();
+        const QString what = QStringLiteral("role %1 in \"%2\"")
+                                 .arg(int(node->role()))
+                                 .arg(parent ? parent->text(QAccessible::Name) : QString());
+        if (name.isEmpty())
+            ADD_FAILURE() << "no name: " << what.toStdString();
+        else if (seen.contains(name))
+            ADD_FAILURE() << "\"" << name.toStdString() << "\" names both " << seen[name].toStdString() << " and "
+                          << what.toStdString();
+        seen.insert(name, what);
+    }
+    for (int i = 0; i < node->childCount(); ++i)
+        ExpectTreeNamedApart(node->child(i), seen, depth + 1);
+}
+
 class Keyboard : public ::testing::Test {
 protected:
     void SetUp() override
@@ -154,6 +178,9 @@ TEST_F(Keyboard, F6FocusesTheLogViewAndEscapeGoesBack)
 TEST_F(Keyboard, EveryControlHasANameOfItsOwn)
 {
     ExpectNamedApart(w);
+    QMap<QString, QString> seen;
+    ExpectTreeNamedApart(QAccessible::queryAccessibleInterface(&w), seen);
+    EXPECT_GT(seen.size(), 60);
     // The port dialog and the about box, on a list of two ports.
     SetSerialPortLister([] { return QStringList{QStringLiteral("ttyS0"), QStringLiteral("ttyUSB0")}; });
     const auto restore = qScopeGuard([] { SetSerialPortLister({}); });
