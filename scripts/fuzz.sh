@@ -24,14 +24,12 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:suppressions=$here/.ci/
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 artifacts=$here/build-fuzz/artifacts
-failed=0
-summary=()
-for t in "${targets[@]}"; do
+# One target: its line of the summary in $work/$t.line, its findings on stdout.
+run_one() {
+  local t=$1 log status=0 runs rate cov ft found
   mkdir -p "$work/$t" "$artifacts/$t"
   cp fuzz/corpus/$t/* "$work/$t/"
   log=$artifacts/$t/last-run.log
-  echo "== fuzz_$t for ${seconds}s"
-  status=0
   # A target that does not end on its own (a hang at exit) counts as a finding.
   timeout -k 10 $((seconds + 120)) build-fuzz/bin/fuzz_$t -max_total_time="$seconds" -timeout=25 -print_final_stats=1 \
     -dict=fuzz/q274.dict -artifact_prefix="$artifacts/$t/" "$work/$t" >"$log" 2>&1 || status=$?
@@ -42,20 +40,31 @@ for t in "${targets[@]}"; do
   if [ "$status" -eq 0 ]; then
     found=none
   else
-    failed=1
+    touch "$work/failed"
     found="CRASH (exit $status): $(sed -n 's/.*Test unit written to //p' "$log" | tail -n 1)"
     grep -E 'invariant broken|runtime error|ERROR: (AddressSanitizer|LeakSanitizer|libFuzzer)|SUMMARY' "$log" | head -n 5 || true
     echo "   log: $log"
   fi
-  line=$(printf '%-15s executions %9s  exec/s %6s  cov %4s  ft %5s  found: %s' \
-    "$t" "${runs:-?}" "${rate:-?}" "${cov:-?}" "${ft:-?}" "$found")
-  echo "$line"
-  summary+=("$line")
+  printf '%-15s executions %9s  exec/s %6s  cov %4s  ft %5s  found: %s\n' \
+    "$t" "${runs:-?}" "${rate:-?}" "${cov:-?}" "${ft:-?}" "$found" >"$work/$t.line"
+  cat "$work/$t.line"
+}
+# Each target is one process on one core: as many run at once as there are
+# cores, each still for its full SECONDS.
+for t in "${targets[@]}"; do
+  while [ "$(jobs -rp | wc -l)" -ge "$(nproc)" ]; do wait -n || true; done
+  echo "== fuzz_$t for ${seconds}s"
+  run_one "$t" &
+done
+wait
+summary=()
+for t in "${targets[@]}"; do
+  if [ -s "$work/$t.line" ]; then summary+=("$(cat "$work/$t.line")"); else summary+=("$t: no result"); touch "$work/failed"; fi
 done
 echo
 echo "Fuzzing, ${seconds}s per target:"
 printf '  %s\n' "${summary[@]}"
-if [ "$failed" -ne 0 ]; then
+if [ -e "$work/failed" ]; then
   echo "A target crashed; run the reproducer with build-fuzz/bin/fuzz_<target> <file>." >&2
   exit 1
 fi
