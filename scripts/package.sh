@@ -13,7 +13,7 @@ LDFLAGS="$(dpkg-buildflags --get LDFLAGS)"
 export CFLAGS CXXFLAGS LDFLAGS
 # A stale package from an earlier version must not be mistaken for this one.
 rm -f "$dir"/q274tc_*.deb
-cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DQ274_TESTS=OFF >&2
+cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DQ274_TESTS=OFF -DQ274_PCH="${Q274_PCH:-OFF}" >&2
 cmake --build "$dir" -j "$(nproc)" >&2
 (cd "$dir" && cpack -G DEB >&2)
 deb=$(ls "$dir"/q274tc_*.deb)
