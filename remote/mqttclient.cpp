@@ -97,11 +97,16 @@ void TMqttClient::Stop()
 
 void TMqttClient::Publish(MqttMessage message)
 {
-    if (FOutbox.Push(std::move(message)).FirstDropped)
+    const TMqttOutbox::PushResult pushed = FOutbox.Push(std::move(message));
+    if (pushed.FirstDropped)
         Say(QStringLiteral("broker %1 away, %2 messages waiting; the oldest are dropped from now on")
                 .arg(BrokerName())
                 .arg(FOutbox.Capacity()));
-    Wake();
+    // The thread drains the queue before it sleeps, so only the first
+    // message after a drain has to wake it: one system call a burst, not
+    // one a message.
+    if (pushed.WasEmpty)
+        Wake();
 }
 
 void TMqttClient::Wake()
@@ -249,7 +254,7 @@ void TMqttClient::SendState(mosquitto *m)
     const QByteArray status = StatusTopic(FSettings.Prefix).toUtf8();
     mosquitto_publish(m, nullptr, status.constData(), int(kOnline.size()), kOnline.constData(), 1, true);
     // The broker may have restarted without what we left retained.
-    for (const MqttMessage &message : FOutbox.RetainedState()) {
+    for (const MqttMessage &message : FOutbox.TakeRetainedState()) {
         const QByteArray topic = message.Topic.toUtf8();
         mosquitto_publish(m, nullptr, topic.constData(), int(message.Payload.size()), message.Payload.constData(), 0,
                           true);

@@ -16,8 +16,9 @@ TMqttOutbox::PushResult TMqttOutbox::Push(MqttMessage message)
             FRetained[*it] = message;
         }
     }
-    FQueue.push_back(std::move(message));
     PushResult result;
+    result.WasEmpty = FQueue.empty();
+    FQueue.push_back(std::move(message));
     if (FQueue.size() > FCapacity) {
         FQueue.pop_front();
         ++FDropped;
@@ -43,6 +44,16 @@ std::vector<MqttMessage> TMqttOutbox::Take(std::size_t max)
 std::vector<MqttMessage> TMqttOutbox::RetainedState() const
 {
     std::lock_guard lock(FMutex);
+    return FRetained;
+}
+
+std::vector<MqttMessage> TMqttOutbox::TakeRetainedState()
+{
+    std::lock_guard lock(FMutex);
+    FQueue.erase(std::remove_if(FQueue.begin(), FQueue.end(), [](const MqttMessage &m) { return m.Retained; }),
+                 FQueue.end());
+    if (FQueue.empty())
+        FDropping = false;
     return FRetained;
 }
 

@@ -26,6 +26,7 @@ public:
     struct PushResult {
         bool Dropped = false;      // the oldest waiting message went to make room
         bool FirstDropped = false; // and it is the first since the queue was last drained
+        bool WasEmpty = false;     // nothing waited before it: the sender may be asleep
     };
     PushResult Push(MqttMessage message);
 
@@ -35,6 +36,10 @@ public:
     // The last message of every retained topic, in the order the topics
     // first came.
     std::vector<MqttMessage> RetainedState() const;
+    // The same, for a new connection: the retained messages still waiting
+    // leave the queue, since the state holds each topic's newest value, so
+    // a newcomer gets every retained topic once.
+    std::vector<MqttMessage> TakeRetainedState();
 
     std::size_t Waiting() const;
     std::size_t Capacity() const { return FCapacity; }

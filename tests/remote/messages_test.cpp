@@ -115,6 +115,19 @@ TEST(MqttOutbox, BoundedOldestDroppedReportedOncePerOutage)
     for (int i = 0; i < 3; ++i)
         box.Push({"x", "y", false});
     EXPECT_TRUE(box.Push({"x", "y", false}).FirstDropped);
+
+    // A new connection gets each retained topic once: the state, not the
+    // older values still queued behind it; the rest stays queued.
+    TMqttOutbox fresh;
+    fresh.Push({"r", "1", true});
+    fresh.Push({"d", "a", false});
+    fresh.Push({"r", "2", true});
+    const auto again = fresh.TakeRetainedState();
+    ASSERT_EQ(again.size(), 1u);
+    EXPECT_EQ(again[0].Payload, "2");
+    const auto rest = fresh.Take(10);
+    ASSERT_EQ(rest.size(), 1u);
+    EXPECT_EQ(rest[0].Topic, "d");
 }
 
 TEST(MqttRetry, BackOffDoublesFromHalfASecondToThirtySeconds)
