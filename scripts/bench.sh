@@ -7,7 +7,7 @@
 # of the repetitions with their spread (min-max), a ratio taken repetition by
 # repetition. Google Benchmark's own report goes to standard error; the JSON
 # of each program is kept in $Q274_BENCH_OUT when that is set. A few minutes
-# on two cores.
+# on two cores. Then the MQTT client beside mosquitto_pub (scripts/lib/bench-mqtt.py).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 reps=${1:-5}
@@ -27,3 +27,5 @@ for b in q274_bench q274_bench_chart q274_bench_save q274_bench_logview q274_ben
     --benchmark_out="$out/$b.json" --benchmark_out_format=json "$@" >&2
 done
 python3 scripts/lib/bench-table.py "$out"
+# Publishing to MQTT beside a bare mosquitto_pub (its own broker, a minute or so).
+python3 scripts/lib/bench-mqtt.py "$dir" "$reps"
