@@ -256,7 +256,8 @@ TEST_F(MqttE2E, ABrokerAwayLeavesPollingAsItWasAndEverythingFollowsItsReturn)
 
     ASSERT_TRUE(Broker->Start()) << "the same port again";
     TestSubscriber sub(Broker->Port(), "t/e2e/#");
-    ASSERT_TRUE(RunUntil([&] { return W.MqttLink().Publisher()->Client().Connections() == 2; }));
+    // The next attempt may be up to the longest back-off (30 s) away.
+    ASSERT_TRUE(RunUntil([&] { return W.MqttLink().Publisher()->Client().Connections() == 2; }, 40s));
     ASSERT_TRUE(RunUntil([&] {
         return Payload(sub, "t/e2e/status") == "online" && Payload(sub, "t/e2e/ch1/relay") == "ON"
                && Payload(sub, "t/e2e/ch1/setpoint") == "100" && !sub.Payloads("t/e2e/data").empty();
