@@ -248,7 +248,10 @@ TEST(Unattended, AlarmNotifiesRunsTheCommandOnceAndClearsOnAcknowledge)
     // The shell here is the user's own choice of program; ours never runs one.
     AlarmSettings a;
     a.Limits[0].High = 25;
-    a.Command = QStringLiteral("/bin/sh -c \"env | grep ^Q274_ | sort >> $0\" %1").arg(envFile);
+    // Only the alarm's own variables: the caller's environment (a build's
+    // Q274_PCH, say) reaches the command as well.
+    a.Command =
+        QStringLiteral("/bin/sh -c \"env | grep -E '^Q274_(CHANNEL|KIND|READING|TEXT)=' | sort >> $0\" %1").arg(envFile);
     w.AlarmsPage()->Show(a, {});
     w.AlarmsPage()->OnChanged();
     qint64 now = 0;
