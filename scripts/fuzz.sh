@@ -12,7 +12,7 @@ case $seconds in '' | *[!0-9]*) echo "usage: scripts/fuzz.sh [SECONDS]" >&2; exi
 targets=(reply_routing reply_parsers stored_items timestamps history_lines termios profile)
 
 scripts/deps.sh
-CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DQ274_FUZZ=ON -DQ274_TESTS=OFF \
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DQ274_FUZZ=ON -DQ274_TESTS=OFF -DQ274_PCH="${Q274_PCH:-OFF}" \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build-fuzz --target fuzz_all
 
