@@ -198,6 +198,7 @@ void TChartPage::MakeSeries(std::array<ChannelSeries, 4> &series, bool history)
         const QColor colour = kChannelColours[i];
         ChannelSeries &s = series[i];
         s.History = history;
+        s.Colour = colour;
         s.Relay = new QAreaSeries(new QLineSeries(this), new QLineSeries(this));
         QColor fill = colour;
         fill.setAlpha(history ? 22 : 45);
@@ -222,29 +223,6 @@ void TChartPage::MakeSeries(std::array<ChannelSeries, 4> &series, bool history)
     }
     for (int ch = 1; ch <= 4; ++ch)
         Line(series, ch, 0);
-}
-
-QLineSeries *TChartPage::Line(std::array<ChannelSeries, 4> &series, int channel, std::size_t run)
-{
-    ChannelSeries &owner = series[std::size_t(channel - 1)];
-    std::vector<QLineSeries *> &lines = owner.Lines;
-    while (lines.size() <= run) {
-        auto *s = new QLineSeries;
-        QColor colour = kChannelColours[std::size_t(channel - 1)];
-        // The opened history paler and thinner: the live run stays in front.
-        if (owner.History)
-            colour = colour.lighter(150);
-        s->setName(owner.History ? QStringLiteral("Ch %1 (log)").arg(channel) : QStringLiteral("Ch %1").arg(channel));
-        s->setPen(QPen(colour, owner.History ? 1.5 : 2));
-        Chart->addSeries(s);
-        s->attachAxis(TimeAxis);
-        s->attachAxis(ValueAxis);
-        if (!lines.empty()) // one legend entry per channel
-            for (QLegendMarker *m : Chart->legend()->markers(s))
-                m->setVisible(false);
-        lines.push_back(s);
-    }
-    return lines[run];
 }
 
 void TChartPage::ScheduleRedraw()

@@ -8,6 +8,7 @@
 #include "historyload.h"
 #include "samplerecorder.h"
 
+#include <QColor>
 #include <QLocale>
 #include <QWidget>
 
@@ -106,6 +107,7 @@ public:
         QLineSeries *SetPoint = nullptr;
         QLineSeries *Threshold = nullptr;
         QAreaSeries *Relay = nullptr;
+        QColor Colour;
         bool History = false;
     };
     std::array<ChannelSeries, 4> Series;

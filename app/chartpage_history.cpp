@@ -8,6 +8,7 @@
 #include "shellrules.h"
 
 #include <QAreaSeries>
+#include <QCategoryAxis>
 #include <QBoxLayout>
 #include <QLineSeries>
 #include <QChart>
@@ -17,10 +18,13 @@
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLegend>
+#include <QLegendMarker>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QThread>
 #include <QTimer>
+#include <QValueAxis>
 
 #include <algorithm>
 
@@ -68,6 +72,29 @@ TChartPage::~TChartPage()
     FCancel = true;
     if (FLoader.joinable())
         FLoader.join();
+}
+
+QLineSeries *TChartPage::Line(std::array<ChannelSeries, 4> &series, int channel, std::size_t run)
+{
+    ChannelSeries &owner = series[std::size_t(channel - 1)];
+    std::vector<QLineSeries *> &lines = owner.Lines;
+    while (lines.size() <= run) {
+        auto *s = new QLineSeries;
+        QColor colour = owner.Colour;
+        // The opened history paler and thinner: the live run stays in front.
+        if (owner.History)
+            colour = colour.lighter(150);
+        s->setName(owner.History ? QStringLiteral("Ch %1 (log)").arg(channel) : QStringLiteral("Ch %1").arg(channel));
+        s->setPen(QPen(colour, owner.History ? 1.5 : 2));
+        Chart->addSeries(s);
+        s->attachAxis(TimeAxis);
+        s->attachAxis(ValueAxis);
+        if (!lines.empty()) // one legend entry per channel
+            for (QLegendMarker *m : Chart->legend()->markers(s))
+                m->setVisible(false);
+        lines.push_back(s);
+    }
+    return lines[run];
 }
 
 void TChartPage::OpenLogDialog()

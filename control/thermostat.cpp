@@ -11,7 +11,9 @@ ChannelDecision MakeSwitch(int channel, bool on, const QString &what, const QStr
     ChannelDecision d;
     d.Kind = ChannelDecision::Switch;
     d.Channel = channel;
-    d.Command = std::string(on ? "N" : "F") + std::to_string(channel);
+    // Prefixed in place: GCC 12 warns falsely on "N" + to_string() and on
+    // appending to a literal's string.
+    d.Command = std::to_string(channel).insert(0, 1, on ? 'N' : 'F');
     d.Message =
         QStringLiteral("Ch%1: %2 %3  (").arg(channel).arg(what, on ? QStringLiteral("ON") : QStringLiteral("OFF"))
         + TrimLine(readout) + QLatin1Char(')');

@@ -32,7 +32,10 @@ bool CommandSender::Tick(bool connected, bool &readyToSend, const std::function<
 
 std::string TemperatureRotation::Next()
 {
-    std::string command = "T" + std::to_string(FNextChannel);
+    // Appended rather than "T" + to_string(): GCC 12 warns falsely on the
+    // temporary in the hardened package build.
+    std::string command = "T";
+    command += std::to_string(FNextChannel);
     FNextChannel = FNextChannel >= 4 ? 1 : FNextChannel + 1;
     return command;
 }
