@@ -36,7 +36,11 @@ struct State {
 
 State &TheState()
 {
-    static State s;
+    // Never destroyed: exit() can come while workers still wait on CallDone
+    // (Qt's X11 plugin calls it when the display goes away), and destroying
+    // a condition variable that has waiters blocks for ever, so the program
+    // would hang instead of ending.
+    static State &s = *new State;
     return s;
 }
 

@@ -9,6 +9,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include <unistd.h>
+
 using q274::UiSync;
 
 TEST(UiSync, CallRunsOnUiThreadAndWorkerWaitsForIt)
@@ -115,4 +117,20 @@ TEST(UiSync, PostedCallErrorGoesToTheErrorHandler)
     UiSync::ProcessPending();
     UiSync::SetErrorHandler(nullptr);
     EXPECT_EQ(seen, "posted");
+}
+
+// Found when the X server went away under a connected window: exit() from
+// the user-interface thread, with a worker still waiting for its call, must
+// end the process rather than wait for the worker.
+TEST(UiSyncDeathTest, ExitWithAWorkerWaitingEndsTheProcess)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            ::alarm(10); // a hang ends as SIGALRM, not as a stuck suite
+            std::thread([] { UiSync::Synchronize([] {}); }).detach();
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            std::exit(3);
+        },
+        testing::ExitedWithCode(3), "");
 }
