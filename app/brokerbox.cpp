@@ -41,7 +41,12 @@ TBrokerBox::TBrokerBox(QWidget *parent) : QGroupBox(QStringLiteral(" MQTT broker
         label->setBuddy(w);
         g->addWidget(label, r, c);
         g->addWidget(w, r, c + 1, 1, span);
-        w->setAccessibleName(QStringLiteral("MQTT ") + QString(text).remove(QLatin1Char('&')).toLower());
+        // "MQTT host", but "MQTT CA file": an abbreviation keeps its capitals
+        // so that a screen reader spells it rather than reading a word.
+        QString name = QString(text).remove(QLatin1Char('&'));
+        if (name.size() > 1 && !name.at(1).isUpper())
+            name[0] = name.at(0).toLower();
+        w->setAccessibleName(QStringLiteral("MQTT ") + name);
     };
     row(0, 0, QStringLiteral("Host"), Host);
     row(0, 2, QStringLiteral("Port"), Port);
