@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Usage: scripts/bench-process.sh [SECONDS [ROUNDS]]   (default 12 and 5)
+# Usage: scripts/bench-process.sh [SECONDS [ROUNDS [RUNS]]]   (default 12, 5 and 1)
 #
 # What the whole process costs while it polls the board, next to the bare
 # poll loop (build/bin/q274-poll-loop, no Qt, no threads) on the same
@@ -18,17 +18,32 @@
 # (a busy "yes > /dev/null"); the program is also measured unconnected for
 # ROUNDS windows of 2 s. Every figure printed is the median of its windows
 # with their spread (min-max); a ratio is taken window by window. About
-# 2 x ROUNDS x SECONDS + 2 x ROUNDS + 20 s in all.
+# 2 x ROUNDS x SECONDS + 2 x ROUNDS + 20 s a run. With RUNS above 1 the whole
+# measurement is repeated, program, loop and X server started afresh each
+# time, and the figures pool the windows of all runs: a machine's speed
+# changes more between runs than between the windows of one.
 #
 # The build tree is build/ (built when a program is missing) or
 # $Q274_BUILD_DIR. Timings taken while other work runs are noisy.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-secs=${1:-12} rounds=${2:-5}
-if ! [[ $secs =~ ^[0-9]+$ && $rounds =~ ^[0-9]+$ ]] || [ "$secs" -lt 5 ] || [ "$rounds" -lt 1 ]; then
-  echo "usage: $0 [SECONDS >= 5 [ROUNDS >= 1]]" >&2
+secs=${1:-12} rounds=${2:-5} runs=${3:-1}
+if ! [[ $secs =~ ^[0-9]+$ && $rounds =~ ^[0-9]+$ && $runs =~ ^[0-9]+$ ]] || [ "$secs" -lt 5 ] ||
+  [ "$rounds" -lt 1 ] || [ "$runs" -lt 1 ]; then
+  echo "usage: $0 [SECONDS >= 5 [ROUNDS >= 1 [RUNS >= 1]]]" >&2
   exit 2
+fi
+if [ "$runs" -gt 1 ]; then
+  pooled=$(mktemp "${TMPDIR:-/tmp}/q274-windows.XXXXXX")
+  trap 'rm -f "$pooled"' EXIT
+  for run in $(seq "$runs"); do
+    echo "run $run of $runs" >&2
+    Q274_BENCH_WINDOWS=$pooled scripts/bench-process.sh "$secs" "$rounds" >/dev/null
+  done
+  echo "measured in $runs runs, each with windows of ${secs} s, $rounds idle and $rounds loaded, program and poll loop side by side"
+  python3 scripts/lib/bench-table.py --process "$pooled"
+  exit
 fi
 for tool in Xvfb xdotool python3; do
   command -v "$tool" >/dev/null || { echo "$tool is missing: run scripts/deps.sh" >&2; exit 1; }
@@ -49,10 +64,20 @@ loop=$(realpath "$build/bin/q274-poll-loop")
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/q274-bench.XXXXXX")
 xvfb_pid='' prog_sim='' loop_sim='' prog_pid='' loop_pid='' load_pid=''
-stop() { # PID...: ends and reaps the given processes
-  local p
+stop() { # PID...: ends and reaps the given processes (SIGKILL after 5 s)
+  local p i
   for p in "$@"; do
     [ -z "$p" ] || kill "$p" 2>/dev/null || true
+  done
+  for p in "$@"; do
+    for i in $(seq 50); do
+      [ -n "$p" ] && kill -0 "$p" 2>/dev/null || break
+      sleep 0.1
+    done
+    if [ -n "$p" ] && kill -0 "$p" 2>/dev/null; then
+      echo "process $p did not end on SIGTERM within 5 s: killed" >&2
+      kill -9 "$p" 2>/dev/null || true
+    fi
   done
   for p in "$@"; do
     [ -z "$p" ] || wait "$p" 2>/dev/null || true
@@ -180,5 +205,6 @@ for label in idle loaded; do
   fi
 done
 
+[ -z "${Q274_BENCH_WINDOWS:-}" ] || cat "$work/windows" >>"$Q274_BENCH_WINDOWS"
 echo "measured in windows of ${secs} s, $rounds idle and $rounds loaded, program and poll loop side by side"
 python3 scripts/lib/bench-table.py --process "$work/windows"
