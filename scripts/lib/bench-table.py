@@ -1,9 +1,16 @@
 #!/usr/bin/env python3
 """The README's benchmark tables from Google Benchmark JSON files.
 
-Usage: bench-table.py DIR   (DIR holds q274_bench.json, q274_bench_chart.json,
+Usage: bench-table.py DIR...   (each DIR holds q274_bench.json, q274_bench_chart.json,
 q274_bench_save.json, q274_bench_logview.json and q274_bench_history.json, each run with
 --benchmark_repetitions)
+
+Several folders, one per run of the programs, are pooled: a figure is then
+the median of all their repetitions and its spread covers the runs too, so
+a difference between two starts of a program (where its memory lies, how
+warm the machine is) shows in the spread rather than moving the median
+outside it. Ratios still pair a subject with its baseline of the same run
+and repetition.
 
 Every figure is the median of the repetitions with their spread, "median
 (min-max)". A ratio is taken repetition by repetition, the subject and its
@@ -22,8 +29,8 @@ import sys
 UNITS = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}
 
 
-def load(folder):
-    runs = {}
+def load(folder, run=0, runs=None):
+    runs = {} if runs is None else runs
     for name in ("q274_bench", "q274_bench_chart", "q274_bench_save", "q274_bench_logview", "q274_bench_history"):
         path = os.path.join(folder, name + ".json")
         if not os.path.exists(path):
@@ -37,6 +44,7 @@ def load(folder):
         for b in data.get("benchmarks", []):
             if b.get("run_type") != "iteration" or b.get("error_occurred"):
                 continue
+            b["_run"] = run
             runs.setdefault(b["run_name"], []).append(b)
     return runs
 
@@ -45,9 +53,9 @@ RUNS = {}
 
 
 def values(bench, field="real_time"):
-    """One value per repetition (seconds for times), in repetition order."""
+    """One value per repetition (seconds for times), run by run in repetition order."""
     out = []
-    for b in sorted(RUNS.get(bench, []), key=lambda b: b.get("repetition_index", 0)):
+    for b in sorted(RUNS.get(bench, []), key=lambda b: (b["_run"], b.get("repetition_index", 0))):
         if field in ("real_time", "cpu_time"):
             out.append(b[field] * UNITS[b["time_unit"]])
         elif field in b:
@@ -225,12 +233,15 @@ def history():
 def main():
     if len(sys.argv) == 3 and sys.argv[1] == "--process":
         return process(sys.argv[2])
-    if len(sys.argv) != 2:
+    if len(sys.argv) < 2:
         print(__doc__, file=sys.stderr)
         return 2
-    RUNS.update(load(sys.argv[1]))
+    for run, folder in enumerate(sys.argv[1:]):
+        load(folder, run, RUNS)
     reps = max((len(v) for v in RUNS.values()), default=0)
-    print(f"Each figure: median of {reps} repetitions (min–max); ratios pair the repetitions of one run.\n")
+    runs = len(sys.argv) - 1
+    pooled = f" in {runs} runs" if runs > 1 else ""
+    print(f"Each figure: median of {reps} repetitions{pooled} (min–max); ratios pair the repetitions of one run.\n")
     hot_paths()
     chart()
     log_view()
