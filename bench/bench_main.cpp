@@ -93,7 +93,7 @@ static void BM_SenderTick(benchmark::State &state)
 BENCHMARK(BM_SenderTick);
 
 // A day of logging: a data line a minute plus thermostat messages.
-static QString DayOfLog(int lines)
+QString DayOfLog(int lines)
 {
     QString text;
     const QString data = QStringLiteral("10/25/2008 3:49:37 PM\t24.06\t22.12\t  -\t  -\n");
