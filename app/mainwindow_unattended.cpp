@@ -395,7 +395,7 @@ bool TfrmMain::SwitchOffControlledRelays()
     dmQ274->Poller().StopTemperaturePolling(); // no queries between the commands
     for (int ch = 1; ch <= 4; ++ch)
         if (Channels.Settings(ch).Enabled) {
-            dmQ274->Poller().QueueCommand("F" + std::to_string(ch));
+            dmQ274->Poller().QueueCommand(std::string{'F', char('0' + ch)});
             names << QStringLiteral("Ch%1").arg(ch);
         }
     if (names.isEmpty())
