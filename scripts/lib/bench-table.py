@@ -52,18 +52,33 @@ def load(folder, run=0, runs=None):
 RUNS = {}
 
 
+class Series(list):
+    """Values of one benchmark, each with the (run, repetition) it came from."""
+    keys = ()
+
+
 def values(bench, field="real_time"):
     """One value per repetition (seconds for times), run by run in repetition order."""
-    out = []
+    out, keys = Series(), []
     for b in sorted(RUNS.get(bench, []), key=lambda b: (b["_run"], b.get("repetition_index", 0))):
         if field in ("real_time", "cpu_time"):
             out.append(b[field] * UNITS[b["time_unit"]])
         elif field in b:
             out.append(float(b[field]))
+        else:
+            continue
+        keys.append((b["_run"], b.get("repetition_index", 0)))
+    out.keys = tuple(keys)
     return out
 
 
 def ratio(a, b):
+    """Subject over baseline of the same run and repetition: a repetition one
+    side lost (an error, a missing counter) drops out instead of shifting every
+    pair after it."""
+    if getattr(a, "keys", ()) and getattr(b, "keys", ()):
+        base = dict(zip(b.keys, b))
+        return [x / base[k] for k, x in zip(a.keys, a) if base.get(k, 0) > 0]
     return [x / y for x, y in zip(a, b) if y > 0]
 
 

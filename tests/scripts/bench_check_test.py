@@ -1,13 +1,17 @@
 #!/usr/bin/env python3
 """bench-check.py decides a run by its claims alone: a ratio, a count or a
-timing error outside the README's spread fails it, a time never does."""
+timing error outside the README's spread fails it, a time never does; and
+bench-table.py pairs a subject with its baseline of the same run and
+repetition."""
+import json
 import os
 import subprocess
 import sys
 import tempfile
 import unittest
 
-CHECK = os.path.join(os.path.dirname(__file__), "..", "..", "scripts", "lib", "bench-check.py")
+LIB = os.path.join(os.path.dirname(__file__), "..", "..", "scripts", "lib")
+CHECK = os.path.join(LIB, "bench-check.py")
 
 README = """| what | time per operation | bare baseline | ratio |
 |---|---|---|---|
@@ -45,6 +49,31 @@ class BenchCheck(unittest.TestCase):
             r = check(README.replace(old, new))
             self.assertEqual(r.returncode, 1, new)
             self.assertIn("outside:", r.stdout)
+
+
+class BenchTable(unittest.TestCase):
+    def test_a_lost_repetition_does_not_shift_the_pairs(self):
+        def rep(name, i, ns, error=False):
+            return {"run_name": name, "run_type": "iteration", "repetition_index": i, "real_time": ns,
+                    "time_unit": "ns", "error_occurred": error}
+        # Two runs: the first's machine twice as slow, and its baseline's
+        # second repetition failed. Every true pair is 2.0.
+        runs = [[rep("BM_ReplyAssembly", 0, 400), rep("BM_ReplyAssembly", 1, 400),
+                 rep("BM_BareAssembly", 0, 200), rep("BM_BareAssembly", 1, 0, True)],
+                [rep("BM_ReplyAssembly", 0, 200), rep("BM_ReplyAssembly", 1, 200),
+                 rep("BM_BareAssembly", 0, 100), rep("BM_BareAssembly", 1, 100)]]
+        with tempfile.TemporaryDirectory() as d:
+            folders = []
+            for n, benchmarks in enumerate(runs):
+                folder = os.path.join(d, f"run{n}")
+                os.mkdir(folder)
+                with open(os.path.join(folder, "q274_bench.json"), "w") as f:
+                    json.dump({"benchmarks": benchmarks}, f)
+                folders.append(folder)
+            out = subprocess.run([sys.executable, os.path.join(LIB, "bench-table.py")] + folders,
+                                 capture_output=True, text=True).stdout
+        row = next(line for line in out.splitlines() if "assembled into a line" in line)
+        self.assertTrue(row.rstrip().endswith("| 2 (2–2) |"), row)
 
 
 if __name__ == "__main__":
