@@ -2,6 +2,8 @@
 // the standard library, Qt or system calls, measured in the same run. Their
 // ratios, not the times, are what carry from one run or machine to the next:
 // a shared machine's pace moves both alike.
+#include "bench_common.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QLocale>
@@ -104,9 +106,6 @@ static void BM_BareSenderTick(benchmark::State &state)
 }
 BENCHMARK(BM_BareSenderTick);
 
-// bench_main.cpp: a day of logging.
-QString DayOfLog(int lines);
-
 // Qt's UTF-8 conversion of the same text (no CR LF, which the file needs).
 static void BM_BareFileBytes(benchmark::State &state)
 {
@@ -177,9 +176,7 @@ BENCHMARK(BM_BareHandOff)->UseRealTime();
 // write(), poll() and read() on a raw file descriptor.
 static void BM_BarePortWriteRead(benchmark::State &state)
 {
-    const int master = posix_openpt(O_RDWR | O_NOCTTY);
-    grantpt(master);
-    unlockpt(master);
+    const int master = OpenBoardEnd();
     const int fd = ::open(ptsname(master), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     termios t{};
     tcgetattr(fd, &t);

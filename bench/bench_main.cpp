@@ -2,6 +2,7 @@
 // reply assembler and router, every reply through the read-out and thermostat
 // rules, every log line through the timestamp, and a day's log through the
 // file writer.
+#include "bench_common.h"
 #include "commandqueue.h"
 #include "comport.h"
 #include "datalines.h"
@@ -92,7 +93,6 @@ static void BM_SenderTick(benchmark::State &state)
 }
 BENCHMARK(BM_SenderTick);
 
-// A day of logging: a data line a minute plus thermostat messages.
 QString DayOfLog(int lines)
 {
     QString text;
@@ -144,13 +144,19 @@ static void BM_HandOff(benchmark::State &state)
 }
 BENCHMARK(BM_HandOff)->UseRealTime();
 
-// Write a command and read it back through a pseudo-terminal with the port
-// component.
-static void BM_PortWriteRead(benchmark::State &state)
+int OpenBoardEnd()
 {
     const int master = posix_openpt(O_RDWR | O_NOCTTY);
     grantpt(master);
     unlockpt(master);
+    return master;
+}
+
+// Write a command and read it back through a pseudo-terminal with the port
+// component.
+static void BM_PortWriteRead(benchmark::State &state)
+{
+    const int master = OpenBoardEnd();
     TComPort port;
     port.SetPort(QString::fromLocal8Bit(ptsname(master)));
     port.SetEvents(0); // no event thread: measure the transfers alone

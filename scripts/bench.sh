@@ -5,9 +5,11 @@
 # REPETITIONS times in one process per program (a subject and its baseline
 # in the same run), the whole set RUNS times, and prints the README's tables:
 # every figure the median of all repetitions of all runs with their spread
-# (min-max), a ratio taken repetition by repetition. Google Benchmark's own report goes to standard error; the JSON
-# of each program is kept in $Q274_BENCH_OUT/runN when that is set. A few minutes
-# on two cores. Then the MQTT client beside mosquitto_pub (scripts/lib/bench-mqtt.py).
+# (min-max), a ratio taken repetition by repetition. Google Benchmark's own
+# report goes to standard error; the JSON of each program is kept in
+# $Q274_BENCH_OUT/runN when that is set. About five minutes a run on two
+# cores. Then the MQTT client beside mosquitto_pub (scripts/lib/bench-mqtt.py).
+# scripts/lib/bench-check.py compares what this prints with the README.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 reps=${1:-5} runs=${2:-1}

@@ -69,15 +69,14 @@ def main():
         for column, (old, now) in enumerate(zip(old_cells, cells)):
             was, fig = ERRORS.search(old), ERRORS.search(now)
             if was and fig:
-                median, low, high, claim = fig.group(1), was.group(2), was.group(3), True
+                median, low, high = fig.group(1), was.group(2), was.group(3)
             else:
                 was, fig = FIGURE.search(old), FIGURE.search(now)
                 if not was or not fig:
                     continue
                 head_text = head[column] if column < len(head) else ""
                 median, low, high = fig.group(1), was.group(3), was.group(4)
-                claim = is_claim(key[0], head_text, fig.group(2) or fig.group(5))
-                if not claim:
+                if not is_claim(key[0], head_text, fig.group(2) or fig.group(5)):
                     base = number(was.group(1))
                     if base > 0:
                         held = number(low) <= number(median) <= number(high)
