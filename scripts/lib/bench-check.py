@@ -13,6 +13,11 @@ lines and paints per second at a set rate) and timing errors. A claim
 reproduces when its median lies inside the README's spread; each that does
 not is printed, and the exit status is 1 if any did not.
 
+Ratios hold for one machine: vector code and system calls cost differently
+on another processor or hypervisor, so when the "Machine:" lines of the two
+files differ that is said first, and the README's way to re-measure makes a
+reference on the new machine.
+
 Times and rates are the machine's pace: they are listed with their factor
 against the README's median, and the median of those factors says how fast
 this run's machine was, but they decide nothing.
@@ -52,6 +57,11 @@ def rows(path):
     return out
 
 
+def machine_line(path):
+    with open(path, encoding="utf-8") as f:
+        return next((line.strip()[len("Machine: "):].rstrip(".") for line in f if line.startswith("Machine: ")), None)
+
+
 def is_claim(label, column_head, unit):
     return (RATIO.search(label) or RATIO.search(column_head) or "/" in column_head or unit in COUNTS
             or any(word in label for word in COUNTED))
@@ -62,6 +72,11 @@ def main():
         print(__doc__, file=sys.stderr)
         return 2
     readme, new = rows(sys.argv[1]), rows(sys.argv[2])
+    was, now = machine_line(sys.argv[1]), machine_line(sys.argv[2])
+    if was != now:
+        print(f"another machine: the README was measured on \"{was or 'a machine it does not name'}\", "
+              f"this run on \"{now or 'a machine it does not name'}\"; its ratios may differ, "
+              "compare this machine with itself")
     inside = outside = 0
     pace = []
     for key, (cells, head) in new.items():

@@ -23,7 +23,9 @@ RMAX" (the grid and rotation errors in ms), or "unconnected CPU% CS/S RSS_KB".
 """
 import json
 import os
+import platform
 import statistics
+import subprocess
 import sys
 
 UNITS = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}
@@ -99,6 +101,26 @@ def fig(vals, scale=1.0, unit=""):
     if len(v) > 1:
         text += f" ({number(min(v))}–{number(max(v))})"
     return text + (f" {unit}" if unit else "")
+
+
+def machine():
+    """One line naming the processor, its vector units, the hypervisor and
+    the kernel: ratios of vector code and of system calls move between
+    machines, so bench-check.py tells a run from another machine."""
+    try:
+        info = dict(line.split(":", 1) for line in subprocess.run(
+            ["lscpu"], capture_output=True, text=True, check=True).stdout.splitlines() if ":" in line)
+    except (OSError, subprocess.CalledProcessError):
+        info = {}
+    info = {k.strip(): v.strip() for k, v in info.items()}
+    flags = info.get("Flags", "").split()
+    vector = "AVX-512" if "avx512f" in flags else "AVX2" if "avx2" in flags else "SSE2"
+    host = info.get("Hypervisor vendor")
+    parts = [f"{info.get('Model name', platform.processor() or 'unknown')} (family "
+             f"{info.get('CPU family', '?')}, model {info.get('Model', '?')})",
+             f"{os.cpu_count()} CPUs", vector, f"{host} guest" if host else "no hypervisor",
+             f"Linux {platform.release()}"]
+    return "Machine: " + ", ".join(parts) + ".\n"
 
 
 def table(head, rows):
@@ -239,7 +261,8 @@ def process(path):
     out.append(["not connected: CPU", fig(col("unconnected", "program", 0), 1, "%"), "", ""])
     out.append(["not connected: wake-ups per second", fig(col("unconnected", "program", 1)), "", ""])
     n = max((len(v) for v in rows.values()), default=0)
-    print(f"Each figure: median of {n} windows (min–max); a ratio pairs the two measured in the same window.\n")
+    print(f"Each figure: median of {n} windows (min–max); a ratio pairs the two measured in the same window.")
+    print(machine())
     table(["", "Q274TCstd", "poll loop", "ratio"], out)
     return 0
 
@@ -266,7 +289,8 @@ def main():
     reps = max((len(v) for v in RUNS.values()), default=0)
     runs = len(sys.argv) - 1
     pooled = f" in {runs} runs" if runs > 1 else ""
-    print(f"Each figure: median of {reps} repetitions{pooled} (min–max); ratios pair the repetitions of one run.\n")
+    print(f"Each figure: median of {reps} repetitions{pooled} (min–max); ratios pair the repetitions of one run.")
+    print(machine())
     hot_paths()
     chart()
     log_view()
