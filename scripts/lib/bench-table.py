@@ -214,6 +214,7 @@ def saving():
     dd = [[x * 1e-3 for x in values(f"BM_WholeSaveFromModel/{n}/manual_time", "dd_ms")] for n in sizes]
     streamed = [values(f"BM_SaveBytesStreamed/{n}") for n in sizes]
     memory = [values(f"BM_SaveBytesFromText/{n}") for n in sizes]
+    read = [values(f"BM_ReadTextOnce/{n}") for n in sizes]
     per_line = lambda runs: [fig([x / n for x in v], 1e9, "ns") for v, n in zip(runs, sizes)]
     table(["whole save (bytes, write, fsync, rename)", "10 000 lines", "100 000", "1 000 000 (59 MB)"], [
         ["the window's save of the model's bytes"] + [fig(v, 1e3, "ms") for v in model],
@@ -223,6 +224,9 @@ def saving():
         ["the same per line"] + per_line(streamed),
         ["text to bytes into one block of memory"] + [fig(v, 1e3, "ms") for v in memory],
         ["the same per line"] + per_line(memory),
+        ["bare baseline: one pass reading the same text, nothing written"] + [fig(v, 1e3, "ms") for v in read],
+        ["ratio a megabyte at a time / one pass"] + [fig(ratio(s, r)) for s, r in zip(streamed, read)],
+        ["ratio one block / one pass"] + [fig(ratio(m, r)) for m, r in zip(memory, read)],
     ])
 
 
