@@ -23,7 +23,8 @@
 # time, and the figures pool the windows of all runs: a machine's speed
 # changes more between runs than between the windows of one.
 #
-# The build tree is build/ (built when a program is missing) or
+# With Q274_BENCH_OUT set (and RUNS above 1) the pooled windows are kept
+# in that folder. The build tree is build/ (built when a program is missing) or
 # $Q274_BUILD_DIR. Timings taken while other work runs are noisy.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -35,8 +36,13 @@ if ! [[ $secs =~ ^[0-9]+$ && $rounds =~ ^[0-9]+$ && $runs =~ ^[0-9]+$ ]] || [ "$
   exit 2
 fi
 if [ "$runs" -gt 1 ]; then
-  pooled=$(mktemp "${TMPDIR:-/tmp}/q274-windows.XXXXXX")
-  trap 'rm -f "$pooled"' EXIT
+  if [ -n "${Q274_BENCH_OUT:-}" ]; then
+    mkdir -p "$Q274_BENCH_OUT"
+    pooled=$(mktemp "$Q274_BENCH_OUT/windows.XXXXXX")
+  else
+    pooled=$(mktemp "${TMPDIR:-/tmp}/q274-windows.XXXXXX")
+    trap 'rm -f "$pooled"' EXIT
+  fi
   for run in $(seq "$runs"); do
     echo "run $run of $runs" >&2
     Q274_BENCH_WINDOWS=$pooled scripts/bench-process.sh "$secs" "$rounds" >/dev/null

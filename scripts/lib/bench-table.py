@@ -17,8 +17,8 @@ Every figure is the median of the repetitions with their spread, "median
 baseline from the same run, and then summarised the same way. A benchmark
 that did not run (filtered out, or failed) leaves "-".
 
-bench-table.py --process FILE: the table of scripts/bench-process.sh from its
-windows, a line each: "LABEL SUBJECT CPU% CS/S RSS_KB G50 G99 GMAX R50 R99
+bench-table.py --process FILE...: the table of scripts/bench-process.sh from
+its windows (several files pooled), a line each: "LABEL SUBJECT CPU% CS/S RSS_KB G50 G99 GMAX R50 R99
 RMAX" (the grid and rotation errors in ms), or "unconnected CPU% CS/S RSS_KB".
 """
 import json
@@ -230,14 +230,15 @@ def saving():
     ])
 
 
-def process(path):
+def process(paths):
     rows = {}
-    with open(path) as f:
-        for line in f:
-            w = line.split()
-            if w[0] == "unconnected":
-                w.insert(1, "program")
-            rows.setdefault((w[0], w[1]), []).append(w[2:])
+    for path in paths:
+        with open(path) as f:
+            for line in f:
+                w = line.split()
+                if w[0] == "unconnected":
+                    w.insert(1, "program")
+                rows.setdefault((w[0], w[1]), []).append(w[2:])
 
     def col(label, subject, i):
         return [float(r[i]) for r in rows.get((label, subject), []) if len(r) > i and r[i] != "-"]
@@ -283,8 +284,8 @@ def history():
 
 
 def main():
-    if len(sys.argv) == 3 and sys.argv[1] == "--process":
-        return process(sys.argv[2])
+    if len(sys.argv) >= 3 and sys.argv[1] == "--process":
+        return process(sys.argv[2:])
     if len(sys.argv) < 2:
         print(__doc__, file=sys.stderr)
         return 2
