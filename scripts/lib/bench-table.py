@@ -18,8 +18,9 @@ baseline from the same run, and then summarised the same way. A benchmark
 that did not run (filtered out, or failed) leaves "-".
 
 bench-table.py --process FILE...: the table of scripts/bench-process.sh from
-its windows (several files pooled), a line each: "LABEL SUBJECT CPU% CS/S RSS_KB G50 G99 GMAX R50 R99
-RMAX" (the grid and rotation errors in ms), or "unconnected CPU% CS/S RSS_KB".
+its windows, several files pooled, a line each: "LABEL SUBJECT CPU% CS/S
+RSS_KB G50 G99 GMAX R50 R99 RMAX" (the grid and rotation errors in ms), or
+"unconnected CPU% CS/S RSS_KB".
 """
 import json
 import os

@@ -50,7 +50,6 @@ class BenchCheck(unittest.TestCase):
             self.assertEqual(r.returncode, 1, new)
             self.assertIn("outside:", r.stdout)
 
-
     def test_another_machine_is_said_but_decides_nothing(self):
         here = "Machine: Xeon (family 6, model 167), 2 CPUs, AVX-512, KVM guest, Linux 6.1.\n"
         readme = here + README
