@@ -9,7 +9,9 @@ error, "p50/p99/max ms (p99 min-max)") is looked up in the README table row
 of the same label (the n-th row of a label with the n-th) and the same
 column. The claims are the figures that do not depend on how fast the machine
 runs that day: ratios to a baseline of the same run, counts (memory, wake-ups,
-lines and paints per second at a set rate) and timing errors. A claim
+lines and paints per second at a set rate) and timing errors, except the few
+in NOT_CLAIMS that depend on the machine all the same (a baseline that cannot
+keep up, pages the page cache happens to hold, the memory's pace). A claim
 reproduces when its median lies inside the README's spread; each that does
 not is printed, and the exit status is 1 if any did not.
 
@@ -32,6 +34,25 @@ FIGURE = re.compile(r"([0-9][0-9 ,.]*?)\s*([a-zA-Zµ%]*)\s*\(([0-9][0-9 ,.]*)\s*
 RATIO = re.compile(r"\bratio\b")
 COUNTS = ("B", "kB", "MB", "MiB")
 COUNTED = ("wake-ups", "lines shown per second", "paints per second")
+# Figures shown beside the claims that are the machine's, not the program's,
+# by row label and column (1 the subject or the first size, 2 the baseline
+# or the second, 3 the ratio or the third); a miss there decides nothing.
+NOT_CLAIMS = {
+    # The bare view cannot keep up with 10 000 lines a second (it takes a
+    # whole core): what it shows and paints is how fast the machine is, and
+    # so is every ratio to it.
+    "sustained 10 000 lines/s, lines shown per second": (2, 3),
+    "CPU for it (cores)": (3,),
+    "paints per second": (2, 3),
+    # Of a small C loop's 1.4 MiB resident, about 100 kB is its own; the rest
+    # is the C library's pages, mapped in as far as the page cache holds them.
+    "idle: resident memory": (2, 3),
+    # From 100 000 lines on, the bare pass reads at the memory's pace, one of
+    # two by the start of the program: it is there to tell the memory's share
+    # from the encoder's, not the same job.
+    "ratio a megabyte at a time / one pass": (2, 3),
+    "ratio one block / one pass": (2, 3),
+}
 
 
 def number(text):
@@ -82,6 +103,8 @@ def main():
     for key, (cells, head) in new.items():
         old_cells = readme.get(key, ([], []))[0]
         for column, (old, now) in enumerate(zip(old_cells, cells)):
+            if column + 1 in NOT_CLAIMS.get(key[0], ()):
+                continue
             was, fig = ERRORS.search(old), ERRORS.search(now)
             if was and fig:
                 median, low, high = fig.group(1), was.group(2), was.group(3)
