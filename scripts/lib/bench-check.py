@@ -17,13 +17,16 @@ not is printed, and the exit status is 1 if any did not.
 
 Ratios hold for one machine: vector code and system calls cost differently
 on another processor or hypervisor, so when the "Machine:" lines of the two
-files differ that is said first, and the README's way to re-measure makes a
-reference on the new machine.
+files differ that is said first. If docs/bench/ beside the README holds a
+reference of the run's own processor (its "Machine:" line the same but for
+the kernel), the run is checked against that instead; otherwise the README's
+way to re-measure makes a reference on the new machine.
 
 Times and rates are the machine's pace: they are listed with their factor
 against the README's median, and the median of those factors says how fast
 this run's machine was, but they decide nothing.
 """
+import os
 import re
 import statistics
 import sys
@@ -83,6 +86,23 @@ def machine_line(path):
         return next((line.strip()[len("Machine: "):].rstrip(".") for line in f if line.startswith("Machine: ")), None)
 
 
+def processor(machine):
+    """A machine line without its kernel: a kernel update moves system call
+    costs a little, a processor or hypervisor moves everything."""
+    return machine.split(", Linux ")[0] if machine else None
+
+
+def own_reference(readme_path, machine):
+    folder = os.path.join(os.path.dirname(os.path.abspath(readme_path)), "docs", "bench")
+    if not machine or not os.path.isdir(folder):
+        return None
+    for name in sorted(os.listdir(folder)):
+        path = os.path.join(folder, name)
+        if name.endswith(".md") and processor(machine_line(path)) == processor(machine):
+            return path
+    return None
+
+
 def is_claim(label, column_head, unit):
     return (RATIO.search(label) or RATIO.search(column_head) or "/" in column_head or unit in COUNTS
             or any(word in label for word in COUNTED))
@@ -92,12 +112,19 @@ def main():
     if len(sys.argv) != 3:
         print(__doc__, file=sys.stderr)
         return 2
-    readme, new = rows(sys.argv[1]), rows(sys.argv[2])
-    was, now = machine_line(sys.argv[1]), machine_line(sys.argv[2])
+    reference = sys.argv[1]
+    was, now = machine_line(reference), machine_line(sys.argv[2])
     if was != now:
         print(f"another machine: the README was measured on \"{was or 'a machine it does not name'}\", "
-              f"this run on \"{now or 'a machine it does not name'}\"; its ratios may differ, "
-              "compare this machine with itself")
+              f"this run on \"{now or 'a machine it does not name'}\"")
+        own = own_reference(reference, now) if processor(was) != processor(now) else None
+        if own:
+            reference, was = own, machine_line(own)
+            print(f"checked against this processor's own reference, {os.path.relpath(own)}"
+                  + (f" (measured on \"{was}\")" if was != now else ""))
+        else:
+            print("its ratios may differ: compare this machine with itself")
+    readme, new = rows(reference), rows(sys.argv[2])
     inside = outside = 0
     pace = []
     for key, (cells, head) in new.items():
